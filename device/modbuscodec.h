@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <cstdint>
+
+// Modbus RTU frame building and checking as pure functions over bytes, so
+// that the device object, the simulator and the tests share one codec.
+namespace ModbusCodec {
+
+constexpr uint8_t kSlaveAddress = 0x13;
+constexpr uint8_t kBroadcastAddress = 0xFF;
+
+enum Function : uint8_t {
+    ReadCoils = 0x01,
+    ReadHoldingRegisters = 0x03,
+    ReadInputRegisters = 0x04,
+    WriteSingleCoil = 0x05,
+    WriteSingleRegister = 0x06,
+    WriteMultipleRegisters = 0x10,
+    ProgramBlock = 0x42,
+    ResetAddress = 0x43,
+};
+
+constexpr uint8_t kExceptionFlag = 0x80;
+
+// Firmware-defined code carried by the address-reset frame after FF 43.
+constexpr uint8_t kResetAddressCode[4] = {0xA5, 0x5A, 0x13, 0x00};
+
+uint16_t crc16(const char *data, int size);
+inline uint16_t crc16(const QByteArray &data) { return crc16(data.constData(), data.size()); }
+
+// Appends the CRC of the whole array, low byte first.
+void appendCrc(QByteArray &frame);
+
+// True when the CRC over the whole frame (its own two CRC bytes included) is 0.
+bool crcValid(const QByteArray &frame);
+
+QByteArray readRequest(uint8_t func, uint16_t adr, uint16_t quantity);
+QByteArray writeRequest(uint8_t func, uint16_t adr, const uint16_t *values, uint16_t quantity);
+QByteArray programBlockRequest(uint32_t addr, int size, const uint8_t *buffer);
+QByteArray resetAddressRequest();
+
+// Expected answer length in bytes; 0 for a function code without a rule.
+int answerSize(int func, int quantity);
+
+// Big-endian assembly of the register bytes at frame[offset..offset+count).
+// The caller guarantees the range lies inside the frame.
+uint32_t bigEndian(const QByteArray &frame, int offset, int count);
+
+uint16_t floatHigh(float value);
+uint16_t floatLow(float value);
+float floatFromBits(uint32_t bits);
+uint32_t bitsFromFloat(float value);
+
+} // namespace ModbusCodec
