@@ -185,6 +185,8 @@ private slots:
     bool _checkFileAndPrintInfo(QString fname);
 
 private:
+    friend class FrameProcessingProbe; // randomized frame tests feed the receive path directly
+
     // Returns true when this very command was sent and acknowledged before
     // the call returned; false when it failed, was refused, or was only
     // appended behind a running loop.
@@ -223,7 +225,6 @@ private:
     bool flashReady = false;
 
     // Request engine bookkeeping beyond the ring itself.
-    bool awaitingAnswer = false;      // a request is on the line and its answer not yet judged
     bool overflowReported = false;    // one log line per overflow episode
     quint64 nextCmdId = 1;
     quint64 cmdIds[kRingSize] = {};

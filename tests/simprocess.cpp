@@ -16,7 +16,7 @@ bool SimProcess::start(const QStringList &options)
 {
     stop();
     path.clear();
-    process.start(QStringLiteral(ZETRA_SIM_PATH), options);
+    process.start(QString::fromUtf8(ZETRA_SIM_PATH), options);
     if (!process.waitForStarted(10000))
         return false;
     QDeadlineTimer deadline(20000);

@@ -1,0 +1,288 @@
+// Frames on the wire, answer decoding and robustness of the receive path.
+#include "firmwareimage.h"
+#include "modbuscodec.h"
+#include "serialtop.h"
+
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+
+// Drives the receive path of a SerialTop directly, as if a request were in
+// flight, so decoding can be checked without a line.
+class FrameProcessingProbe
+{
+public:
+    explicit FrameProcessingProbe(SerialTop &top) : top(top) {}
+    void expect(const QByteArray &request, int answerSize)
+    {
+        top.curRequest = request;
+        top.answerSize = answerSize;
+        top.rxBuffer.clear();
+        top.ackReceived = false;
+    }
+    void receive(const QByteArray &chunk) { top._logRx(chunk); }
+    bool acknowledged() const { return top.ackReceived; }
+    int pendingBytes() const { return top.rxBuffer.size(); }
+
+private:
+    SerialTop &top;
+};
+
+namespace {
+
+QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
+
+QByteArray withCrc(QByteArray frame)
+{
+    ModbusCodec::appendCrc(frame);
+    return frame;
+}
+
+// A well-formed answer to a read request carrying the given register bytes.
+QByteArray readAnswer(const QByteArray &request, const QByteArray &data)
+{
+    QByteArray frame = request.left(2);
+    frame.append(static_cast<char>(data.size()));
+    frame.append(data);
+    return withCrc(frame);
+}
+
+} // namespace
+
+class DeviceFramesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requestsMatchKnownFrames()
+    {
+        QCOMPARE(ModbusCodec::crc16(QByteArray("123456789")), uint16_t(0x4B37));
+        QCOMPARE(ModbusCodec::crc16(QByteArray()), uint16_t(0xFFFF));
+
+        QCOMPARE(ModbusCodec::readRequest(3, 38, 1), hex("13030026000166B3"));
+        uint16_t on = 0xFF00, one = 1, off = 0, five = 5;
+        QCOMPARE(ModbusCodec::writeRequest(5, 1, &on, 1), hex("13050001FF00DE88"));
+        QCOMPARE(ModbusCodec::writeRequest(5, 1, &one, 1), hex("13050001FF00DE88"));
+        QCOMPARE(ModbusCodec::writeRequest(5, 9, &off, 1).mid(4, 2), hex("0000"));
+        QCOMPARE(ModbusCodec::writeRequest(6, 16, &five, 1), hex("130600100005" "4B7E"));
+        uint16_t oneFloat[2] = {ModbusCodec::floatHigh(1.0f), ModbusCodec::floatLow(1.0f)};
+        QCOMPARE(ModbusCodec::writeRequest(16, 73, oneFloat, 2), hex("13100049000204" "3F800000" "6571"));
+
+        const QByteArray empty = ModbusCodec::programBlockRequest(0x01020304, 0, nullptr);
+        QCOMPARE(empty.size(), 10);
+        QCOMPARE(empty.left(8), hex("1342000001020304"));
+        QByteArray block(256, '\x5A');
+        const QByteArray full =
+            ModbusCodec::programBlockRequest(256, 256, reinterpret_cast<const uint8_t *>(block.constData()));
+        QCOMPARE(full.size(), 266);
+        QCOMPARE(full.mid(2, 6), hex("010000000100"));
+
+        const QByteArray reset = ModbusCodec::resetAddressRequest();
+        QCOMPARE(reset.size(), 8);
+        QCOMPARE(reset.left(2), hex("FF43"));
+
+        for (const QByteArray &frame : {ModbusCodec::readRequest(4, 93, 100), full, reset, empty})
+            QVERIFY(ModbusCodec::crcValid(frame));
+    }
+
+    void answerLengthsAndUnknownFunction()
+    {
+        SerialTop top;
+        QSignalSpy log(&top, &SerialTop::appendLog);
+        QCOMPARE(ModbusCodec::answerSize(1, 9), 7);
+        QCOMPARE(ModbusCodec::answerSize(3, 18), 41);
+        QCOMPARE(ModbusCodec::answerSize(4, 100), 205);
+        QCOMPARE(ModbusCodec::answerSize(0x42, 1), 6);
+        QCOMPARE(log.count(), 0);
+        int size = -1;
+        QMetaObject::invokeMethod(&top, "_getAnswerSize_Byte", Qt::DirectConnection, Q_RETURN_ARG(int, size),
+                                  Q_ARG(int, 2), Q_ARG(int, 1));
+        QCOMPARE(size, 0);
+        QCOMPARE(log.count(), 1);
+        QCOMPARE(log.at(0).at(0).toString(), QStringLiteral("_getAnswerSize_Byte: Неизвестный код функции"));
+    }
+
+    void firmwareChecksumFollowsCarryRule()
+    {
+        const QByteArray example = QByteArray("abcdefgh") + hex("B68778ABF76737CD");
+        const FirmwareImage::Checksum sum = FirmwareImage::checksum(example.left(8));
+        QCOMPARE(sum.a, 0xAB7887B6u);
+        QCOMPARE(sum.b, 0xCD3767F7u);
+        QCOMPARE(FirmwareImage::withTrailer(QByteArray("abcdefgh")), example);
+
+        FirmwareImage::Checksum carry;
+        carry.add(0xFFFFFFFFu);
+        QCOMPARE(carry.a, 0xDEADBEEFu);
+        QCOMPARE(carry.b, 0xBD5B7DDFu);
+        QCOMPARE(FirmwareImage::withTrailer(QByteArray()), hex("EFBEADDEEFBEADDE"));
+    }
+
+    void answersAreDecodedIntoParameterSignals()
+    {
+        SerialTop top;
+        FrameProcessingProbe probe(top);
+        QSignalSpy coefMax(&top, &SerialTop::rcv_DetThCoefMax);
+        QSignalSpy band(&top, &SerialTop::rcvFmcwBandGHz);
+        QSignalSpy period(&top, &SerialTop::checkPeriodMeas);
+        QSignalSpy distance(&top, &SerialTop::checkDistance);
+        QSignalSpy raw(&top, &SerialTop::rcvRawData);
+        QSignalSpy log(&top, &SerialTop::appendLog);
+        QSignalSpy updater(&top, &SerialTop::appendLogUpdater);
+
+        QByteArray request = ModbusCodec::readRequest(3, 73, 2);
+        probe.expect(request, 9);
+        probe.receive(readAnswer(request, hex("3FC00000")));
+        QVERIFY(probe.acknowledged());
+        QCOMPARE(coefMax.count(), 1);
+        QCOMPARE(coefMax.at(0).at(0).toFloat(), 1.5f);
+
+        request = ModbusCodec::readRequest(3, 39, 1);
+        probe.expect(request, 7);
+        probe.receive(readAnswer(request, hex("0018")));
+        QCOMPARE(band.at(0).at(0).toFloat(), 24.0f);
+
+        // Input registers 0..7 in one answer: period, distance, verdict, flash status.
+        request = ModbusCodec::readRequest(4, 0, 8);
+        probe.expect(request, 21);
+        probe.receive(readAnswer(request, hex("3DCCCCCD" "3F800000" "00010000" "00000001")));
+        QCOMPARE(period.count(), 1);
+        QCOMPARE(distance.at(0).at(0).toFloat(), 1.0f);
+        QCOMPARE(log.last().at(0).toString(), QStringLiteral("Изделие НЕисправно"));
+
+        // The last raw point register maps to x = 1024; pi comes through unscaled.
+        request = ModbusCodec::readRequest(4, 2141, 4);
+        probe.expect(request, 13);
+        probe.receive(readAnswer(request, hex("40490FDB" "40490FDB")));
+        QCOMPARE(raw.count(), 1);
+        QCOMPARE(raw.at(0).at(0).toFloat(), 1024.0f);
+        QCOMPARE(raw.at(0).at(1).toFloat(), 3.1415927f);
+
+        // Revision text: V1.2 then NULs, continuing the prompt line in white.
+        request = ModbusCodec::readRequest(3, 18, 18);
+        QByteArray text(36, '\0');
+        text[1] = 'V';
+        text[3] = '1';
+        text[5] = '.';
+        text[7] = '2';
+        probe.expect(request, 41);
+        probe.receive(readAnswer(request, text));
+        QCOMPARE(updater.count(), 1);
+        QCOMPARE(updater.at(0).at(0).toString(), QStringLiteral("  V1.2") + QString(14, QChar(0)));
+        QCOMPARE(updater.at(0).at(1).toBool(), false);
+    }
+
+    void refusedAnswersAreNotAcknowledged()
+    {
+        SerialTop top;
+        FrameProcessingProbe probe(top);
+        QSignalSpy prot(&top, &SerialTop::rcvProtocolType);
+        const QByteArray request = ModbusCodec::readRequest(3, 38, 1);
+
+        probe.expect(request, 7);
+        QByteArray corrupt = readAnswer(request, hex("0002"));
+        corrupt[4] = corrupt[4] ^ 0x01;
+        probe.receive(corrupt);
+        QVERIFY(!probe.acknowledged());
+
+        probe.expect(request, 7);
+        probe.receive(withCrc(hex("138302"))); // exception answer: short, stays pending
+        QVERIFY(!probe.acknowledged());
+        QCOMPARE(probe.pendingBytes(), 5);
+
+        probe.expect(request, 7);
+        probe.receive(withCrc(hex("1403020002"))); // another slave
+        QVERIFY(!probe.acknowledged());
+
+        // An answer split 3 + 4 is processed once, at its last byte.
+        probe.expect(request, 7);
+        const QByteArray answer = readAnswer(request, hex("0003"));
+        probe.receive(answer.left(3));
+        QVERIFY(!probe.acknowledged());
+        probe.receive(answer.mid(3));
+        QVERIFY(probe.acknowledged());
+        QCOMPARE(prot.count(), 1);
+        QCOMPARE(prot.at(0).at(0).toInt(), 3);
+    }
+
+    void partialRevisionBlockStaysInsideTheFrame()
+    {
+        SerialTop top;
+        FrameProcessingProbe probe(top);
+        QSignalSpy updater(&top, &SerialTop::appendLogUpdater);
+        const QByteArray request = ModbusCodec::readRequest(3, 18, 3);
+        probe.expect(request, 11);
+        probe.receive(readAnswer(request, hex("005A00530049")));
+        QVERIFY(probe.acknowledged());
+        QCOMPARE(updater.at(0).at(0).toString(), QStringLiteral("  ZSI"));
+    }
+
+    // Random, truncated, garbled and oversized answers never crash the
+    // receive path or read outside the frame (the sanitizer build checks the
+    // latter); well-formed answers among them are still acknowledged.
+    void randomFramesNeverBreakTheReceivePath()
+    {
+        SerialTop top;
+        FrameProcessingProbe probe(top);
+        QRandomGenerator rng(20261207);
+        const QByteArray requests[] = {
+            ModbusCodec::readRequest(3, 18, 18), ModbusCodec::readRequest(3, 16, 75),
+            ModbusCodec::readRequest(3, 71, 2),  ModbusCodec::readRequest(4, 0, 8),
+            ModbusCodec::readRequest(4, 92, 1),  ModbusCodec::readRequest(4, 93, 100),
+            ModbusCodec::readRequest(4, 2093, 100), ModbusCodec::readRequest(4, 1, 3),
+            ModbusCodec::readRequest(3, 30, 1),
+        };
+        int wellFormed = 0, acknowledged = 0;
+        for (int i = 0; i < 120000; ++i) {
+            const QByteArray &request = requests[rng.bounded(9)];
+            const int count = int(ModbusCodec::bigEndian(request, 4, 2));
+            const int expected = ModbusCodec::answerSize(request[1], count);
+            QByteArray data(2 * count, '\0');
+            for (char &byte : data)
+                byte = char(rng.bounded(256));
+            QByteArray answer = readAnswer(request, data);
+            bool valid = true;
+            switch (rng.bounded(6)) {
+            case 0: // pure noise of any length
+                answer.resize(int(rng.bounded(300)));
+                for (char &byte : answer)
+                    byte = char(rng.bounded(256));
+                valid = false;
+                break;
+            case 1: // truncated, then a valid CRC over what is left
+                answer = withCrc(answer.left(int(rng.bounded(answer.size()))));
+                valid = false;
+                break;
+            case 2: // one flipped byte
+            {
+                const int at = int(rng.bounded(answer.size()));
+                answer[at] = char(answer.at(at) ^ char(1 + rng.bounded(255)));
+            }
+                valid = false;
+                break;
+            case 3: // oversized with a valid CRC over everything
+                answer = withCrc(answer.left(answer.size() - 2) + QByteArray(int(rng.bounded(64)), '\x7F'));
+                valid = false;
+                break;
+            default:
+                break;
+            }
+            // Half the time the expected length is wrong too.
+            probe.expect(request, rng.bounded(2) ? expected : int(rng.bounded(expected + 1)));
+            int pos = 0;
+            while (pos < answer.size()) {
+                const int chunk = 1 + int(rng.bounded(answer.size() - pos));
+                probe.receive(answer.mid(pos, chunk));
+                pos += chunk;
+            }
+            if (valid) {
+                ++wellFormed;
+                acknowledged += probe.acknowledged();
+            }
+        }
+        QVERIFY(wellFormed > 30000);
+        QVERIFY(acknowledged > wellFormed / 4);
+    }
+};
+
+QTEST_GUILESS_MAIN(DeviceFramesTest)
+#include "device_frames_test.moc"

@@ -1,0 +1,272 @@
+// The device object against the simulator over a real pseudo-terminal, run
+// in its own thread as in the application.
+#include "deviceharness.h"
+#include "serialworker.h"
+#include "simprocess.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+const QString kNoAnswer = QStringLiteral("Нет ответа от устройства");
+
+// Frames the simulator logged as received, as lowercase hex.
+int framesSeen(SimProcess &sim, const QByteArray &hexFrame)
+{
+    return sim.errorOutput().count(hexFrame);
+}
+
+} // namespace
+
+class DeviceLineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void portWorkerOpensOnceAndReportsFailures()
+    {
+        SimProcess sim;
+        QVERIFY(sim.isRunning());
+        SerialWorker worker;
+        QSignalSpy info(&worker, &SerialWorker::logInfo);
+        QSignalSpy warning(&worker, &SerialWorker::logWarning);
+        QSignalSpy error(&worker, &SerialWorker::logError);
+        QSignalSpy closed(&worker, &SerialWorker::serialPortClosed);
+        QSignalSpy tx(&worker, &SerialWorker::increaseTxCount);
+
+        PortSettings settings;
+        settings.portName = sim.portName();
+        QCOMPARE(worker.openPort(settings), 0);
+        QCOMPARE(info.last().at(0).toString(), QStringLiteral("Serial port opened"));
+        QCOMPARE(worker.openPort(settings), 11);
+        QCOMPARE(warning.count(), 1);
+        QCOMPARE(warning.at(0).at(0).toString(), QStringLiteral("Serial port is already opened"));
+
+        QCOMPARE(worker.sendData(QByteArray()), 0);
+        QCOMPARE(tx.last().at(0).toInt(), 0);
+        QCOMPARE(info.last().at(0).toString(), QStringLiteral("0 bytes of data successfully send"));
+        worker.closePort();
+        QCOMPARE(closed.count(), 1);
+        QCOMPARE(info.last().at(0).toString(), QStringLiteral("Serial port closed"));
+
+        settings.portName = QStringLiteral("/dev/zetra-no-such-port");
+        error.clear();
+        QCOMPARE(worker.openPort(settings), 12);
+        const QString openError = error.last().at(0).toString();
+        QVERIFY2(openError.startsWith(QStringLiteral("Serial port (/dev/zetra-no-such-port) open error: ")),
+                 qPrintable(openError));
+        QVERIFY(openError.size() > QStringLiteral("Serial port (/dev/zetra-no-such-port) open error: ").size());
+    }
+
+    void connectsAndDisconnects()
+    {
+        SimProcess sim({"--verbose"});
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        QCOMPARE(device.connectedStates, QVector<bool>{true});
+        QVERIFY(device.log.indexOf(QStringLiteral("Подключение...")) == 0);
+        // Address reset first, then the probe on coil 9.
+        QTRY_VERIFY(framesSeen(sim, "13 05 00 09 00 00") == 1);
+        QVERIFY(sim.errorOutput().indexOf("ff 43") < sim.errorOutput().indexOf("13 05 00 09 00 00"));
+
+        device.top->disconnectFromPort();
+        QTRY_COMPARE(device.connectedStates, (QVector<bool>{true, false}));
+        QCOMPARE(device.log.last(), QStringLiteral("Отключение..."));
+
+        // The port can be opened again after a close.
+        QVERIFY(device.connectTo(sim.portName()));
+    }
+
+    void secondConnectWhileConnectedSendsNothing()
+    {
+        SimProcess sim({"--verbose"});
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        const int framesBefore = sim.errorOutput().count('\n');
+        device.top->connectToDevice(sim.portName(), 115200);
+        QTRY_COMPARE(device.connectedStates, (QVector<bool>{true, true}));
+        QCOMPARE(device.count(QStringLiteral("Ошибка подключения к порту")), 1);
+        QCOMPARE(device.count(QStringLiteral("Ошибка подключения")), 0);
+        // A read afterwards still works and is the only new traffic.
+        QSignalSpy prot(device.top, &SerialTop::rcvProtocolType);
+        device.top->getProtType();
+        QVERIFY(prot.wait(5000));
+        QCOMPARE(sim.errorOutput().count('\n') - framesBefore, 2); // request and answer
+    }
+
+    void failedConnectionReportsAndClosesThePort()
+    {
+        SimProcess sim({"--drop", "1"});
+        DeviceHarness device;
+        QVERIFY(!device.connectTo(sim.portName()));
+        QTRY_COMPARE(device.connectedStates, (QVector<bool>{false, false}));
+        const QStringList expected{QStringLiteral("Подключение..."), kNoAnswer,
+                                   QStringLiteral("Ошибка подключения"), QStringLiteral("Отключение...")};
+        QCOMPARE(device.log, expected);
+    }
+
+    void readAllBurstIsAnsweredInCallOrder()
+    {
+        SimProcess sim({"--verbose"});
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        QStringList order;
+        SerialTop *top = device.top;
+        auto record = [&](const char *name) { return [&order, name] { order << QString::fromLatin1(name); }; };
+        connect(top, &SerialTop::rcvProtocolType, this, record("prot"));
+        connect(top, &SerialTop::rcvFmcwBandGHz, this, record("band"));
+        connect(top, &SerialTop::rcv_FreqReduct, this, record("freqRed"));
+        connect(top, &SerialTop::rcv_SizeLockData, this, record("lock"));
+        connect(top, &SerialTop::rcv_DetThCoefMin, this, record("min"));
+        connect(top, &SerialTop::rcv_DetThCoefMax, this, record("max"));
+        connect(top, &SerialTop::rcv_DetThCoefDC, this, record("dc"));
+        connect(top, &SerialTop::rcv_DetSmthCoef, this, record("smth"));
+        connect(top, &SerialTop::rcv_DetMtiCoef, this, record("mti"));
+        connect(top, &SerialTop::rcv_TrsSmthCoef, this, record("trs"));
+        connect(top, &SerialTop::rcv_AdrMb, this, record("adr"));
+
+        top->getProtType();
+        top->getFmcwBandGHz();
+        top->getFreqRed();
+        top->getSizeLockData();
+        top->getDetThCoefMin();
+        top->getDetThCoefMax();
+        top->getDetThCoefDC();
+        top->getDetSmthCoef();
+        top->getDetMtiCoef();
+        top->getTrsSmthCoef();
+        top->getAdrMb();
+        const QStringList expected{"prot", "band", "freqRed", "lock", "min", "max",
+                                   "dc",   "smth", "mti",     "trs",  "adr"};
+        QTRY_COMPARE_WITH_TIMEOUT(order, expected, 15000);
+        QCOMPARE(device.count(kNoAnswer), 0);
+        const QByteArray wire = sim.errorOutput();
+        QVERIFY(wire.indexOf("13 03 00 26 00 01") < wire.indexOf("13 03 00 27 00 01"));
+        QVERIFY(wire.indexOf("13 03 00 5a 00 02") < wire.indexOf("13 03 00 10 00 01"));
+    }
+
+    void writtenParametersReadBack()
+    {
+        SimProcess sim;
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        SerialTop *top = device.top;
+        QSignalSpy prot(top, &SerialTop::rcvProtocolType);
+        QSignalSpy lock(top, &SerialTop::rcv_SizeLockData);
+        QSignalSpy max(top, &SerialTop::rcv_DetThCoefMax);
+        QSignalSpy trs(top, &SerialTop::rcv_TrsSmthCoef);
+
+        top->setProtType(2);
+        top->setSizeLockData(70000); // only the low 16 bits travel
+        top->setDetThCoefMax(0.25f);
+        top->setTrsSmthCoef(-3.5f);
+        top->getProtType();
+        top->getSizeLockData();
+        top->getDetThCoefMax();
+        top->getTrsSmthCoef();
+        QTRY_VERIFY_WITH_TIMEOUT(trs.count() == 1, 10000);
+        QCOMPARE(prot.at(0).at(0).toInt(), 2);
+        QCOMPARE(lock.at(0).at(0).toInt(), 70000 & 0xFFFF);
+        QCOMPARE(max.at(0).at(0).toFloat(), 0.25f);
+        QCOMPARE(trs.at(0).at(0).toFloat(), -3.5f);
+        QVERIFY(device.log.contains(QStringLiteral("1048576000")));
+    }
+
+    void splitAnswerIsProcessedOnce()
+    {
+        SimProcess sim({"--split", "1"});
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        QSignalSpy prot(device.top, &SerialTop::rcvProtocolType);
+        QSignalSpy dc(device.top, &SerialTop::rcv_DetThCoefDC);
+        device.top->getProtType();
+        device.top->getDetThCoefDC();
+        QTRY_COMPARE_WITH_TIMEOUT(dc.count(), 1, 10000);
+        QCOMPARE(prot.count(), 1);
+        QCOMPARE(device.count(kNoAnswer), 0);
+    }
+
+    void silentDeviceGivesOneNoAnswerPerBurst()
+    {
+        SimProcess sim({"--silent-after", "1"});
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        QSignalSpy prot(device.top, &SerialTop::rcvProtocolType);
+        for (int burst = 1; burst <= 2; ++burst) {
+            for (int i = 0; i < 11; ++i)
+                device.top->getProtType();
+            QTRY_COMPARE_WITH_TIMEOUT(device.count(kNoAnswer), burst, 10000);
+        }
+        // Give a dropped command time to surface if one were still queued.
+        QVERIFY(!waitUntil([&] { return device.count(kNoAnswer) > 2; }, 2500));
+        QCOMPARE(prot.count(), 0);
+    }
+
+    void disconnectDuringWaitEndsByTimeout()
+    {
+        SimProcess sim({"--silent-after", "1"});
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        device.top->getProtType();
+        device.top->getAdrMb();
+        device.top->disconnectFromPort();
+        QTRY_COMPARE_WITH_TIMEOUT(device.count(kNoAnswer), 1, 5000);
+        const int disconnectAt = device.log.indexOf(QStringLiteral("Отключение..."));
+        QVERIFY(disconnectAt >= 0 && disconnectAt < device.log.indexOf(kNoAnswer));
+        QCOMPARE(device.connectedStates.last(), false);
+    }
+
+    // An exception answer used to stay in the receive buffer and spoil the
+    // next answer too; now it costs only its own command.
+    void exceptionAnswerCostsOnlyItsOwnCommand()
+    {
+        SimProcess sim({"--exception", "3"}); // reset and probe come first
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        QSignalSpy prot(device.top, &SerialTop::rcvProtocolType);
+        device.top->getProtType(); // refused by the device
+        QTRY_COMPARE_WITH_TIMEOUT(device.count(kNoAnswer), 1, 5000);
+        device.top->getProtType();
+        QVERIFY(prot.wait(5000));
+        QCOMPARE(device.count(kNoAnswer), 1);
+    }
+
+    void ringOverflowRefusesWithOneLineAndSendsNoSlotTwice()
+    {
+        SimProcess sim({"--verbose", "--reply-delay", "20"});
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        QSignalSpy prot(device.top, &SerialTop::rcvProtocolType);
+        for (int i = 0; i < 200; ++i)
+            device.top->getProtType();
+        const QString overflow = QStringLiteral("Очередь команд переполнена, команда отброшена");
+        QTRY_COMPARE_WITH_TIMEOUT(device.count(overflow), 1, 10000);
+        // Every command that fitted is answered, none twice, nothing lost.
+        QVERIFY(waitUntil([&] { return prot.count() >= 127; }, 30000));
+        QVERIFY(!waitUntil([&] { return framesSeen(sim, "13 03 00 26 00 01") > prot.count(); }, 1000));
+        QVERIFY(prot.count() < 200);
+        QCOMPARE(framesSeen(sim, "13 03 00 26 00 01 66 b3"), prot.count());
+        QCOMPARE(device.count(overflow), 1);
+        QCOMPARE(device.count(kNoAnswer), 0);
+    }
+
+    void byteDumpsShowFramesOnTheLine()
+    {
+        SimProcess sim;
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        // As the window does: through queued calls into the device thread.
+        QMetaObject::invokeMethod(device.top, "setLogTxByteEn", Qt::QueuedConnection, Q_ARG(int, 2));
+        QMetaObject::invokeMethod(device.top, "setLogRxByteEn", Qt::QueuedConnection, Q_ARG(int, 2));
+        QSignalSpy prot(device.top, &SerialTop::rcvProtocolType);
+        device.top->getProtType();
+        QVERIFY(prot.wait(5000));
+        QTRY_VERIFY(device.log.contains(QStringLiteral("TxByte:13 03 00 26 00 01 66 B3 ")));
+        QTRY_VERIFY(std::any_of(device.log.begin(), device.log.end(),
+                                [](const QString &line) { return line.startsWith(QStringLiteral("RxByte:13 03 02 ")); }));
+    }
+};
+
+QTEST_GUILESS_MAIN(DeviceLineTest)
+#include "device_line_test.moc"

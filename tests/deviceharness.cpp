@@ -1,0 +1,33 @@
+#include "deviceharness.h"
+
+#include <QDeadlineTimer>
+#include <QTest>
+
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+bool DeviceHarness::connectTo(const QString &port)
+{
+    const int linesBefore = log.size();
+    const int statesBefore = connectedStates.size();
+    top->connectToDevice(port, 115200);
+    // Every attempt ends with a state report after its verdict line.
+    waitUntil(
+        [&] {
+            const QStringList tail = log.mid(linesBefore);
+            return connectedStates.size() > statesBefore
+                   && (tail.contains(QStringLiteral("Устройство подключено"))
+                       || tail.contains(QStringLiteral("Ошибка подключения"))
+                       || tail.contains(QStringLiteral("Ошибка подключения к порту")));
+        },
+        20000);
+    return log.mid(linesBefore).contains(QStringLiteral("Устройство подключено"));
+}
