@@ -226,12 +226,12 @@ void SerialTop::_updateMainFirmware(QString f_name)
     while (!flashReady) {
         pause(kFlashPollPauseMs);
         elapsed += kFlashPollPauseMs;
-        emit progressChanged(elapsed / (kEraseTimeoutMs / 100));
+        // The bar stays short of full until the erase has really finished.
+        emit progressChanged(qMin(elapsed / (kEraseTimeoutMs / 100), 99));
         _checkStep(queueRead16(ReadInputRegisters, Input::FlashStatus, 2), noAnswer, false);
         if (elapsed == kEraseTimeoutMs)
             break;
     }
-    // A full bar is shown only for an erase that finished.
     if (flashReady)
         emit progressChanged(100);
     _checkStep(flashReady, tr("Ошибка стирания Flash. Timeout"), true);

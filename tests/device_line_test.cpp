@@ -67,8 +67,8 @@ private slots:
         QCOMPARE(device.connectedStates, QVector<bool>{true});
         QVERIFY(device.log.indexOf(QStringLiteral("Подключение...")) == 0);
         // Address reset first, then the probe on coil 9.
-        QTRY_VERIFY(framesSeen(sim, "13 05 00 09 00 00") == 1);
-        QVERIFY(sim.errorOutput().indexOf("ff 43") < sim.errorOutput().indexOf("13 05 00 09 00 00"));
+        QTRY_VERIFY(framesSeen(sim, "rx 13 05 00 09 00 00") == 1);
+        QVERIFY(sim.errorOutput().indexOf("rx ff 43") < sim.errorOutput().indexOf("rx 13 05 00 09 00 00"));
 
         device.top->disconnectFromPort();
         QTRY_COMPARE(device.connectedStates, (QVector<bool>{true, false}));
@@ -244,9 +244,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(device.count(overflow), 1, 10000);
         // Every command that fitted is answered, none twice, nothing lost.
         QVERIFY(waitUntil([&] { return prot.count() >= 127; }, 30000));
-        QVERIFY(!waitUntil([&] { return framesSeen(sim, "13 03 00 26 00 01") > prot.count(); }, 1000));
+        QVERIFY(!waitUntil([&] { return framesSeen(sim, "rx 13 03 00 26 00 01") > prot.count(); }, 1000));
         QVERIFY(prot.count() < 200);
-        QCOMPARE(framesSeen(sim, "13 03 00 26 00 01 66 b3"), prot.count());
+        QCOMPARE(framesSeen(sim, "rx 13 03 00 26 00 01 66 b3"), prot.count());
         QCOMPARE(device.count(overflow), 1);
         QCOMPARE(device.count(kNoAnswer), 0);
     }
