@@ -1,0 +1,33 @@
+#include "faultplan.h"
+
+namespace {
+// Bytes a disturbed line typically shows: idle-high glitches and a break.
+const QByteArray kStrayBytes = QByteArray::fromHex("00ff");
+}
+
+FaultPlan::RequestFate FaultPlan::nextRequest()
+{
+    ++requests;
+    if (due(faults.drop, requests) || (faults.silentAfter > 0 && requests > faults.silentAfter))
+        return RequestFate::Drop;
+    if (due(faults.exception, requests))
+        return RequestFate::Refuse;
+    return RequestFate::Serve;
+}
+
+FaultPlan::AnswerShape FaultPlan::nextAnswer(const QByteArray &answer)
+{
+    ++answers;
+    AnswerShape shape;
+    shape.head = answer;
+    if (due(faults.stray, answers))
+        shape.stray = kStrayBytes;
+    if (due(faults.corrupt, answers) && !shape.head.isEmpty())
+        shape.head[shape.head.size() - 1] = static_cast<char>(shape.head.back() ^ 0x5A);
+    if (due(faults.split, answers) && shape.head.size() > 1) {
+        const int cut = shape.head.size() / 2;
+        shape.tail = shape.head.mid(cut);
+        shape.head.truncate(cut);
+    }
+    return shape;
+}

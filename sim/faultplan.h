@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+
+// Which requests and answers the line spoils, each fault on every Nth event
+// (0 = never). Requests count every frame handed to the device; answers
+// count every answer the device gives.
+struct LineFaults
+{
+    int drop = 0;           // request lost: neither applied nor answered
+    int silentAfter = 0;    // every request after the first N is lost (0 = never)
+    int exception = 0;      // request refused with an exception, not applied
+    int corrupt = 0;        // answer with a bad CRC
+    int split = 0;          // answer in two chunks with a gap between them
+    int stray = 0;          // stray bytes on the line before the answer
+};
+
+class FaultPlan
+{
+public:
+    enum class RequestFate { Serve, Drop, Refuse };
+
+    struct AnswerShape
+    {
+        QByteArray stray;       // sent before the answer
+        QByteArray head;        // the answer, or its first chunk when split
+        QByteArray tail;        // the second chunk; empty unless split
+    };
+
+    // Code of the exception that stands in for the real answer.
+    static constexpr uint8_t kRefusalCode = 0x04;
+    static constexpr int kSplitGapMs = 5;
+
+    explicit FaultPlan(const LineFaults &faults) : faults(faults) {}
+
+    RequestFate nextRequest();
+    AnswerShape nextAnswer(const QByteArray &answer);
+
+private:
+    static bool due(int every, long count) { return every > 0 && count % every == 0; }
+
+    LineFaults faults;
+    long requests = 0;
+    long answers = 0;
+};

@@ -1,0 +1,101 @@
+#include "devicemodel.h"
+#include "pseudoterminal.h"
+#include "simoptions.h"
+#include "simserver.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+// Only async-signal-safe work here: the event loop picks the byte up.
+void onTerminate(int signal)
+{
+    const char byte = static_cast<char>(signal);
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+bool catchTermination()
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action{};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        if (::sigaction(signal, &action, nullptr) != 0)
+            return false;
+    return true;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+void reportFlash(const FlashMemory &flash, const QString &dumpPath)
+{
+    const bool flag = flash.firmwareFlag();
+    std::fprintf(stderr, "firmware flag: %s\n", flag ? "set" : "unset");
+    if (dumpPath.isEmpty())
+        return;
+    if (!writeFile(dumpPath, flash.writtenImage())
+        || !writeFile(dumpPath + QStringLiteral(".flag"), flag ? "set\n" : "unset\n"))
+        std::fprintf(stderr, "zetra-sim: cannot write %s\n", qPrintable(dumpPath));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zetra-sim"));
+
+    SimOptions options;
+    QString message;
+    switch (parseOptions(QCoreApplication::arguments(), options, message)) {
+    case ParseResult::Help:
+        std::fputs(qPrintable(message), stdout);
+        return 0;
+    case ParseResult::Error:
+        std::fprintf(stderr, "zetra-sim: %s\n", qPrintable(message));
+        return 2;
+    case ParseResult::Run:
+        break;
+    }
+
+    PseudoTerminal pty;
+    if (!pty.open() || (!options.link.isEmpty() && !pty.makeLink(options.link))) {
+        std::fprintf(stderr, "zetra-sim: %s\n", qPrintable(pty.errorText()));
+        return 1;
+    }
+    if (!catchTermination()) {
+        std::perror("zetra-sim: signals");
+        return 1;
+    }
+    QSocketNotifier terminated(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&terminated, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+
+    DeviceModel model(options.model);
+    SimServer server(pty.masterFd(), model, options.line);
+
+    // Whoever started us waits for this line before opening the port.
+    std::printf("%s\n", qPrintable(pty.slavePath()));
+    std::fflush(stdout);
+
+    app.exec();
+
+    reportFlash(model.flash(), options.flashDump);
+    pty.removeLink();
+    return 0;
+}

@@ -1,0 +1,147 @@
+#include "simoptions.h"
+
+#include "devicemodel.h"
+#include "registermap.h"
+
+#include <QCommandLineParser>
+
+namespace {
+
+const char *const kDescription =
+    "Simulates the ZETRA altimeter as Modbus RTU slave 19 on a pseudo-terminal.\n"
+    "The first line on standard output is the path of the serial port to open.\n"
+    "SIGINT or SIGTERM ends the simulator with exit code 0.\n"
+    "\n"
+    "With --verbose every frame goes to standard error, one a line, as a tag,\n"
+    "a blank and the bytes in lower-case hex separated by single blanks:\n"
+    "  rx 13 03 00 26 00 01 66 b3   request for the device\n"
+    "  tx 13 03 02 00 00 00 47      answer as sent (split answers on one line)\n"
+    "  stray 00 ff                  stray bytes sent before an answer\n"
+    "  skip 05 03 00 26 00 01 64 45 bytes ignored: other address, bad CRC, garbage\n"
+    "  # request dropped            notes start with '#'\n"
+    "\n"
+    "At exit standard error gets 'firmware flag: set' or 'firmware flag: unset'.";
+
+bool readInt(const QCommandLineParser &parser, const QString &name, int min, int max, int &value, QString &error)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    const int v = parser.value(name).toInt(&ok);
+    if (!ok || v < min || v > max) {
+        error = QStringLiteral("--%1 wants a whole number from %2 to %3").arg(name).arg(min).arg(max);
+        return false;
+    }
+    value = v;
+    return true;
+}
+
+bool readFailStep(const QString &step, ModelConfig &model, QString &error)
+{
+    if (step == QLatin1String("progmode")) {
+        model.failProgrammingMode = true;
+    } else if (step == QLatin1String("flashid")) {
+        model.failFlashCheck = true;
+    } else if (step == QLatin1String("erase")) {
+        model.failErase = true;
+    } else if (step == QLatin1String("flag")) {
+        model.failFirmwareFlag = true;
+    } else if (step.startsWith(QLatin1String("block:"))) {
+        bool ok = false;
+        model.failBlock = step.mid(6).toInt(&ok);
+        if (!ok || model.failBlock < 1) {
+            error = QStringLiteral("--fail-step block:N wants N >= 1");
+            return false;
+        }
+    } else {
+        error = QStringLiteral("unknown --fail-step %1").arg(step);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QString &message)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    const QCommandLineOption help = parser.addHelpOption();
+    parser.addOptions({
+        {"link", "Also make PATH a symbolic link to the port; removed at exit.", "PATH"},
+        {"distance", "Fixed distance in metres (default: 10 m +- 2 m over 20 s).", "M"},
+        {"revision", "Firmware revision text, at most 18 characters (default: ZSIM v1.0).", "TEXT"},
+        {"selftest-fail", "The self-test reports a fault (verdict 1)."},
+        {"raw-points", "Points in the raw data buffer, 0 to 1100 (default: 1025).", "N"},
+        {"erase-ms", "Flash erase time in ms; 0 = ready at once (default: 1500).", "MS"},
+        {"fail-step",
+         "Make a firmware update step fail; may be repeated. progmode: no answer to "
+         "programming mode; flashid: flash status stays 0; erase: flash never ready "
+         "after erase; block:N: no answer to the Nth block after the erase; flag: no "
+         "answer to the firmware flag.", "STEP"},
+        {"flash-dump", "At exit write the flash from 0 up to the highest written byte to PATH, "
+                       "and 'set' or 'unset' (the firmware flag) to PATH.flag.", "PATH"},
+        {"line-rate", "Bytes take their wire time at 115200 baud, 11 bits each."},
+        {"reply-delay", "Wait MS milliseconds before each answer.", "MS"},
+        {"drop", "Every Nth request is lost: no answer, no effect (1 = all).", "N"},
+        {"silent-after", "Serve the first N requests, then fall silent (a device that dies).", "N"},
+        {"exception", "Every Nth request gets exception 04 instead of being served.", "N"},
+        {"corrupt", "Every Nth answer has a bad CRC.", "N"},
+        {"split", "Every Nth answer goes in two chunks 5 ms apart.", "N"},
+        {"stray", "Every Nth answer is preceded by stray bytes 00 ff.", "N"},
+        {"verbose", "Log every frame to standard error (format above)."},
+    });
+
+    if (!parser.parse(arguments)) {
+        message = parser.errorText();
+        return ParseResult::Error;
+    }
+    if (parser.isSet(help)) {
+        message = parser.helpText();
+        return ParseResult::Help;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        message = QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
+        return ParseResult::Error;
+    }
+
+    ModelConfig &model = options.model;
+    LineConfig &line = options.line;
+    options.link = parser.value("link");
+    options.flashDump = parser.value("flash-dump");
+    if (parser.isSet("distance")) {
+        bool ok = false;
+        model.distance = parser.value("distance").toFloat(&ok);
+        if (!ok || model.distance < 0) {
+            message = QStringLiteral("--distance wants a number of metres");
+            return ParseResult::Error;
+        }
+        model.fixedDistance = true;
+    }
+    if (parser.isSet("revision")) {
+        model.revision = parser.value("revision");
+        if (model.revision.size() > RegisterMap::Holding::RevisionLength) {
+            message = QStringLiteral("--revision takes at most %1 characters").arg(RegisterMap::Holding::RevisionLength);
+            return ParseResult::Error;
+        }
+    }
+    model.selfTestFails = parser.isSet("selftest-fail");
+    for (const QString &step : parser.values("fail-step"))
+        if (!readFailStep(step, model, message))
+            return ParseResult::Error;
+    line.lineRate = parser.isSet("line-rate");
+    line.verbose = parser.isSet("verbose");
+
+    constexpr int kMaxEvery = 1000000;
+    constexpr int kMaxMs = 600000;
+    const bool numbersOk = readInt(parser, "raw-points", 0, DeviceModel::kMaxRawPoints, model.rawPoints, message)
+        && readInt(parser, "erase-ms", 0, kMaxMs, model.eraseMs, message)
+        && readInt(parser, "reply-delay", 0, kMaxMs, line.replyDelayMs, message)
+        && readInt(parser, "drop", 1, kMaxEvery, line.faults.drop, message)
+        && readInt(parser, "silent-after", 1, kMaxEvery, line.faults.silentAfter, message)
+        && readInt(parser, "exception", 1, kMaxEvery, line.faults.exception, message)
+        && readInt(parser, "corrupt", 1, kMaxEvery, line.faults.corrupt, message)
+        && readInt(parser, "split", 1, kMaxEvery, line.faults.split, message)
+        && readInt(parser, "stray", 1, kMaxEvery, line.faults.stray, message);
+    return numbersOk ? ParseResult::Run : ParseResult::Error;
+}
