@@ -52,6 +52,7 @@ void SerialTop::_sendCmdWithAcknowledge()
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer); // the 5 ms pause is a large share of every exchange
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(this, &SerialTop::_ack_Received, &loop, &QEventLoop::quit);
 

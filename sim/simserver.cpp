@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace {
@@ -23,11 +24,22 @@ SimServer::SimServer(int masterFd, DeviceModel &model, const LineConfig &config,
     clock.start();
     silenceTimer.setSingleShot(true);
     silenceTimer.setInterval(kSilenceMs);
-    outputTimer.setSingleShot(true);
-    outputTimer.setTimerType(Qt::PreciseTimer);
+    wakeFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    wakeNotifier = new QSocketNotifier(wakeFd, QSocketNotifier::Read, this);
+    connect(wakeNotifier, &QSocketNotifier::activated, this, [this] {
+        uint64_t expirations;
+        while (::read(wakeFd, &expirations, sizeof expirations) < 0 && errno == EINTR) {
+        }
+        pump();
+    });
     connect(&readNotifier, &QSocketNotifier::activated, this, &SimServer::receive);
     connect(&silenceTimer, &QTimer::timeout, this, &SimServer::lineQuiet);
-    connect(&outputTimer, &QTimer::timeout, this, &SimServer::pump);
+}
+
+SimServer::~SimServer()
+{
+    wakeNotifier->setEnabled(false);
+    ::close(wakeFd);
 }
 
 void SimServer::receive()
@@ -125,7 +137,7 @@ void SimServer::pump()
         if (segmentStartNs < 0)
             segmentStartNs = qMax(segment.earliestNs, lineFreeNs + segment.gapNs);
         if (now < segmentStartNs) {
-            outputTimer.start(static_cast<int>((segmentStartNs - now + kNsPerMs - 1) / kNsPerMs));
+            wakeAfter(segmentStartNs - now);
             return;
         }
 
@@ -140,7 +152,7 @@ void SimServer::pump()
         }
         if (segmentWritten < segment.bytes.size()) {
             const int64_t next = segmentStartNs + (segmentWritten + 1) * kByteNs;
-            outputTimer.start(static_cast<int>(qMax<int64_t>(1, (next - now + kNsPerMs - 1) / kNsPerMs)));
+            wakeAfter(next - now);
             return;
         }
         lineFreeNs = config.lineRate ? segmentStartNs + segment.bytes.size() * kByteNs : now;
@@ -148,6 +160,15 @@ void SimServer::pump()
         segmentWritten = 0;
         out.pop_front();
     }
+}
+
+void SimServer::wakeAfter(int64_t ns)
+{
+    itimerspec spec{};
+    ns = qMax<int64_t>(ns, 1000);
+    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    ::timerfd_settime(wakeFd, 0, &spec, nullptr);
 }
 
 void SimServer::writeOut(const QByteArray &bytes)

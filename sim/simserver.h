@@ -37,6 +37,7 @@ public:
     static constexpr int kSilenceMs = 20;
 
     SimServer(int masterFd, DeviceModel &model, const LineConfig &config, QObject *parent = nullptr);
+    ~SimServer() override;
 
 private slots:
     void receive();
@@ -66,7 +67,12 @@ private:
     FaultPlan faults;
     QSocketNotifier readNotifier;
     QTimer silenceTimer;
-    QTimer outputTimer;
+    // Output pacing needs finer steps than a millisecond timer: a byte takes
+    // 95 us, and rounding every wake-up up to a whole millisecond would make
+    // the simulated device slower than the line allows.
+    int wakeFd = -1;
+    QSocketNotifier *wakeNotifier = nullptr;
+    void wakeAfter(int64_t ns);
     QElapsedTimer clock;
 
     int64_t rxWireEndNs = 0;    // when the last received byte has crossed the wire

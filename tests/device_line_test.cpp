@@ -189,7 +189,7 @@ private slots:
 
     void silentDeviceGivesOneNoAnswerPerBurst()
     {
-        SimProcess sim({"--silent-after", "1"});
+        SimProcess sim({"--silent-after", "2"}); // address reset and probe
         DeviceHarness device;
         QVERIFY(device.connectTo(sim.portName()));
         QSignalSpy prot(device.top, &SerialTop::rcvProtocolType);
@@ -205,7 +205,7 @@ private slots:
 
     void disconnectDuringWaitEndsByTimeout()
     {
-        SimProcess sim({"--silent-after", "1"});
+        SimProcess sim({"--silent-after", "2"}); // address reset and probe
         DeviceHarness device;
         QVERIFY(device.connectTo(sim.portName()));
         device.top->getProtType();
