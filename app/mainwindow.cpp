@@ -1,0 +1,330 @@
+// Main window: construction, user-interface mode, the wiring between form,
+// window, device object and plot, the connection panel, the two logs and the
+// orderly stop of the device thread.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "graph_plotter.h"
+#include "serialtop.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
+#include <QScrollBar>
+#include <QSerialPortInfo>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+
+// The form's icons live in a static library; make sure they are registered
+// even when nothing else references the resource object file.
+static void initAppResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace {
+
+// Bound on joining the device thread at shutdown. A wait in the device thread
+// ends as soon as the thread is asked to quit, so this is only a safety net.
+constexpr unsigned long kShutdownWaitMs = 10000;
+
+const char *const kModeFileName = "info.txt";
+
+QString logStamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral(": ");
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui_MainWindow)
+{
+    initAppResources();
+    ui->setupUi(this);
+
+    mode = readUiMode();
+    applyUiMode(mode);
+
+    serialTop = new SerialTop();
+
+    firmwareFileDialog = new QFileDialog(this);
+    firmwareFileDialog->setFileMode(QFileDialog::ExistingFile);
+
+    fillPortList();
+
+    serialThread = new QThread();
+    serialTop->moveToThread(serialThread);
+
+    measTimer = new QTimer();
+    measTimer->setInterval(kMeasPeriodMs);
+
+    setupHeightPlot();
+
+    rawPlot = new graph_plotter();
+    rawPlot->setPlot(ui->widget_plotRaw);
+    rawPlot->SetVisibleGraph(0, true);
+    rawPlot->SetVisibleGraph(1, true);
+
+    ui->comboBox_typeRawData->insertItem(0, tr("Данные АЦП-I"));
+    ui->comboBox_typeRawData->insertItem(1, tr("Данные АЦП-Q"));
+    ui->comboBox_typeRawData->insertItem(2, tr("Данные АЦП-IQ"));
+    ui->comboBox_typeRawData->insertItem(3, tr("Спектр"));
+    ui->comboBox_typeRawData->insertItem(4, tr("Интегратор"));
+
+    // Everything is wired before the thread starts, so no report of the
+    // device object can be emitted before its receiver is connected.
+    initConnections();
+    serialThread->start();
+
+    ui->tabWidget->setCurrentIndex(0);
+}
+
+MainWindow::~MainWindow()
+{
+    shutdownDevice();
+    delete rawPlot;
+    delete measTimer;
+    delete ui;
+}
+
+UiMode MainWindow::readUiMode()
+{
+    QFile file(QString::fromLatin1(kModeFileName));
+    if (!file.open(QIODevice::ReadOnly))
+        return UiMode::Default;
+    // The line keeps its line feed: a mode word that ends a line followed by
+    // more lines does not match.
+    QByteArray line = file.readLine();
+    file.close();
+    const int zero = line.indexOf('\0');
+    if (zero >= 0)
+        line.truncate(zero);
+    const QStringList parts = QString::fromUtf8(line).split(QLatin1Char('|'), Qt::KeepEmptyParts, Qt::CaseSensitive);
+    const QString field = parts.size() >= 2 ? parts.at(1) : QString();
+    if (field == QLatin1String("Elevated"))
+        return UiMode::Elevated;
+    if (field == QLatin1String("Assemblage"))
+        return UiMode::Assemblage;
+    return UiMode::Default;
+}
+
+void MainWindow::applyUiMode(UiMode uiMode)
+{
+    switch (uiMode) {
+    case UiMode::Elevated:
+        break;
+    case UiMode::Assemblage:
+        ui->tabWidget->removeTab(4);
+        ui->comboBox_ProtTypeList->setMaxCount(3);
+        break;
+    case UiMode::Default:
+        // Indices count after each removal: measurement, telemetry, debug.
+        ui->tabWidget->removeTab(0);
+        ui->tabWidget->removeTab(1);
+        ui->tabWidget->removeTab(2);
+        ui->comboBox_ProtTypeList->setMaxCount(3);
+        ui->groupBox_TypeModulation->hide();
+        ui->pushButton_start_diagnostics->hide();
+        ui->checkBox_LogRxByte_rs485->hide();
+        ui->checkBox_LogTxByte_rs485->hide();
+        break;
+    }
+}
+
+void MainWindow::fillPortList()
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (int i = 0; i < ports.size(); ++i)
+        ui->comboBox_list_port_rs485->insertItem(i, ports.at(i).portName());
+}
+
+// Every connection between form, window, device object and telemetry plot,
+// in the order of the wiring table (rows 1 to 59).
+void MainWindow::initConnections()
+{
+    SerialTop *top = serialTop;
+    Ui_MainWindow *f = ui;
+
+    connect(serialThread, &QThread::started, top, &SerialTop::init);                                          // 1
+    connect(measTimer, SIGNAL(timeout()), this, SLOT(_readDistance()));                                        // 2
+    connect(f->checkBox_LogRxByte_rs485, SIGNAL(stateChanged(int)), top, SLOT(setLogRxByteEn(int)));          // 3
+    connect(f->checkBox_LogTxByte_rs485, SIGNAL(stateChanged(int)), top, SLOT(setLogTxByteEn(int)));          // 4
+    connect(f->pushButton_get_firmware_revision, SIGNAL(clicked()), top, SLOT(getFirmwareRevision()));       // 5
+    connect(f->pushButton_start_diagnostics, SIGNAL(clicked()), top, SLOT(startDiagnostics()));              // 6
+    connect(top, SIGNAL(appendLog(QString)), this, SLOT(_appendLog(QString)));                                // 7
+    connect(top, SIGNAL(appendLogUpdater(QString,bool,QColor)), this,
+            SLOT(_appendLogUpdater(QString,bool,QColor)));                                                    // 8
+    connect(top, SIGNAL(connectedChanged(bool)), this, SLOT(_connectedChange(bool)));                         // 9
+    connect(top, SIGNAL(progressChanged(int)), f->progressBar_staus_updater, SLOT(setValue(int)));           // 10
+    connect(top, SIGNAL(busyChanged(bool)), this, SLOT(on_BusyChanged(bool)));                                // 11
+    connect(f->radioButton_FMCWmode, &QRadioButton::clicked, top, &SerialTop::setFMCW_mode);                  // 12
+    connect(f->radioButton_CWmode, &QRadioButton::clicked, top, &SerialTop::setCW_mode);                      // 13
+    connect(f->pushButton_setProtType, &QPushButton::clicked, this, &MainWindow::_changeProtType);            // 14
+    connect(f->pushButton_setProtTypeDbg, &QPushButton::clicked, this, &MainWindow::_changeProtType);         // 15
+    connect(top, &SerialTop::rcvProtocolType, f->comboBox_ProtTypeList, &QComboBox::setCurrentIndex);         // 16
+    connect(top, &SerialTop::rcvProtocolType, f->comboBox_ProtTypeListDbg, &QComboBox::setCurrentIndex);      // 17
+    connect(f->pushButton_saveSettings, &QPushButton::clicked, top, &SerialTop::saveSettings);                // 18
+    connect(f->pushButton_saveSettingsDbg, &QPushButton::clicked, top, &SerialTop::saveSettings);             // 19
+    connect(f->pushButton_getProtType, &QPushButton::clicked, top, &SerialTop::getProtType);                  // 20
+    connect(f->pushButton_getAdrMb, &QPushButton::clicked, top, &SerialTop::getAdrMb);                        // 21
+    connect(top, &SerialTop::rcv_AdrMb, f->spinBox_mbAdr, &QSpinBox::setValue);                               // 22
+    connect(top, &SerialTop::rcv_AdrMb, f->spinBox_AdrMbDbg, &QSpinBox::setValue);                            // 23
+    connect(f->pushButton_setAdrMb, &QPushButton::clicked, this, &MainWindow::_changeAdrMb);                  // 24
+    connect(f->pushButton_setAdrMbDbg, &QPushButton::clicked, this, &MainWindow::_changeAdrMbDbg);            // 25
+    connect(top, &SerialTop::checkDistance, this, &MainWindow::_checkDistance);                               // 26
+    connect(f->pushButton_setFmcwBand, &QPushButton::clicked, this, &MainWindow::_changeFmcwBand);            // 27
+    // The band arrives as a float; the spin box takes it truncated toward zero.
+    QSpinBox *band = f->spinBox_FmcwBand;
+    connect(top, &SerialTop::rcvFmcwBandGHz, band, [band](float value) { band->setValue(int(value)); });     // 28
+    QPushButton *all = f->pushButton_getAllSettings;
+    connect(all, &QPushButton::clicked, top, &SerialTop::getProtType);                                        // 29
+    connect(all, &QPushButton::clicked, top, &SerialTop::getFmcwBandGHz);                                     // 30
+    connect(all, &QPushButton::clicked, top, &SerialTop::getFreqRed);                                         // 31
+    connect(all, &QPushButton::clicked, top, &SerialTop::getSizeLockData);                                    // 32
+    connect(all, &QPushButton::clicked, top, &SerialTop::getDetThCoefMin);                                    // 33
+    connect(all, &QPushButton::clicked, top, &SerialTop::getDetThCoefMax);                                    // 34
+    connect(all, &QPushButton::clicked, top, &SerialTop::getDetThCoefDC);                                     // 35
+    connect(all, &QPushButton::clicked, top, &SerialTop::getDetSmthCoef);                                     // 36
+    connect(all, &QPushButton::clicked, top, &SerialTop::getDetMtiCoef);                                      // 37
+    connect(all, &QPushButton::clicked, top, &SerialTop::getTrsSmthCoef);                                     // 38
+    connect(all, &QPushButton::clicked, top, &SerialTop::getAdrMb);                                           // 39
+    connect(f->pushButton_setReductionTxPower, &QPushButton::clicked, this, &MainWindow::_changeFreqRed);    // 40
+    connect(f->pushButton_setSizeLockData, &QPushButton::clicked, this, &MainWindow::_changeSizeLockData);   // 41
+    connect(f->pushButton_setDetThCoefMax, &QPushButton::clicked, this, &MainWindow::_changeDetThCoefMax);   // 42
+    connect(f->pushButton_setDetThCoefMin, &QPushButton::clicked, this, &MainWindow::_changeDetThCoefMin);   // 43
+    connect(f->pushButton_setDetThCoefDC, &QPushButton::clicked, this, &MainWindow::_changeDetThCoefDC);     // 44
+    connect(f->pushButton_setDetSmthCoef, &QPushButton::clicked, this, &MainWindow::_changeDetSmthCoef);     // 45
+    connect(f->pushButton_setDetMtiCoef, &QPushButton::clicked, this, &MainWindow::_changeDetMtiCoef);       // 46
+    connect(f->pushButton_setTrsSmthCoef, &QPushButton::clicked, this, &MainWindow::_changeTrsSmthCoef);     // 47
+    connect(top, &SerialTop::rcv_FreqReduct, f->comboBox_ReductionTxPowerList, &QComboBox::setCurrentIndex);  // 48
+    connect(top, &SerialTop::rcv_SizeLockData, f->spinBox_SizeLockData, &QSpinBox::setValue);                 // 49
+    connect(top, &SerialTop::rcv_DetThCoefMax, f->doubleSpinBox_DetThCoefMax, &QDoubleSpinBox::setValue);     // 50
+    connect(top, &SerialTop::rcv_DetThCoefMin, f->doubleSpinBox_DetThCoefMin, &QDoubleSpinBox::setValue);     // 51
+    connect(top, &SerialTop::rcv_DetThCoefDC, f->doubleSpinBox_DetThCoefDC, &QDoubleSpinBox::setValue);       // 52
+    connect(top, &SerialTop::rcv_DetSmthCoef, f->doubleSpinBox_DetSmthCoef, &QDoubleSpinBox::setValue);       // 53
+    connect(top, &SerialTop::rcv_DetMtiCoef, f->doubleSpinBox_DetMtiCoef, &QDoubleSpinBox::setValue);         // 54
+    connect(top, &SerialTop::rcv_TrsSmthCoef, f->doubleSpinBox_TrsSmthCoef, &QDoubleSpinBox::setValue);       // 55
+    connect(top, &SerialTop::rcvRawData, this, &MainWindow::on_rcvRawData);                                   // 56
+    connect(top, &SerialTop::rcvRawDataSize, this, &MainWindow::on_rcvRawDataSize);                           // 57
+    connect(top, &SerialTop::RawIsRead, this, &MainWindow::on_rcvRawIsRead);                                  // 58
+    connect(f->checkBox_rawAutoscale, SIGNAL(toggled(bool)), rawPlot, SLOT(setAutoscaleEn(bool)));            // 59
+
+    // Beyond the table: the outcome of a firmware update, which arrives just
+    // before busyChanged(false) and decides the closing line of the log.
+    connect(top, &SerialTop::firmwareUpdateFinished, this, &MainWindow::_firmwareUpdateFinished);
+    // The device object is deleted in its own thread once that thread ends.
+    connect(serialThread, &QThread::finished, top, &QObject::deleteLater);
+}
+
+void MainWindow::shutdownDevice()
+{
+    if (!serialThread)
+        return;
+    measTimer->stop();
+    // Reports still on their way must not reach a window being torn down.
+    disconnect(serialTop, nullptr, this, nullptr);
+    // Closing the port first makes a wait for an answer end at once instead
+    // of running into its time-out. Asking the thread to quit then ends every
+    // event loop it runs, the nested waits included.
+    serialTop->disconnectFromPort();
+    serialThread->requestInterruption();
+    serialThread->quit();
+    if (serialThread->wait(kShutdownWaitMs)) {
+        // finished() has deleted the device object inside its thread.
+        delete serialThread;
+    } else {
+        // Never destroy a running thread: leave both to the end of the process.
+        std::fprintf(stderr, "Device thread did not stop within %lu ms\n", kShutdownWaitMs);
+    }
+    serialThread = nullptr;
+    serialTop = nullptr;
+}
+
+void MainWindow::selectPort(const QString &name)
+{
+    QComboBox *ports = ui->comboBox_list_port_rs485;
+    int index = ports->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index < 0) {
+        ports->addItem(name);
+        index = ports->count() - 1;
+    }
+    ports->setCurrentIndex(index);
+}
+
+void MainWindow::pressConnect()
+{
+    if (!ui->pushButton_connect_to_rs485->isChecked())
+        ui->pushButton_connect_to_rs485->click();
+}
+
+// --- Connection panel ----------------------------------------------------
+
+void MainWindow::on_toolButton_scan_port_rs485_clicked()
+{
+    ui->comboBox_list_port_rs485->clear();
+    fillPortList();
+}
+
+void MainWindow::on_pushButton_connect_to_rs485_clicked(bool checked)
+{
+    if (checked) {
+        // The combo box is editable: a typed name is used as it stands.
+        serialTop->connectToDevice(ui->comboBox_list_port_rs485->currentText(), kBaudRate);
+        ui->pushButton_connect_to_rs485->setText(tr("Отключить"));
+    } else {
+        serialTop->disconnectFromPort();
+        ui->pushButton_connect_to_rs485->setText(tr("Подключить"));
+    }
+}
+
+void MainWindow::_connectedChange(bool state)
+{
+    if (state)
+        return;
+    measTimer->stop();
+    // setChecked emits no click, so no disconnect request is sent from here.
+    ui->pushButton_connect_to_rs485->setChecked(false);
+    ui->pushButton_connect_to_rs485->setText(tr("Подключить"));
+}
+
+// --- Logs ----------------------------------------------------------------
+
+// Both logs take their text as plain text: a message that happens to look
+// like markup (a file name with '<', say) is shown exactly as sent.
+void MainWindow::_appendLog(QString s)
+{
+    QTextEdit *log = ui->textEdit_log;
+    QTextCursor end(log->document());
+    end.movePosition(QTextCursor::End);
+    if (!log->document()->isEmpty())
+        end.insertBlock();
+    end.insertText(logStamp() + s);
+    log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
+}
+
+void MainWindow::_appendLogUpdater(QString s, bool new_line, QColor color)
+{
+    QTextEdit *log = ui->textEdit_log_apdater;
+    QTextCharFormat format = log->currentCharFormat();
+    format.setBackground(color);
+    log->setCurrentCharFormat(format);
+    if (new_line) {
+        QTextCursor end(log->document());
+        end.movePosition(QTextCursor::End);
+        if (!log->document()->isEmpty())
+            end.insertBlock(log->textCursor().blockFormat(), format);
+        end.insertText(logStamp() + s, format);
+    } else {
+        // Continues the line at the user's cursor, which follows the end of
+        // the log unless the user placed it elsewhere.
+        QTextCursor at = log->textCursor();
+        at.insertText(s, format);
+        log->setTextCursor(at);
+    }
+}

@@ -1,0 +1,164 @@
+// Measurement tab: the 100 ms distance requests, the height label and the
+// running height curve of up to 300 readings.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "serialtop.h"
+
+#include <QTimer>
+
+#include <qcustomplot.h>
+
+namespace {
+
+constexpr int kTickCount = 9;
+constexpr int kSubTickCount = 4;
+
+// Automatic tick steps with a fixed number of sub-ticks between two ticks.
+class FixedSubTicker : public QCPAxisTicker
+{
+public:
+    explicit FixedSubTicker(int subTicks) : subTicks(subTicks) { setTickCount(kTickCount); }
+
+protected:
+    int getSubTickCount(double) override { return subTicks; }
+
+private:
+    int subTicks;
+};
+
+void useFixedSubTicks(QCPAxis *axis)
+{
+    axis->setTicker(QSharedPointer<QCPAxisTicker>(new FixedSubTicker(kSubTickCount)));
+}
+
+void styleBaseAxis(QCPAxis *axis)
+{
+    axis->setVisible(true);
+    axis->setTickLabels(false);
+    useFixedSubTicks(axis);
+    axis->setRange(0, 10);
+    axis->grid()->setPen(QPen(Qt::gray, 0, Qt::SolidLine));
+    axis->grid()->setSubGridVisible(true);
+}
+
+void styleIndexAxis(QCPAxis *axis)
+{
+    axis->setPadding(10);
+    axis->setRange(0, MainWindow::kHeightPointLimit, Qt::AlignLeft);
+    axis->setVisible(true);
+    useFixedSubTicks(axis);
+}
+
+void styleHeightAxis(QCPAxis *axis, double position, double size, const QColor &color, const QString &label)
+{
+    axis->setPadding(10);
+    axis->setRange(position, size, Qt::AlignLeft);
+    useFixedSubTicks(axis);
+    axis->setVisible(true);
+    axis->setLabelColor(color);
+    axis->setTickLabelColor(color);
+    axis->setSubTickPen(QPen(color));
+    axis->setTickPen(QPen(color));
+    axis->setBasePen(QPen(color));
+    axis->setLabel(label);
+    axis->setLabelPadding(2);
+}
+
+} // namespace
+
+void MainWindow::on_toolButton_start_meas_clicked(bool checked)
+{
+    if (checked)
+        measTimer->start();
+    else
+        measTimer->stop();
+}
+
+void MainWindow::_readDistance()
+{
+    serialTop->getDistance();
+}
+
+void MainWindow::_checkDistance(float value)
+{
+    ui->label_distace->setText(tr("Высота: %1 (м)").arg(QString::number(double(value), 'f', 4)));
+    appendHeightPoint(0, value);
+}
+
+void MainWindow::appendHeightPoint(int graph, float value)
+{
+    Q_UNUSED(graph) // the height plot has a single curve
+    double key = heightKeys.size();
+    if (heightKeys.size() >= kHeightPointLimit) {
+        heightKeys.clear();
+        heightValues.clear();
+        key = 0;
+    }
+    heightKeys.append(key);
+    heightValues.append(double(value));
+    if (heightGraph)
+        heightGraph->setData(heightKeys, heightValues, true);
+    ui->widget_plotter->replot();
+}
+
+void MainWindow::setupHeightPlot()
+{
+    QCustomPlot *plot = ui->widget_plotter;
+    heightColor = QColor(0, 0, 0, 255);
+    heightLabel = tr("Высота, м");
+
+    for (QCPAxis *axis : {plot->xAxis, plot->xAxis2, plot->yAxis, plot->yAxis2})
+        styleBaseAxis(axis);
+    connect(plot->xAxis, SIGNAL(rangeChanged(QCPRange)), plot->xAxis2, SLOT(setRange(QCPRange)));
+    connect(plot->yAxis, SIGNAL(rangeChanged(QCPRange)), plot->yAxis2, SLOT(setRange(QCPRange)));
+
+    QCPAxis *indexAxis = plot->axisRect()->addAxis(QCPAxis::atBottom);
+    styleIndexAxis(indexAxis);
+    connect(indexAxis, SIGNAL(rangeChanged(QCPRange)), plot->xAxis, SLOT(setRange(QCPRange)));
+    emit indexAxis->rangeChanged(indexAxis->range());
+
+    heightAxis = plot->axisRect()->addAxis(QCPAxis::atLeft);
+    styleHeightAxis(heightAxis, 0, 50, heightColor, heightLabel);
+
+    heightGraph = plot->addGraph(indexAxis, heightAxis);
+    heightGraph->setData(heightKeys, heightValues, true);
+    heightGraph->setPen(QPen(heightColor, 1.5));
+    heightGraph->setVisible(true);
+
+    connect(heightAxis, SIGNAL(rangeChanged(QCPRange)), plot->yAxis, SLOT(setRange(QCPRange)));
+
+    plot->axisRect()->setRangeDragAxes(nullptr, nullptr);
+    plot->axisRect()->setRangeZoomAxes(nullptr, nullptr);
+    plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom | QCP::iSelectPlottables | QCP::iSelectAxes);
+    connect(plot, SIGNAL(selectionChangedByUser()), this, SLOT(_selectionChanged()));
+}
+
+void MainWindow::_selectionChanged()
+{
+    QCustomPlot *plot = ui->widget_plotter;
+    QCPAxisRect *rect = plot->axisRect();
+    QCPAxis *indexAxis = rect->axis(QCPAxis::atBottom, 1);
+    for (QCPAxis *axis : {plot->xAxis, plot->xAxis2, plot->yAxis, plot->yAxis2, indexAxis})
+        axis->setSelectedParts(QCPAxis::spNone);
+
+    const QCPAxis::SelectableParts lineAndLabels = QCPAxis::spAxis | QCPAxis::spTickLabels;
+    if (heightAxis->selectedParts() & lineAndLabels) {
+        heightAxis->setSelectedParts(lineAndLabels);
+        emit heightAxis->rangeChanged(heightAxis->range());
+    }
+
+    QCPGraph *graph = plot->graph(0);
+    if (heightAxis->selectedParts().testFlag(QCPAxis::spAxis) || (graph && graph->selected())) {
+        if (graph)
+            graph->setSelection(QCPDataSelection(graph->data()->dataRange()));
+        heightAxis->setSelectedParts(lineAndLabels);
+        rect->setRangeDragAxes(nullptr, heightAxis);
+        rect->setRangeDrag(Qt::Vertical);
+        rect->setRangeZoomAxes(nullptr, heightAxis);
+        rect->setRangeZoom(Qt::Vertical);
+    } else {
+        rect->setRangeDragAxes(nullptr, nullptr);
+        rect->setRangeZoomAxes(nullptr, nullptr);
+    }
+}

@@ -1,0 +1,81 @@
+// The configurator as a program: its options and a clean exit.
+#include "simprocess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QProcessEnvironment offscreen()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    return env;
+}
+
+} // namespace
+
+class AppCli : public QObject
+{
+    Q_OBJECT
+private slots:
+    void helpListsOptions();
+    void portAndConnectOptionsReachTheDevice();
+    void unknownOptionIsRefused();
+};
+
+void AppCli::helpListsOptions()
+{
+    QProcess app;
+    app.setProcessEnvironment(offscreen());
+    app.start(ZETRA_CONFIGURATOR_PATH, {"--help"});
+    QVERIFY(app.waitForFinished(60000));
+    QCOMPARE(app.exitCode(), 0);
+    const QByteArray help = app.readAllStandardOutput();
+    for (const char *option : {"--port <NAME>", "--connect", "--screenshot <PATH>", "--help"})
+        QVERIFY2(help.contains(option), help.constData());
+}
+
+void AppCli::portAndConnectOptionsReachTheDevice()
+{
+    QTemporaryDir dir;
+    QFile info(dir.filePath("info.txt"));
+    QVERIFY(info.open(QIODevice::WriteOnly));
+    info.write("x|Elevated");
+    info.close();
+    SimProcess sim({"--verbose"});
+    QVERIFY(sim.isRunning());
+
+    const QString shot = dir.filePath("window.png");
+    QProcess app;
+    app.setProcessEnvironment(offscreen());
+    app.setWorkingDirectory(dir.path());
+    app.start(ZETRA_CONFIGURATOR_PATH, {"--port", sim.portName(), "--connect", "--screenshot", shot});
+    QVERIFY(app.waitForFinished(60000));
+    const QByteArray errors = app.readAllStandardError();
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(app.exitCode() == 0, errors.constData());
+    QVERIFY2(!errors.contains("QThread: Destroyed"), errors.constData());
+    // The typed port name was used, and connecting sent the probe.
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 05 00 09 00 00"), 30000);
+    QImage image(shot);
+    QVERIFY(!image.isNull());
+    QVERIFY(image.width() >= 650 && image.height() >= 600);
+}
+
+void AppCli::unknownOptionIsRefused()
+{
+    QProcess app;
+    app.setProcessEnvironment(offscreen());
+    app.start(ZETRA_CONFIGURATOR_PATH, {"--no-such-option"});
+    QVERIFY(app.waitForFinished(60000));
+    QVERIFY(app.exitCode() != 0);
+    QVERIFY(app.readAllStandardError().contains("no-such-option"));
+}
+
+QTEST_GUILESS_MAIN(AppCli)
+#include "app_cli.moc"

@@ -1,0 +1,344 @@
+// The window against the simulated altimeter over a pseudo-terminal.
+#include "app_support.h"
+
+#include "firmwareimage.h"
+#include "serialtop.h"
+#include "simprocess.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QToolButton>
+
+#include <qcustomplot.h>
+
+namespace {
+
+constexpr int kLong = 30000; // generous bound for anything the device does
+
+// Start addresses of the holding-register reads in the simulator's log.
+QList<int> holdingReadsIn(const QByteArray &simLog)
+{
+    QList<int> addresses;
+    static const QRegularExpression read(QStringLiteral("^rx 13 03 ([0-9a-f]{2}) ([0-9a-f]{2}) "));
+    for (const QByteArray &line : simLog.split('\n')) {
+        const auto m = read.match(QString::fromLatin1(line));
+        if (m.hasMatch())
+            addresses << (m.captured(1).toInt(nullptr, 16) << 8 | m.captured(2).toInt(nullptr, 16));
+    }
+    return addresses;
+}
+
+int countLines(const QByteArray &simLog, const QByteArray &prefix)
+{
+    int n = 0;
+    for (const QByteArray &line : simLog.split('\n'))
+        n += line.startsWith(prefix) ? 1 : 0;
+    return n;
+}
+
+// Connects the window to the simulator through the real connect button.
+bool connectTo(MainWindow &w, const SimProcess &sim)
+{
+    w.selectPort(sim.portName());
+    QSignalSpy changes(w.device(), &SerialTop::connectedChanged);
+    QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
+    if (!changes.wait(kLong) && changes.isEmpty())
+        return false;
+    return changes.first().first().toBool();
+}
+
+void click(const QWidget &w, const char *name)
+{
+    QTest::mouseClick(widget<QAbstractButton>(w, name), Qt::LeftButton);
+}
+
+} // namespace
+
+class AppDevice : public QObject
+{
+    Q_OBJECT
+private slots:
+    void readAllQueuesElevenReadsAndFillsBothTabs();
+    void setButtonsSendWidgetValues();
+    void measurementShowsDistanceWithFourDecimals();
+    void interleavedRawDataSplitsOverTwoCurves();
+    void failedGraphSaveIsNotReportedAsSaved();
+    void firmwareUpdateClosingLineTellsOutcome();
+    void closingDuringWaitStopsDeviceThread();
+};
+
+void AppDevice::readAllQueuesElevenReadsAndFillsBothTabs()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    SimProcess sim({"--verbose"});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    QVERIFY(connectTo(w, sim));
+
+    // Form values that differ from what the simulator holds.
+    widget<QSpinBox>(w, "spinBox_SizeLockData")->setValue(3);
+    widget<QSpinBox>(w, "spinBox_mbAdr")->setValue(200);
+    widget<QSpinBox>(w, "spinBox_AdrMbDbg")->setValue(5);
+    widget<QComboBox>(w, "comboBox_ProtTypeList")->setCurrentIndex(2);
+    widget<QComboBox>(w, "comboBox_ProtTypeListDbg")->setCurrentIndex(1);
+    QSignalSpy lastReport(w.device(), &SerialTop::rcv_AdrMb);
+    const int readsBefore = holdingReadsIn(sim.errorOutput()).size();
+
+    click(w, "pushButton_getAllSettings");
+    QVERIFY(lastReport.wait(kLong));
+
+    const QList<int> reads = holdingReadsIn(sim.errorOutput()).mid(readsBefore);
+    QCOMPARE(reads, QList<int>({38, 39, 50, 70, 71, 73, 79, 75, 77, 90, 16}));
+
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QSpinBox>(w, "spinBox_mbAdr")->value(), 19, kLong);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_AdrMbDbg")->value(), 19);
+    QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeList")->currentIndex(), 0);
+    QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeListDbg")->currentIndex(), 0);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_FmcwBand")->value(), 100); // 24 clamped to the minimum
+    QCOMPARE(widget<QComboBox>(w, "comboBox_ReductionTxPowerList")->currentIndex(), 0);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_SizeLockData")->value(), 10);
+    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefMin")->value(), 0.5);
+    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefMax")->value(), 1.5);
+    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefDC")->value(), 2.0);
+    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetSmthCoef")->value(), 0.25);
+    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetMtiCoef")->value(), 0.9);
+    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_TrsSmthCoef")->value(), 0.3);
+    QVERIFY(!mainLog(w).contains("Нет ответа от устройства"));
+}
+
+void AppDevice::setButtonsSendWidgetValues()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    SimProcess sim({"--verbose"});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    QVERIFY(connectTo(w, sim));
+
+    widget<QComboBox>(w, "comboBox_ProtTypeList")->setCurrentIndex(2);
+    widget<QSpinBox>(w, "spinBox_FmcwBand")->setValue(250);
+    widget<QComboBox>(w, "comboBox_ReductionTxPowerList")->setCurrentIndex(5);
+    widget<QSpinBox>(w, "spinBox_SizeLockData")->setValue(7);
+    widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefMin")->setValue(0.25);
+    widget<QDoubleSpinBox>(w, "doubleSpinBox_TrsSmthCoef")->setValue(0.125);
+    for (const char *name : {"pushButton_setProtType", "pushButton_setFmcwBand", "pushButton_setReductionTxPower",
+                             "pushButton_setSizeLockData", "pushButton_setDetThCoefMin", "pushButton_setTrsSmthCoef"})
+        click(w, name);
+    // Writes as they reach the line: register, value (float as its bit pattern).
+    QTRY_VERIFY_WITH_TIMEOUT(countLines(sim.errorOutput(), "rx 13 10 00 5a") == 1, kLong);
+    const QByteArray log = sim.errorOutput();
+    QVERIFY(log.contains("rx 13 06 00 26 00 02"));     // protocol type 2
+    QVERIFY(log.contains("rx 13 06 00 27 00 fa"));     // band 250
+    QVERIFY(log.contains("rx 13 06 00 32 00 05"));     // reduction step 5
+    QVERIFY(log.contains("rx 13 06 00 46 00 07"));     // size lock data 7
+    QVERIFY(log.contains("rx 13 10 00 47 00 02 04 3e 80 00 00")); // 0.25
+    QVERIFY(log.contains("rx 13 10 00 5a 00 02 04 3e 00 00 00")); // 0.125
+
+    // Read back into the other widgets: the device now holds what was sent.
+    widget<QComboBox>(w, "comboBox_ProtTypeList")->setCurrentIndex(0);
+    widget<QSpinBox>(w, "spinBox_FmcwBand")->setValue(2000);
+    QSignalSpy lastReport(w.device(), &SerialTop::rcv_AdrMb);
+    click(w, "pushButton_getAllSettings");
+    QVERIFY(lastReport.wait(kLong));
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QComboBox>(w, "comboBox_ProtTypeListDbg")->currentIndex(), 2, kLong);
+    QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeList")->currentIndex(), 2);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_FmcwBand")->value(), 250);
+    QCOMPARE(widget<QComboBox>(w, "comboBox_ReductionTxPowerList")->currentIndex(), 5);
+    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_TrsSmthCoef")->value(), 0.125);
+
+    // The debug address box can send 0, which the settings box cannot show.
+    widget<QSpinBox>(w, "spinBox_AdrMbDbg")->setValue(0);
+    click(w, "pushButton_setAdrMbDbg");
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 10 00 00"), kLong);
+}
+
+void AppDevice::measurementShowsDistanceWithFourDecimals()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Assemblage"));
+    SimProcess sim({"--distance", "12.5"});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    QVERIFY(connectTo(w, sim));
+
+    auto *start = widget<QToolButton>(w, "toolButton_start_meas");
+    auto *label = widget<QLabel>(w, "label_distace");
+    QSignalSpy readings(w.device(), &SerialTop::checkDistance);
+    QTest::mouseClick(start, Qt::LeftButton);
+    QVERIFY(start->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(readings.size() >= 3, kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(label->text(), QString("Высота: 12.5000 (м)"), kLong);
+    auto *plot = widget<QCustomPlot>(w, "widget_plotter");
+    QTRY_VERIFY_WITH_TIMEOUT(plot->graph(0)->dataCount() >= 3, kLong);
+    QCOMPARE(plot->graph(0)->data()->at(0)->value, 12.5);
+
+    // Losing the connection stops the requests; the button keeps its look.
+    QSignalSpy lost(w.device(), &SerialTop::connectedChanged);
+    QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
+    QVERIFY(lost.wait(kLong));
+    QVERIFY(start->isChecked());
+    // A running timer would ask every 100 ms and draw a "not connected" line
+    // each time; a stopped one falls quiet after the ticks already queued.
+    QSignalSpy complaints(w.device(), &SerialTop::appendLog);
+    for (int loud = 0; complaints.wait(700); ++loud) {
+        QVERIFY(loud < 5);
+        complaints.clear();
+    }
+
+    // Stopping and starting again measures again once connected anew.
+    QTest::mouseClick(start, Qt::LeftButton);
+    QVERIFY(!start->isChecked());
+    QVERIFY(connectTo(w, sim));
+    readings.clear();
+    QTest::mouseClick(start, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(readings.size() >= 2, kLong);
+}
+
+void AppDevice::interleavedRawDataSplitsOverTwoCurves()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    SimProcess sim({"--raw-points", "9"});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    QVERIFY(connectTo(w, sim));
+
+    widget<QComboBox>(w, "comboBox_typeRawData")->setCurrentIndex(2);
+    widget<QCheckBox>(w, "checkBox_rawAutoscale")->setChecked(true);
+    auto *label = widget<QLabel>(w, "label_p2pGraph");
+    QSignalSpy done(w.device(), &SerialTop::RawIsRead);
+    click(w, "pushButton_readRaw");
+    QVERIFY(done.wait(kLong));
+    QTRY_VERIFY_WITH_TIMEOUT(label->text() != QString("P-P = "), kLong);
+    QVERIFY(QRegularExpression("^P-P = -?\\d+$").match(label->text()).hasMatch());
+
+    auto *plot = widget<QCustomPlot>(w, "widget_plotRaw");
+    QCOMPARE(plot->graph(0)->dataCount(), 4); // samples 1, 3, 5, 7
+    QCOMPARE(plot->graph(1)->dataCount(), 5); // samples 0, 2, 4, 6, 8
+    QCOMPARE(plot->graph(1)->data()->at(4)->key, 4.0);
+    QCOMPARE(plot->graph(0)->data()->at(3)->key, 3.0);
+    const QCPRange keyRange = plot->axisRect()->axis(QCPAxis::atBottom, 1)->range();
+    QCOMPARE(keyRange.lower, 0.0);
+    QCOMPARE(keyRange.upper, 4.0);
+
+    // Another type puts every sample on curve 0; autoscale off keeps the range.
+    widget<QCheckBox>(w, "checkBox_rawAutoscale")->setChecked(false);
+    widget<QComboBox>(w, "comboBox_typeRawData")->setCurrentIndex(0);
+    done.clear();
+    click(w, "pushButton_readRaw");
+    QVERIFY(done.wait(kLong));
+    QTRY_COMPARE_WITH_TIMEOUT(plot->graph(0)->dataCount(), 9, kLong);
+    QCOMPARE(plot->graph(1)->dataCount(), 0);
+    QCOMPARE(plot->axisRect()->axis(QCPAxis::atBottom, 1)->range().upper, 4.0);
+
+    click(w, "pushButton");
+    QVERIFY(mainLog(w).endsWith("Данные сохранены"));
+    QFile saved(dir.filePath("graph.txt"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll().count('\n'), 9);
+}
+
+void AppDevice::failedGraphSaveIsNotReportedAsSaved()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    QVERIFY(QDir(dir.path()).mkdir("graph.txt")); // the file cannot be written
+    MainWindow w;
+    click(w, "pushButton");
+    const QString log = mainLog(w);
+    QVERIFY2(!log.contains("Данные сохранены"), qPrintable(log));
+    QVERIFY2(log.contains("Ошибка сохранения данных"), qPrintable(log));
+
+    // Before any read-out the empty curve is saved and reported as saved.
+    QVERIFY(QDir(dir.path()).rmdir("graph.txt"));
+    click(w, "pushButton");
+    QVERIFY(mainLog(w).endsWith("Данные сохранены"));
+    QCOMPARE(QFileInfo(dir.filePath("graph.txt")).size(), 0);
+}
+
+void AppDevice::firmwareUpdateClosingLineTellsOutcome()
+{
+    ScopedWorkDir dir;
+    SimProcess sim({"--erase-ms", "0"});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    auto *fileName = widget<QLineEdit>(w, "lineEdit_file_name");
+    QSignalSpy busy(w.device(), &SerialTop::busyChanged);
+
+    // A missing file: described, refused, and the attempt reported as broken off.
+    fileName->setText(dir.filePath("missing.bin"));
+    click(w, "pushButton_firmware_update");
+    QTRY_VERIFY_WITH_TIMEOUT(busy.size() == 2, kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(programmingLog(w).contains("Время выполнения 0 мин 0 сек"), kLong);
+    QString log = programmingLog(w);
+    QVERIFY(log.contains("Ошибка! Указанный файл не существует"));
+    QVERIFY(log.contains("Обновление ПО прервано"));
+    QVERIFY(!log.contains("Обновление ПО завершено"));
+
+    // A valid image written into the connected simulator.
+    QVERIFY(connectTo(w, sim));
+    QByteArray payload;
+    for (int i = 0; i < 512; ++i)
+        payload.append(char(i * 7));
+    QVERIFY(dir.writeFile("image.bin", FirmwareImage::withTrailer(payload)));
+    fileName->setText(dir.filePath("image.bin"));
+    busy.clear();
+    click(w, "pushButton_firmware_update");
+    QTRY_VERIFY_WITH_TIMEOUT(busy.size() == 2, kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(programmingLog(w).count("Время выполнения") == 2, kLong);
+    log = programmingLog(w);
+    const QString lastAttempt = log.mid(log.lastIndexOf("Обновление ПО\n"));
+    QVERIFY2(lastAttempt.contains("Запись флага прошивки... ОК"), qPrintable(lastAttempt));
+    QVERIFY(lastAttempt.contains("Обновление ПО завершено"));
+    QVERIFY(!lastAttempt.contains("Обновление ПО прервано"));
+    QCOMPARE(widget<QProgressBar>(w, "progressBar_staus_updater")->value(), 100);
+}
+
+void AppDevice::closingDuringWaitStopsDeviceThread()
+{
+    static QStringList messages;
+    messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &text) { messages << text; });
+
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    SimProcess sim({"--drop", "1", "--verbose"});
+    QVERIFY(sim.isRunning());
+    auto *w = new MainWindow;
+    QPointer<SerialTop> top = w->device();
+    QThread *deviceThread = top->thread();
+    QSignalSpy threadDone(deviceThread, &QThread::finished);
+    w->selectPort(sim.portName());
+    QTest::mouseClick(widget<QPushButton>(*w, "pushButton_connect_to_rs485"), Qt::LeftButton);
+    // The probe has reached the line and is being waited for (it is dropped).
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 05 00 09"), kLong);
+
+    QElapsedTimer closing;
+    closing.start();
+    delete w;
+    const qint64 ms = closing.elapsed();
+    qInstallMessageHandler(previous);
+
+    QCOMPARE(threadDone.size(), 1);
+    QVERIFY(top.isNull()); // deleted in its own thread as that thread ended
+    for (const QString &m : messages)
+        QVERIFY2(!m.contains("QThread: Destroyed"), qPrintable(m));
+    // The wait ends when the thread is told to quit, not by its own time-out.
+    QVERIFY2(ms < 5000, qPrintable(QString::number(ms)));
+    qInfo("window closed in %lld ms while the device thread waited", ms);
+}
+
+QTEST_MAIN(AppDevice)
+#include "app_device.moc"

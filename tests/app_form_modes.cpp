@@ -1,0 +1,213 @@
+// The real form as the window builds it, and the tabs each info.txt gives.
+#include "app_support.h"
+
+#include "serialtop.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QToolButton>
+
+namespace {
+
+QStringList tabTitles(const QWidget &window)
+{
+    auto *tabs = widget<QTabWidget>(window, "tabWidget");
+    QStringList titles;
+    for (int i = 0; i < tabs->count(); ++i)
+        titles << tabs->tabText(i);
+    return titles;
+}
+
+QStringList items(const QComboBox *box)
+{
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i)
+        texts << box->itemText(i);
+    return texts;
+}
+
+const QStringList kAllTabs{"Измерение", "Настройка", "Телеметрия", "Программирование", "Debug"};
+const QStringList kAssemblageTabs{"Измерение", "Настройка", "Телеметрия", "Программирование"};
+const QStringList kDefaultTabs{"Настройка", "Программирование"};
+const QStringList kProtocols{"Стандартный", "Расширенный", "Modbus", "Debug"};
+
+} // namespace
+
+class AppFormModes : public QObject
+{
+    Q_OBJECT
+private slots:
+    void formStartsWithItsDesignedValues();
+    void spinBoxesClampReportedValues();
+    void infoFileChoosesTabs_data();
+    void infoFileChoosesTabs();
+    void defaultModeHidesExpertControls();
+    void reportsReachRemovedTabs();
+};
+
+void AppFormModes::formStartsWithItsDesignedValues()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    MainWindow w;
+    QCOMPARE(w.windowTitle(), QString("Configurator_ZETRAv1"));
+    QCOMPARE(w.minimumSize(), QSize(650, 600));
+    QVERIFY(!w.windowIcon().isNull());
+    QVERIFY(widget<QRadioButton>(w, "radioButton_FMCWmode")->isChecked());
+    QVERIFY(!widget<QRadioButton>(w, "radioButton_CWmode")->isChecked());
+    QCOMPARE(items(widget<QComboBox>(w, "comboBox_ProtTypeList")), kProtocols);
+    QCOMPARE(items(widget<QComboBox>(w, "comboBox_ProtTypeListDbg")), kProtocols);
+    QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeList")->currentText(), QString("Стандартный"));
+    auto *reduction = widget<QComboBox>(w, "comboBox_ReductionTxPowerList");
+    QCOMPARE(items(reduction),
+             QStringList({"0 дБ", "0,4 дБ", "0,8 дБ", "1,4 дБ", "2,5 дБ", "4 дБ", "6 дБ", "7 дБ"}));
+    QCOMPARE(reduction->currentIndex(), 0);
+    QCOMPARE(items(widget<QComboBox>(w, "comboBox_typeRawData")),
+             QStringList({"Данные АЦП-I", "Данные АЦП-Q", "Данные АЦП-IQ", "Спектр", "Интегратор"}));
+    QCOMPARE(widget<QComboBox>(w, "comboBox_typeRawData")->currentIndex(), 0);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_mbAdr")->value(), 19);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_FmcwBand")->value(), 200);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_SizeLockData")->value(), 0);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_AdrMbDbg")->value(), 0);
+    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_TrsSmthCoef")->decimals(), 3);
+    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_TrsSmthCoef")->singleStep(), 0.001);
+    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefDC")->decimals(), 2);
+    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetMtiCoef")->maximum(), 99.99);
+    auto *progress = widget<QProgressBar>(w, "progressBar_staus_updater");
+    QCOMPARE(progress->value(), 0);
+    QVERIFY(!progress->isTextVisible());
+    auto *connect = widget<QPushButton>(w, "pushButton_connect_to_rs485");
+    QVERIFY(connect->isCheckable());
+    QVERIFY(!connect->isChecked());
+    QCOMPARE(connect->text(), QString("Подключить"));
+    auto *start = widget<QToolButton>(w, "toolButton_start_meas");
+    QVERIFY(start->isCheckable());
+    QVERIFY(!start->icon().isNull());
+    QCOMPARE(widget<QLabel>(w, "label_distace")->text(), QString("Высота: "));
+    QCOMPARE(widget<QLabel>(w, "label_p2pGraph")->text(), QString("P-P = "));
+    QVERIFY(!widget<QPushButton>(w, "pushButton_setTrsSmthCoef")->icon().isNull());
+    QVERIFY(!widget<QPushButton>(w, "pushButton_getAllSettings")->icon().isNull());
+    QVERIFY(widget<QComboBox>(w, "comboBox_list_port_rs485")->isEditable());
+}
+
+void AppFormModes::spinBoxesClampReportedValues()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    MainWindow w;
+    SerialTop *top = w.device();
+    // Reports are emitted here in the window's thread, so they land at once.
+    emit top->rcv_AdrMb(100);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_mbAdr")->value(), 100);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_AdrMbDbg")->value(), 20);
+    emit top->rcvFmcwBandGHz(250.9f);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_FmcwBand")->value(), 250);
+    emit top->rcvFmcwBandGHz(24.0f);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_FmcwBand")->value(), 100);
+    emit top->rcvFmcwBandGHz(5000.0f);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_FmcwBand")->value(), 2000);
+    emit top->rcv_TrsSmthCoef(0.1234f);
+    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_TrsSmthCoef")->value(), 0.123);
+    emit top->rcvProtocolType(3);
+    QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeList")->currentText(), QString("Debug"));
+    QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeListDbg")->currentText(), QString("Debug"));
+}
+
+void AppFormModes::infoFileChoosesTabs_data()
+{
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QStringList>("tabs");
+
+    QTest::newRow("missing file") << false << QByteArray() << kDefaultTabs;
+    QTest::newRow("empty file") << true << QByteArray() << kDefaultTabs;
+    QTest::newRow("elevated, last thing in the file") << true << QByteArray("ZETRA|Elevated") << kAllTabs;
+    QTest::newRow("elevated, line feed and more lines") << true << QByteArray("ZETRA|Elevated\nnext|line\n")
+                                                        << kDefaultTabs;
+    QTest::newRow("elevated, carriage return") << true << QByteArray("ZETRA|Elevated\r\n") << kDefaultTabs;
+    QTest::newRow("elevated, further field") << true << QByteArray("ZETRA|Elevated|v2\nmore\n") << kAllTabs;
+    QTest::newRow("elevated, empty first field") << true << QByteArray("|Elevated|") << kAllTabs;
+    QTest::newRow("assemblage") << true << QByteArray("ZETRA|Assemblage|\n") << kAssemblageTabs;
+    QTest::newRow("assemblage, last thing") << true << QByteArray("ZETRA|Assemblage") << kAssemblageTabs;
+    QTest::newRow("other letter case") << true << QByteArray("ZETRA|elevated|") << kDefaultTabs;
+    QTest::newRow("leading space") << true << QByteArray("ZETRA| Elevated|") << kDefaultTabs;
+    QTest::newRow("trailing space") << true << QByteArray("ZETRA|Assemblage |") << kDefaultTabs;
+    QTest::newRow("no bar") << true << QByteArray("Elevated") << kDefaultTabs;
+    QTest::newRow("mode in the third field") << true << QByteArray("a|b|Elevated|") << kDefaultTabs;
+    QTest::newRow("mode on the second line") << true << QByteArray("ZETRA\nx|Elevated|") << kDefaultTabs;
+    QTest::newRow("zero byte ends the text") << true << QByteArray("ZETRA|Elevated\0|junk", 20) << kAllTabs;
+    QTest::newRow("zero byte inside the word") << true << QByteArray("ZETRA|Elev\0ated|", 17) << kDefaultTabs;
+    QTest::newRow("binary junk") << true << QByteArray("\xff\xfe|\x80\x81\n", 6) << kDefaultTabs;
+}
+
+void AppFormModes::infoFileChoosesTabs()
+{
+    QFETCH(bool, present);
+    QFETCH(QByteArray, contents);
+    QFETCH(QStringList, tabs);
+
+    ScopedWorkDir dir;
+    if (present)
+        QVERIFY(dir.writeFile("info.txt", contents));
+    MainWindow w;
+    QCOMPARE(tabTitles(w), tabs);
+    // The first remaining tab is current, although the form made "Настройка" current.
+    QCOMPARE(widget<QTabWidget>(w, "tabWidget")->currentIndex(), 0);
+    QCOMPARE(widget<QTabWidget>(w, "tabWidget")->tabText(0), tabs.first());
+    const QStringList protocols = items(widget<QComboBox>(w, "comboBox_ProtTypeList"));
+    QCOMPARE(protocols, tabs == kAllTabs ? kProtocols : QStringList(kProtocols.mid(0, 3)));
+    // Nothing about the mode is logged.
+    QCOMPARE(mainLog(w), QString());
+}
+
+void AppFormModes::defaultModeHidesExpertControls()
+{
+    ScopedWorkDir dir;
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(!widget<QGroupBox>(w, "groupBox_TypeModulation")->isVisible());
+        QVERIFY(!widget<QPushButton>(w, "pushButton_start_diagnostics")->isVisible());
+        QVERIFY(!widget<QCheckBox>(w, "checkBox_LogRxByte_rs485")->isVisible());
+        QVERIFY(!widget<QCheckBox>(w, "checkBox_LogTxByte_rs485")->isVisible());
+        QVERIFY(widget<QPushButton>(w, "pushButton_saveSettings")->isVisible());
+    }
+    QVERIFY(dir.writeFile("info.txt", "x|Assemblage"));
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(widget<QCheckBox>(w, "checkBox_LogRxByte_rs485")->isVisible());
+    auto *tabs = widget<QTabWidget>(w, "tabWidget");
+    tabs->setCurrentIndex(1);
+    QTRY_VERIFY(widget<QGroupBox>(w, "groupBox_TypeModulation")->isVisible());
+    QVERIFY(widget<QPushButton>(w, "pushButton_start_diagnostics")->isVisible());
+}
+
+void AppFormModes::reportsReachRemovedTabs()
+{
+    ScopedWorkDir dir; // default mode: measurement, telemetry and debug are gone
+    MainWindow w;
+    SerialTop *top = w.device();
+    emit top->rcv_AdrMb(7);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_AdrMbDbg")->value(), 7);
+    emit top->rcvProtocolType(3);
+    // The limited list has no "Debug": no current item; the debug list shows it.
+    QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeList")->currentIndex(), -1);
+    QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeListDbg")->currentText(), QString("Debug"));
+    emit top->checkDistance(0.123456f);
+    QCOMPARE(widget<QLabel>(w, "label_distace")->text(), QString("Высота: 0.1235 (м)"));
+    emit top->checkDistance(-3.5f);
+    QCOMPARE(widget<QLabel>(w, "label_distace")->text(), QString("Высота: -3.5000 (м)"));
+}
+
+QTEST_MAIN(AppFormModes)
+#include "app_form_modes.moc"
