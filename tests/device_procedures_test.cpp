@@ -365,7 +365,7 @@ private slots:
         QVERIFY(update.waitFinished());
         QVERIFY(!update.succeeded());
         QCOMPARE(redLines(device), QStringList{QStringLiteral("Ошибка! Указанный файл не существует")});
-        QCOMPARE(update.busy.count(), 2);
+        QTRY_COMPARE(update.busy.count(), 2);
     }
 
     void secondUpdateWhileOneRunsIsRefused()
