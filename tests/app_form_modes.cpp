@@ -15,6 +15,8 @@
 #include <QTabWidget>
 #include <QToolButton>
 
+#include <qcustomplot.h>
+
 namespace {
 
 QStringList tabTitles(const QWidget &window)
@@ -51,6 +53,7 @@ private slots:
     void infoFileChoosesTabs();
     void defaultModeHidesExpertControls();
     void reportsReachRemovedTabs();
+    void heightPlotStartsAgainAfter300Readings();
 };
 
 void AppFormModes::formStartsWithItsDesignedValues()
@@ -207,6 +210,27 @@ void AppFormModes::reportsReachRemovedTabs()
     QCOMPARE(widget<QLabel>(w, "label_distace")->text(), QString("Высота: 0.1235 (м)"));
     emit top->checkDistance(-3.5f);
     QCOMPARE(widget<QLabel>(w, "label_distace")->text(), QString("Высота: -3.5000 (м)"));
+}
+
+void AppFormModes::heightPlotStartsAgainAfter300Readings()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    MainWindow w;
+    SerialTop *top = w.device();
+    QCPGraph *curve = widget<QCustomPlot>(w, "widget_plotter")->graph(0);
+    for (int i = 0; i < 300; ++i)
+        emit top->checkDistance(float(i));
+    QCOMPARE(curve->dataCount(), 300);
+    QCOMPARE(curve->data()->at(299)->key, 299.0);
+    QCOMPARE(curve->data()->at(299)->value, 299.0);
+    // The 301st reading begins a fresh curve at the left edge.
+    emit top->checkDistance(42.0f);
+    QCOMPARE(curve->dataCount(), 1);
+    QCOMPARE(curve->data()->at(0)->key, 0.0);
+    QCOMPARE(curve->data()->at(0)->value, 42.0);
+    emit top->checkDistance(43.0f);
+    QCOMPARE(curve->dataCount(), 2);
 }
 
 QTEST_MAIN(AppFormModes)
