@@ -47,6 +47,7 @@ MainWindow::MainWindow(QWidget *parent)
 {
     initAppResources();
     ui->setupUi(this);
+    fitFixedPages();
 
     mode = readUiMode();
     applyUiMode(mode);

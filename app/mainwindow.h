@@ -92,6 +92,7 @@ private slots:
     void _firmwareUpdateFinished(bool success);
 
 private:
+    void fitFixedPages();
     void applyUiMode(UiMode uiMode);
     void fillPortList();
     void initConnections();

@@ -5,6 +5,31 @@
 
 #include "serialtop.h"
 
+#include <QLayout>
+
+// The settings and debug pages place their boxes at fixed positions sized
+// for a small font. With a larger system font the boxes would clip their
+// contents (the modulation buttons vanish entirely), so each box grows to
+// what its layout needs, and the box to the right of the configuration box
+// moves along; nothing shrinks below its designed size.
+void MainWindow::fitFixedPages()
+{
+    auto grow = [](QWidget *box, bool height) {
+        const QLayout *layout = box->layout();
+        if (!layout)
+            return;
+        const QSize wanted(layout->sizeHint().width(), height ? layout->totalMinimumSize().height() : 0);
+        box->resize(box->size().expandedTo(wanted));
+    };
+    grow(ui->groupBox_3, true);
+    grow(ui->widget, true);
+    // The debug box keeps its height: its rows share what the page offers.
+    grow(ui->groupBox_4, false);
+    const int right = ui->groupBox_3->geometry().right() + 6;
+    if (ui->widget->x() < right)
+        ui->widget->move(right, ui->widget->y());
+}
+
 void MainWindow::_changeProtType()
 {
     serialTop->setProtType(ui->comboBox_ProtTypeList->currentIndex());

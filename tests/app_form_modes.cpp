@@ -54,6 +54,7 @@ private slots:
     void defaultModeHidesExpertControls();
     void reportsReachRemovedTabs();
     void heightPlotStartsAgainAfter300Readings();
+    void fixedSettingsPagesShowEveryControl();
 };
 
 void AppFormModes::formStartsWithItsDesignedValues()
@@ -231,6 +232,33 @@ void AppFormModes::heightPlotStartsAgainAfter300Readings()
     QCOMPARE(curve->data()->at(0)->value, 42.0);
     emit top->checkDistance(43.0f);
     QCOMPARE(curve->dataCount(), 2);
+}
+
+void AppFormModes::fixedSettingsPagesShowEveryControl()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *tabs = widget<QTabWidget>(w, "tabWidget");
+    tabs->setCurrentWidget(widget<QWidget>(w, "tab_rerulation"));
+    // With the platform's font the boxes must still hold their controls whole.
+    for (const char *name : {"radioButton_FMCWmode", "radioButton_CWmode", "pushButton_start_diagnostics"}) {
+        QWidget *control = widget<QWidget>(w, name);
+        QVERIFY2(control->width() >= control->minimumSizeHint().width()
+                     && control->height() >= control->minimumSizeHint().height(),
+                 name);
+    }
+    for (const char *name : {"radioButton_FMCWmode", "radioButton_CWmode", "pushButton_start_diagnostics",
+                             "comboBox_ProtTypeList", "spinBox_mbAdr", "pushButton_saveSettings"}) {
+        QWidget *control = widget<QWidget>(w, name);
+        QVERIFY2(control->visibleRegion().boundingRect().size() == control->size(), name);
+    }
+    QVERIFY(!widget<QWidget>(w, "groupBox_3")->geometry().intersects(widget<QWidget>(w, "widget")->geometry()));
+    tabs->setCurrentWidget(widget<QWidget>(w, "tab_debug"));
+    QWidget *caption = widget<QWidget>(w, "label_17"); // "Detector. Size Lock Data:"
+    QVERIFY(caption->width() >= caption->sizeHint().width());
 }
 
 QTEST_MAIN(AppFormModes)
