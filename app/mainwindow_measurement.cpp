@@ -7,6 +7,8 @@
 
 #include <QTimer>
 
+#include "axisstyle.h"
+
 #include <qcustomplot.h>
 
 namespace {
@@ -14,22 +16,9 @@ namespace {
 constexpr int kTickCount = 9;
 constexpr int kSubTickCount = 4;
 
-// Automatic tick steps with a fixed number of sub-ticks between two ticks.
-class FixedSubTicker : public QCPAxisTicker
-{
-public:
-    explicit FixedSubTicker(int subTicks) : subTicks(subTicks) { setTickCount(kTickCount); }
-
-protected:
-    int getSubTickCount(double) override { return subTicks; }
-
-private:
-    int subTicks;
-};
-
 void useFixedSubTicks(QCPAxis *axis)
 {
-    axis->setTicker(QSharedPointer<QCPAxisTicker>(new FixedSubTicker(kSubTickCount)));
+    useFixedSubTicks(axis, kTickCount, kSubTickCount);
 }
 
 void styleBaseAxis(QCPAxis *axis)
@@ -56,11 +45,7 @@ void styleHeightAxis(QCPAxis *axis, double position, double size, const QColor &
     axis->setRange(position, size, Qt::AlignLeft);
     useFixedSubTicks(axis);
     axis->setVisible(true);
-    axis->setLabelColor(color);
-    axis->setTickLabelColor(color);
-    axis->setSubTickPen(QPen(color));
-    axis->setTickPen(QPen(color));
-    axis->setBasePen(QPen(color));
+    paintAxis(axis, color);
     axis->setLabel(label);
     axis->setLabelPadding(2);
 }

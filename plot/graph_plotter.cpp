@@ -1,5 +1,7 @@
 #include "graph_plotter.h"
 
+#include "axisstyle.h"
+
 #include <qcustomplot.h>
 
 #include <QDateTime>
@@ -23,20 +25,6 @@ namespace {
 constexpr int kTickCount = 9;
 constexpr int kSubTickCount = 9;
 constexpr int kAxisPadding = 10;
-
-// The value axes draw a fixed number of sub-ticks whatever the tick step;
-// the stock ticker only chooses them itself.
-class FixedSubTickTicker : public QCPAxisTicker
-{
-public:
-    explicit FixedSubTickTicker(int subTicks) : subTicks(subTicks) {}
-
-protected:
-    int getSubTickCount(double) override { return subTicks; }
-
-private:
-    int subTicks;
-};
 
 QSharedPointer<QCPAxisTicker> autoTicker()
 {
@@ -140,16 +128,11 @@ void graph_plotter::setupValueAxis(QCPAxis *axis, const QColor &color)
 {
     axis->setPadding(kAxisPadding);
     axis->setRange(0, 100, Qt::AlignLeft);
-    QSharedPointer<QCPAxisTicker> ticker(new FixedSubTickTicker(kSubTickCount));
-    ticker->setTickCount(kTickCount);
-    axis->setTicker(ticker);
+    // The value axes draw a fixed number of sub-ticks whatever the tick step.
+    useFixedSubTicks(axis, kTickCount, kSubTickCount);
     axis->setSubTicks(true);
     axis->setVisible(false);
-    axis->setLabelColor(color);
-    axis->setTickLabelColor(color);
-    axis->setSubTickPen(QPen(color));
-    axis->setTickPen(QPen(color));
-    axis->setBasePen(QPen(color));
+    paintAxis(axis, color);
 }
 
 void graph_plotter::replot()
