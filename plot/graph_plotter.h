@@ -1,5 +1,7 @@
 #pragma once
 
+class QTextStream;
+
 #include <QColor>
 #include <QDateTime>
 #include <QFile>
@@ -86,6 +88,7 @@ private:
     void pushToGraph(int graph);
     void replot();
     bool failFile(const QFile &file);
+    bool finishFiles(QTextStream &text, bool textOpen);
 
     QPointer<QCustomPlot> plot;
     std::array<QPointer<QCPGraph>, kGraphCount> graphs;

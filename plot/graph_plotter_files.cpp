@@ -70,6 +70,24 @@ QString graph_plotter::graphsFileStem(const QDateTime &stamp)
 // Both files are attempted even when one cannot be opened, so that a locked
 // text file does not cost the binary data; the result is true only if both
 // were written completely.
+// A write error (a full disk) shows in the file's error state; closing
+// flushes the last buffered bytes, which may fail as well.
+bool graph_plotter::finishFiles(QTextStream &text, bool textOpen)
+{
+    bool ok = true;
+    text.flush();
+    if (textOpen && text.status() != QTextStream::Ok)
+        ok = failFile(textFile);
+    for (QFile *file : {&textFile, &binaryFile}) {
+        if (!file->isOpen())
+            continue;
+        file->close();
+        if (file->error() != QFileDevice::NoError)
+            ok = failFile(*file);
+    }
+    return ok;
+}
+
 bool graph_plotter::on_saveGraphToFile(int idx)
 {
     lastFileError.clear();
@@ -101,20 +119,7 @@ bool graph_plotter::on_saveGraphToFile(int idx)
                 ok = failFile(binaryFile);
         }
     }
-    text.flush();
-    if (textOpen && text.status() != QTextStream::Ok)
-        ok = failFile(textFile);
-
-    // A write error (a full disk) shows in the file's error state; closing
-    // flushes the last buffered bytes, which may fail as well.
-    for (QFile *file : {&textFile, &binaryFile}) {
-        if (!file->isOpen())
-            continue;
-        file->close();
-        if (file->error() != QFileDevice::NoError)
-            ok = failFile(*file);
-    }
-    return ok;
+    return finishFiles(text, textOpen) && ok;
 }
 
 bool graph_plotter::on_saveGraphsToFile(QString s_header)
@@ -169,18 +174,7 @@ bool graph_plotter::saveGraphsToFile(const QString &header, const QDateTime &sta
         if (textOpen)
             text << row << '\n';
     }
-    text.flush();
-    if (textOpen && text.status() != QTextStream::Ok)
-        ok = failFile(textFile);
-
-    for (QFile *file : {&textFile, &binaryFile}) {
-        if (!file->isOpen())
-            continue;
-        file->close();
-        if (file->error() != QFileDevice::NoError)
-            ok = failFile(*file);
-    }
-    return ok;
+    return finishFiles(text, textOpen) && ok;
 }
 
 // Records are 12 bytes: int32 curve index, float32 key, float32 value. A
