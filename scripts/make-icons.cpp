@@ -127,6 +127,9 @@ int main(int argc, char **argv)
     ok &= start(32).save(dir + "/start.png");
     ok &= stop(32).save(dir + "/stop.png");
     ok &= application(48).save(dir + "/zetra.ico", "ICO");
+    // The same picture for the desktop menu (installed into the icon theme).
+    for (int size : {48, 256})
+        ok &= application(size).save(dir + QStringLiteral("/zetra-%1.png").arg(size));
     if (!ok)
         std::fprintf(stderr, "make-icons: could not write every icon into %s\n", qPrintable(dir));
     return ok ? 0 : 1;

@@ -2,6 +2,7 @@
 #include "app_support.h"
 
 #include "firmwareimage.h"
+#include "queuedspy.h"
 #include "serialtop.h"
 #include "simprocess.h"
 
@@ -15,7 +16,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QSpinBox>
 #include <QToolButton>
 
@@ -50,7 +50,7 @@ int countLines(const QByteArray &simLog, const QByteArray &prefix)
 bool connectTo(MainWindow &w, const SimProcess &sim)
 {
     w.selectPort(sim.portName());
-    QSignalSpy changes(w.device(), &SerialTop::connectedChanged);
+    QueuedSpy changes(w.device(), &SerialTop::connectedChanged);
     QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
     if (!changes.wait(kLong) && changes.isEmpty())
         return false;
@@ -92,7 +92,7 @@ void AppDevice::readAllQueuesElevenReadsAndFillsBothTabs()
     widget<QSpinBox>(w, "spinBox_AdrMbDbg")->setValue(5);
     widget<QComboBox>(w, "comboBox_ProtTypeList")->setCurrentIndex(2);
     widget<QComboBox>(w, "comboBox_ProtTypeListDbg")->setCurrentIndex(1);
-    QSignalSpy lastReport(w.device(), &SerialTop::rcv_AdrMb);
+    QueuedSpy lastReport(w.device(), &SerialTop::rcv_AdrMb);
     const int readsBefore = holdingReadsIn(sim.errorOutput()).size();
 
     click(w, "pushButton_getAllSettings");
@@ -148,7 +148,7 @@ void AppDevice::setButtonsSendWidgetValues()
     // Read back into the other widgets: the device now holds what was sent.
     widget<QComboBox>(w, "comboBox_ProtTypeList")->setCurrentIndex(0);
     widget<QSpinBox>(w, "spinBox_FmcwBand")->setValue(2000);
-    QSignalSpy lastReport(w.device(), &SerialTop::rcv_AdrMb);
+    QueuedSpy lastReport(w.device(), &SerialTop::rcv_AdrMb);
     click(w, "pushButton_getAllSettings");
     QVERIFY(lastReport.wait(kLong));
     QTRY_COMPARE_WITH_TIMEOUT(widget<QComboBox>(w, "comboBox_ProtTypeListDbg")->currentIndex(), 2, kLong);
@@ -174,7 +174,7 @@ void AppDevice::measurementShowsDistanceWithFourDecimals()
 
     auto *start = widget<QToolButton>(w, "toolButton_start_meas");
     auto *label = widget<QLabel>(w, "label_distace");
-    QSignalSpy readings(w.device(), &SerialTop::checkDistance);
+    QueuedSpy readings(w.device(), &SerialTop::checkDistance);
     QTest::mouseClick(start, Qt::LeftButton);
     QVERIFY(start->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(readings.size() >= 3, kLong);
@@ -184,13 +184,13 @@ void AppDevice::measurementShowsDistanceWithFourDecimals()
     QCOMPARE(plot->graph(0)->data()->at(0)->value, 12.5);
 
     // Losing the connection stops the requests; the button keeps its look.
-    QSignalSpy lost(w.device(), &SerialTop::connectedChanged);
+    QueuedSpy lost(w.device(), &SerialTop::connectedChanged);
     QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
     QVERIFY(lost.wait(kLong));
     QVERIFY(start->isChecked());
     // A running timer would ask every 100 ms and draw a "not connected" line
     // each time; a stopped one falls quiet after the ticks already queued.
-    QSignalSpy complaints(w.device(), &SerialTop::appendLog);
+    QueuedSpy complaints(w.device(), &SerialTop::appendLog);
     for (int loud = 0; complaints.wait(700); ++loud) {
         QVERIFY(loud < 5);
         complaints.clear();
@@ -217,7 +217,7 @@ void AppDevice::interleavedRawDataSplitsOverTwoCurves()
     widget<QComboBox>(w, "comboBox_typeRawData")->setCurrentIndex(2);
     widget<QCheckBox>(w, "checkBox_rawAutoscale")->setChecked(true);
     auto *label = widget<QLabel>(w, "label_p2pGraph");
-    QSignalSpy done(w.device(), &SerialTop::RawIsRead);
+    QueuedSpy done(w.device(), &SerialTop::RawIsRead);
     click(w, "pushButton_readRaw");
     QVERIFY(done.wait(kLong));
     QTRY_VERIFY_WITH_TIMEOUT(label->text() != QString("P-P = "), kLong);
@@ -274,7 +274,7 @@ void AppDevice::firmwareUpdateClosingLineTellsOutcome()
     QVERIFY(sim.isRunning());
     MainWindow w;
     auto *fileName = widget<QLineEdit>(w, "lineEdit_file_name");
-    QSignalSpy busy(w.device(), &SerialTop::busyChanged);
+    QueuedSpy busy(w.device(), &SerialTop::busyChanged);
 
     // A missing file: described, refused, and the attempt reported as broken off.
     fileName->setText(dir.filePath("missing.bin"));
@@ -319,7 +319,8 @@ void AppDevice::closingDuringWaitStopsDeviceThread()
     auto *w = new MainWindow;
     QPointer<SerialTop> top = w->device();
     QThread *deviceThread = top->thread();
-    QSignalSpy threadDone(deviceThread, &QThread::finished);
+    // finished() comes from the device thread; recorded here, not there.
+    QueuedSpy threadDone(deviceThread, &QThread::finished);
     w->selectPort(sim.portName());
     QTest::mouseClick(widget<QPushButton>(*w, "pushButton_connect_to_rs485"), Qt::LeftButton);
     // The probe has reached the line and is being waited for (it is dropped).
@@ -331,7 +332,7 @@ void AppDevice::closingDuringWaitStopsDeviceThread()
     const qint64 ms = closing.elapsed();
     qInstallMessageHandler(previous);
 
-    QCOMPARE(threadDone.size(), 1);
+    QTRY_COMPARE(threadDone.size(), 1);
     QVERIFY(top.isNull()); // deleted in its own thread as that thread ended
     for (const QString &m : messages)
         QVERIFY2(!m.contains("QThread: Destroyed"), qPrintable(m));

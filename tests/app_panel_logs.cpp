@@ -1,6 +1,7 @@
 // Connection panel and the two logs, driven through the real form.
 #include "app_support.h"
 
+#include "queuedspy.h"
 #include "serialtop.h"
 
 #include <QComboBox>
@@ -9,7 +10,6 @@
 #include <QTimer>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QToolButton>
@@ -67,7 +67,7 @@ void AppPanelLogs::failedConnectionResetsConnectButton()
     MainWindow w;
     w.selectPort(dir.filePath("no-such-port"));
     auto *button = widget<QPushButton>(w, "pushButton_connect_to_rs485");
-    QSignalSpy changes(w.device(), &SerialTop::connectedChanged);
+    QueuedSpy changes(w.device(), &SerialTop::connectedChanged);
 
     QTest::mouseClick(button, Qt::LeftButton);
     // The caption changes at once, before the device object answers.

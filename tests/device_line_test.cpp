@@ -1,6 +1,7 @@
 // The device object against the simulator over a real pseudo-terminal, run
 // in its own thread as in the application.
 #include "deviceharness.h"
+#include "queuedspy.h"
 #include "serialworker.h"
 #include "simprocess.h"
 
@@ -89,7 +90,7 @@ private slots:
         QCOMPARE(device.count(QStringLiteral("Ошибка подключения к порту")), 1);
         QCOMPARE(device.count(QStringLiteral("Ошибка подключения")), 0);
         // A read afterwards still works and is the only new traffic.
-        QSignalSpy prot(device.top, &SerialTop::rcvProtocolType);
+        QueuedSpy prot(device.top, &SerialTop::rcvProtocolType);
         device.top->getProtType();
         QVERIFY(prot.wait(5000));
         QCOMPARE(sim.errorOutput().count('\n') - framesBefore, 2); // request and answer
@@ -152,10 +153,10 @@ private slots:
         DeviceHarness device;
         QVERIFY(device.connectTo(sim.portName()));
         SerialTop *top = device.top;
-        QSignalSpy prot(top, &SerialTop::rcvProtocolType);
-        QSignalSpy lock(top, &SerialTop::rcv_SizeLockData);
-        QSignalSpy max(top, &SerialTop::rcv_DetThCoefMax);
-        QSignalSpy trs(top, &SerialTop::rcv_TrsSmthCoef);
+        QueuedSpy prot(top, &SerialTop::rcvProtocolType);
+        QueuedSpy lock(top, &SerialTop::rcv_SizeLockData);
+        QueuedSpy max(top, &SerialTop::rcv_DetThCoefMax);
+        QueuedSpy trs(top, &SerialTop::rcv_TrsSmthCoef);
 
         top->setProtType(2);
         top->setSizeLockData(70000); // only the low 16 bits travel
@@ -178,8 +179,8 @@ private slots:
         SimProcess sim({"--split", "1"});
         DeviceHarness device;
         QVERIFY(device.connectTo(sim.portName()));
-        QSignalSpy prot(device.top, &SerialTop::rcvProtocolType);
-        QSignalSpy dc(device.top, &SerialTop::rcv_DetThCoefDC);
+        QueuedSpy prot(device.top, &SerialTop::rcvProtocolType);
+        QueuedSpy dc(device.top, &SerialTop::rcv_DetThCoefDC);
         device.top->getProtType();
         device.top->getDetThCoefDC();
         QTRY_COMPARE_WITH_TIMEOUT(dc.count(), 1, 10000);
@@ -192,7 +193,7 @@ private slots:
         SimProcess sim({"--silent-after", "2"}); // address reset and probe
         DeviceHarness device;
         QVERIFY(device.connectTo(sim.portName()));
-        QSignalSpy prot(device.top, &SerialTop::rcvProtocolType);
+        QueuedSpy prot(device.top, &SerialTop::rcvProtocolType);
         for (int burst = 1; burst <= 2; ++burst) {
             for (int i = 0; i < 11; ++i)
                 device.top->getProtType();
@@ -224,7 +225,7 @@ private slots:
         SimProcess sim({"--exception", "3"}); // reset and probe come first
         DeviceHarness device;
         QVERIFY(device.connectTo(sim.portName()));
-        QSignalSpy prot(device.top, &SerialTop::rcvProtocolType);
+        QueuedSpy prot(device.top, &SerialTop::rcvProtocolType);
         device.top->getProtType(); // refused by the device
         QTRY_COMPARE_WITH_TIMEOUT(device.count(kNoAnswer), 1, 5000);
         device.top->getProtType();
@@ -237,7 +238,7 @@ private slots:
         SimProcess sim({"--verbose", "--reply-delay", "20"});
         DeviceHarness device;
         QVERIFY(device.connectTo(sim.portName()));
-        QSignalSpy prot(device.top, &SerialTop::rcvProtocolType);
+        QueuedSpy prot(device.top, &SerialTop::rcvProtocolType);
         for (int i = 0; i < 200; ++i)
             device.top->getProtType();
         const QString overflow = QStringLiteral("Очередь команд переполнена, команда отброшена");
@@ -259,7 +260,7 @@ private slots:
         // As the window does: through queued calls into the device thread.
         QMetaObject::invokeMethod(device.top, "setLogTxByteEn", Qt::QueuedConnection, Q_ARG(int, 2));
         QMetaObject::invokeMethod(device.top, "setLogRxByteEn", Qt::QueuedConnection, Q_ARG(int, 2));
-        QSignalSpy prot(device.top, &SerialTop::rcvProtocolType);
+        QueuedSpy prot(device.top, &SerialTop::rcvProtocolType);
         device.top->getProtType();
         QVERIFY(prot.wait(5000));
         QTRY_VERIFY(device.log.contains(QStringLiteral("TxByte:13 03 00 26 00 01 66 B3 ")));

@@ -2,11 +2,11 @@
 // simulator: each procedure judged by what the simulated device saw and holds.
 #include "deviceharness.h"
 #include "firmwareimage.h"
+#include "queuedspy.h"
 #include "simprocess.h"
 
 #include <QFile>
 #include <QRandomGenerator>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -47,9 +47,9 @@ struct RawCapture
         : size(top, &SerialTop::rcvRawDataSize), points(top, &SerialTop::rcvRawData), done(top, &SerialTop::RawIsRead)
     {
     }
-    QSignalSpy size;
-    QSignalSpy points;
-    QSignalSpy done;
+    QueuedSpy size;
+    QueuedSpy points;
+    QueuedSpy done;
 };
 
 struct UpdateCapture
@@ -61,9 +61,9 @@ struct UpdateCapture
     }
     bool waitFinished(int ms = 60000) { return finished.count() > 0 || finished.wait(ms); }
     bool succeeded() const { return finished.count() == 1 && finished.at(0).at(0).toBool(); }
-    QSignalSpy busy;
-    QSignalSpy progress;
-    QSignalSpy finished;
+    QueuedSpy busy;
+    QueuedSpy progress;
+    QueuedSpy finished;
 };
 
 QStringList redLines(const DeviceHarness &device)
@@ -193,7 +193,7 @@ private slots:
         SimProcess sim({"--line-rate"});
         DeviceHarness device;
         QVERIFY(device.connectTo(sim.portName()));
-        QSignalSpy distances(device.top, &SerialTop::checkDistance);
+        QueuedSpy distances(device.top, &SerialTop::checkDistance);
         QTimer measurement;
         connect(&measurement, &QTimer::timeout, device.top, [&] { device.top->getDistance(); });
         measurement.start(100);
@@ -395,7 +395,7 @@ private slots:
         SimProcess sim({"--erase-ms", "400", "--flash-dump", dump});
         DeviceHarness device;
         QVERIFY(device.connectTo(sim.portName()));
-        QSignalSpy distances(device.top, &SerialTop::checkDistance);
+        QueuedSpy distances(device.top, &SerialTop::checkDistance);
         QTimer measurement;
         connect(&measurement, &QTimer::timeout, device.top, [&] { device.top->getDistance(); });
         measurement.start(100);
