@@ -105,6 +105,15 @@ float DeviceModel::distance() const
     return config.distance + kDistanceSwing * static_cast<float>(std::sin(phase));
 }
 
+QVector<DeviceModel::Register> DeviceModel::holdingRegisters() const
+{
+    QVector<Register> registers;
+    for (int adr = 0; adr < holding.size(); ++adr)
+        if (holdingMapped[adr])
+            registers.append({static_cast<uint16_t>(adr), holding[adr]});
+    return registers;
+}
+
 QByteArray DeviceModel::exceptionAnswer(uint8_t function, uint8_t code)
 {
     QByteArray frame = answerHeader(function | ModbusCodec::kExceptionFlag);

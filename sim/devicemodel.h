@@ -50,6 +50,14 @@ public:
     float distance() const;
     const FlashMemory &flash() const { return flashMemory; }
 
+    struct Register
+    {
+        uint16_t address;
+        uint16_t value;
+    };
+    // Every holding register the map defines, in address order.
+    QVector<Register> holdingRegisters() const;
+
 private:
     std::optional<QByteArray> readRegisters(const QByteArray &request, bool input);
     std::optional<QByteArray> writeCoil(const QByteArray &request);

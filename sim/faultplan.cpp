@@ -8,10 +8,18 @@ const QByteArray kStrayBytes = QByteArray::fromHex("00ff");
 FaultPlan::RequestFate FaultPlan::nextRequest()
 {
     ++requests;
-    if (due(faults.drop, requests) || (faults.silentAfter > 0 && requests > faults.silentAfter))
+    refusing = false;
+    if (due(faults.drop, requests) || (faults.silentAfter > 0 && requests > faults.silentAfter)) {
+        ++counts.dropped;
+        ++counts.lost;
         return RequestFate::Drop;
-    if (due(faults.exception, requests))
+    }
+    if (due(faults.exception, requests)) {
+        ++counts.refused;
+        ++counts.lost;
+        refusing = true;
         return RequestFate::Refuse;
+    }
     return RequestFate::Serve;
 }
 
@@ -20,14 +28,25 @@ FaultPlan::AnswerShape FaultPlan::nextAnswer(const QByteArray &answer)
     ++answers;
     AnswerShape shape;
     shape.head = answer;
-    if (due(faults.stray, answers))
+    bool spoiled = false;
+    if (due(faults.stray, answers)) {
         shape.stray = kStrayBytes;
-    if (due(faults.corrupt, answers) && !shape.head.isEmpty())
+        ++counts.stray;
+        spoiled = true;
+    }
+    if (due(faults.corrupt, answers) && !shape.head.isEmpty()) {
         shape.head[shape.head.size() - 1] = static_cast<char>(shape.head.back() ^ 0x5A);
+        ++counts.corrupt;
+        spoiled = true;
+    }
     if (due(faults.split, answers) && shape.head.size() > 1) {
         const int cut = shape.head.size() / 2;
         shape.tail = shape.head.mid(cut);
         shape.head.truncate(cut);
+        ++counts.split;
     }
+    // A refused request is already counted as lost.
+    if (spoiled && !refusing)
+        ++counts.lost;
     return shape;
 }

@@ -31,10 +31,25 @@ public:
     static constexpr uint8_t kRefusalCode = 0x04;
     static constexpr int kSplitGapMs = 5;
 
+    // What the plan has done so far. `lost` counts the requests that got no
+    // answer a correct master can accept (dropped, refused, or answered with
+    // a bad CRC or stray bytes in front), each request once however many
+    // faults hit it: the most answers a client can have lost to the line.
+    struct Tally
+    {
+        long dropped = 0;
+        long refused = 0;
+        long corrupt = 0;
+        long stray = 0;
+        long split = 0;
+        long lost = 0;
+    };
+
     explicit FaultPlan(const LineFaults &faults) : faults(faults) {}
 
     RequestFate nextRequest();
     AnswerShape nextAnswer(const QByteArray &answer);
+    const Tally &tally() const { return counts; }
 
 private:
     static bool due(int every, long count) { return every > 0 && count % every == 0; }
@@ -42,4 +57,6 @@ private:
     LineFaults faults;
     long requests = 0;
     long answers = 0;
+    bool refusing = false;      // the answer being shaped stands in for a refused request
+    Tally counts;
 };

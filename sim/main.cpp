@@ -54,6 +54,23 @@ void reportFlash(const FlashMemory &flash, const QString &dumpPath)
         std::fprintf(stderr, "zetra-sim: cannot write %s\n", qPrintable(dumpPath));
 }
 
+void reportFaults(const FaultPlan::Tally &tally)
+{
+    std::fprintf(stderr, "faults: dropped %ld refused %ld corrupt %ld stray %ld split %ld lost %ld\n", tally.dropped,
+                 tally.refused, tally.corrupt, tally.stray, tally.split, tally.lost);
+}
+
+void dumpState(const DeviceModel &model, const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    QByteArray text;
+    for (const DeviceModel::Register &r : model.holdingRegisters())
+        text += QByteArray::number(r.address) + ' ' + QByteArray::number(r.value) + '\n';
+    if (!writeFile(path, text))
+        std::fprintf(stderr, "zetra-sim: cannot write %s\n", qPrintable(path));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -96,6 +113,8 @@ int main(int argc, char *argv[])
     app.exec();
 
     reportFlash(model.flash(), options.flashDump);
+    reportFaults(server.faultTally());
+    dumpState(model, options.stateDump);
     pty.removeLink();
     return 0;
 }

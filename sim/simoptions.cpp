@@ -20,7 +20,9 @@ const char *const kDescription =
     "  skip 05 03 00 26 00 01 64 45 bytes ignored: other address, bad CRC, garbage\n"
     "  # request dropped            notes start with '#'\n"
     "\n"
-    "At exit standard error gets 'firmware flag: set' or 'firmware flag: unset'.";
+    "At exit standard error gets 'firmware flag: set' or 'firmware flag: unset',\n"
+    "then 'faults: dropped N refused N corrupt N stray N split N lost N', where\n"
+    "lost counts the requests left without an answer a master can accept.";
 
 bool readInt(const QCommandLineParser &parser, const QString &name, int min, int max, int &value, QString &error)
 {
@@ -81,6 +83,8 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
          "answer to the firmware flag.", "STEP"},
         {"flash-dump", "At exit write the flash from 0 up to the highest written byte to PATH, "
                        "and 'set' or 'unset' (the firmware flag) to PATH.flag.", "PATH"},
+        {"state-dump", "At exit write the holding registers to PATH as text, one 'address value' "
+                       "a line, both decimal.", "PATH"},
         {"line-rate", "Bytes take their wire time at 115200 baud, 11 bits each."},
         {"reply-delay", "Wait MS milliseconds before each answer.", "MS"},
         {"drop", "Every Nth request is lost: no answer, no effect (1 = all).", "N"},
@@ -109,6 +113,7 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
     LineConfig &line = options.line;
     options.link = parser.value("link");
     options.flashDump = parser.value("flash-dump");
+    options.stateDump = parser.value("state-dump");
     if (parser.isSet("distance")) {
         bool ok = false;
         model.distance = parser.value("distance").toFloat(&ok);

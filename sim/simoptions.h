@@ -12,6 +12,7 @@ struct SimOptions
     LineConfig line;
     QString link;           // symbolic link to the slave side, if any
     QString flashDump;      // where the written flash goes at exit, if anywhere
+    QString stateDump;      // where the holding registers go at exit, if anywhere
 };
 
 // Outcome of reading the command line.

@@ -39,6 +39,8 @@ public:
     SimServer(int masterFd, DeviceModel &model, const LineConfig &config, QObject *parent = nullptr);
     ~SimServer() override;
 
+    const FaultPlan::Tally &faultTally() const { return faults.tally(); }
+
 private slots:
     void receive();
     void lineQuiet();
