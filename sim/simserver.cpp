@@ -164,11 +164,11 @@ void SimServer::pump()
 
 void SimServer::wakeAfter(int64_t ns)
 {
-    itimerspec spec{};
+    itimerspec expiry{};
     ns = qMax<int64_t>(ns, 1000);
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-    ::timerfd_settime(wakeFd, 0, &spec, nullptr);
+    expiry.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    expiry.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    ::timerfd_settime(wakeFd, 0, &expiry, nullptr);
 }
 
 void SimServer::writeOut(const QByteArray &bytes)
