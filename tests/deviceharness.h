@@ -24,6 +24,9 @@ public:
         top = new SerialTop;
         top->moveToThread(&thread);
         connect(&thread, &QThread::started, top, &SerialTop::init);
+        // As in the application: deleted in its own thread once every nested
+        // wait has unwound, never while a send loop still runs on its stack.
+        connect(&thread, &QThread::finished, top, &QObject::deleteLater);
         connect(top, &SerialTop::appendLog, this, [this](const QString &s) { log << s; });
         connect(top, &SerialTop::appendLogUpdater, this,
                 [this](const QString &s, bool newLine, const QColor &color) {
@@ -35,7 +38,6 @@ public:
 
     ~DeviceHarness() override
     {
-        QMetaObject::invokeMethod(top, "deleteLater");
         thread.quit();
         thread.wait();
     }
