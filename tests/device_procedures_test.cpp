@@ -13,7 +13,6 @@
 
 namespace {
 
-const QColor kRed(255, 0, 0, 255);
 const QColor kGreen(0, 255, 0, 255);
 
 QByteArray randomPayload(int size, quint32 seed)
@@ -32,12 +31,6 @@ QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArra
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         return QString();
     return path;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Raw read-out as the telemetry tab sees it.
@@ -65,15 +58,6 @@ struct UpdateCapture
     QueuedSpy progress;
     QueuedSpy finished;
 };
-
-QStringList redLines(const DeviceHarness &device)
-{
-    QStringList lines;
-    for (const auto &line : device.updaterLog)
-        if (line.color == kRed)
-            lines << line.text;
-    return lines;
-}
 
 } // namespace
 
@@ -206,7 +190,7 @@ private slots:
             QCOMPARE(raw.points.count(), 1025);
         }
         measurement.stop();
-        QVERIFY(redLines(device).isEmpty());
+        QVERIFY(device.redLines().isEmpty());
         QCOMPARE(device.count(QStringLiteral("Нет ответа от устройства")), 0);
         QVERIFY(distances.count() > distancesBefore); // measurement went on meanwhile
     }
@@ -218,7 +202,7 @@ private slots:
         QVERIFY(device.connectTo(sim.portName()));
         RawCapture raw(device.top);
         device.top->getDataRaw(0);
-        QTRY_COMPARE_WITH_TIMEOUT(redLines(device), QStringList{QStringLiteral("ошибка! Нет ответа от устройства!")},
+        QTRY_COMPARE_WITH_TIMEOUT(device.redLines(), QStringList{QStringLiteral("ошибка! Нет ответа от устройства!")},
                                   10000);
         QCOMPARE(raw.points.count(), 50);
         QCOMPARE(raw.done.count(), 0);
@@ -237,7 +221,7 @@ private slots:
         UpdateCapture update(device.top);
         device.top->firmwareUpdate(imagePath);
         QVERIFY(update.waitFinished());
-        QVERIFY2(update.succeeded(), qPrintable(redLines(device).join('\n')));
+        QVERIFY2(update.succeeded(), qPrintable(device.redLines().join('\n')));
         QTRY_COMPARE(update.busy.count(), 2);
         QCOMPARE(update.busy.at(0).at(0).toBool(), true);
         QCOMPARE(update.busy.at(1).at(0).toBool(), false);
@@ -257,7 +241,7 @@ private slots:
             if (line.color == kGreen)
                 greens << line.text;
         QCOMPARE(greens, (QStringList{"OK", "ОК", "ОК", "ОК", "ОК", "ОК"}));
-        QVERIFY(redLines(device).isEmpty());
+        QVERIFY(device.redLines().isEmpty());
 
         QCOMPARE(sim.stop(), 0);
         QCOMPARE(readFile(dump), image);
@@ -293,7 +277,7 @@ private slots:
         device.top->firmwareUpdate(imagePath);
         QVERIFY(update.waitFinished());
         QVERIFY(!update.succeeded());
-        QCOMPARE(redLines(device), QStringList{redLine});
+        QCOMPARE(device.redLines(), QStringList{redLine});
         // The red mark sits on the failing step's line, and nothing follows it.
         QCOMPARE(device.updaterLog.last().text, redLine);
         int prompt = device.updaterLog.size() - 2;
@@ -314,7 +298,7 @@ private slots:
         UpdateCapture update(device.top);
         device.top->firmwareUpdate(imagePath);
         QVERIFY(update.waitFinished(120000));
-        QCOMPARE(redLines(device), QStringList{QStringLiteral("ошибка! Ошибка стирания Flash. Timeout")});
+        QCOMPARE(device.redLines(), QStringList{QStringLiteral("ошибка! Ошибка стирания Flash. Timeout")});
         QCOMPARE(sim.errorOutput().count("rx 13 04 00 06 00 02"), 1 + 600); // identity read, then the polls
         QVERIFY(update.progress.last().at(0).toInt() < 100);
         QVERIFY(!sim.errorOutput().contains("rx 13 42"));
@@ -351,7 +335,7 @@ private slots:
         device.top->firmwareUpdate(imagePath);
         QVERIFY(update.waitFinished());
         QVERIFY(!update.succeeded());
-        QCOMPARE(redLines(device), QStringList{redLine});
+        QCOMPARE(device.redLines(), QStringList{redLine});
         QCOMPARE(sim.errorOutput().count("rx "), framesBefore);
     }
 
@@ -364,7 +348,7 @@ private slots:
         device.top->firmwareUpdate(dir.filePath("absent.bin"));
         QVERIFY(update.waitFinished());
         QVERIFY(!update.succeeded());
-        QCOMPARE(redLines(device), QStringList{QStringLiteral("Ошибка! Указанный файл не существует")});
+        QCOMPARE(device.redLines(), QStringList{QStringLiteral("Ошибка! Указанный файл не существует")});
         QTRY_COMPARE(update.busy.count(), 2);
     }
 
@@ -382,8 +366,8 @@ private slots:
         QVERIFY(update.waitFinished());
         QVERIFY(update.succeeded());
         QVERIFY(!waitUntil([&] { return update.finished.count() > 1; }, 1500));
-        QCOMPARE(redLines(device).size(), 1);
-        QVERIFY(redLines(device).first().startsWith(QStringLiteral("Обновление ПО уже выполняется")));
+        QCOMPARE(device.redLines().size(), 1);
+        QVERIFY(device.redLines().first().startsWith(QStringLiteral("Обновление ПО уже выполняется")));
     }
 
     void updateWhileMeasuringJudgesItsOwnAnswers()
@@ -403,7 +387,7 @@ private slots:
         device.top->firmwareUpdate(imagePath);
         QVERIFY(update.waitFinished());
         measurement.stop();
-        QVERIFY2(update.succeeded(), qPrintable(redLines(device).join('\n')));
+        QVERIFY2(update.succeeded(), qPrintable(device.redLines().join('\n')));
         QVERIFY(distances.count() > 5);
         QCOMPARE(sim.stop(), 0);
         QCOMPARE(readFile(dump), image);

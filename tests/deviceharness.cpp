@@ -1,6 +1,7 @@
 #include "deviceharness.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QTest>
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
@@ -12,6 +13,22 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
         QTest::qWait(5);
     }
     return true;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList DeviceHarness::redLines() const
+{
+    const QColor red(255, 0, 0, 255);
+    QStringList lines;
+    for (const UpdaterLine &line : updaterLog)
+        if (line.color == red)
+            lines << line.text;
+    return lines;
 }
 
 bool DeviceHarness::connectTo(const QString &port)

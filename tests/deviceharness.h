@@ -13,6 +13,9 @@
 // Processes events until condition holds; false when timeoutMs ran out.
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
 
+// A whole file, or nothing when it cannot be read (a dump the simulator did not write).
+QByteArray readFile(const QString &path);
+
 // Runs a SerialTop in its own thread as the application does, and collects
 // what it reports in the test's thread through queued connections.
 class DeviceHarness : public QObject
@@ -46,6 +49,9 @@ public:
     bool connectTo(const QString &port);
 
     int count(const QString &line) const { return log.count(line); }
+
+    // The programming log's red lines: the failure marks, in order.
+    QStringList redLines() const;
 
     struct UpdaterLine
     {

@@ -22,7 +22,6 @@
 
 namespace {
 
-const QColor kRed(255, 0, 0, 255);
 const QString kNoAnswer = QStringLiteral("ошибка! Нет ответа от устройства!");
 
 const QString kRevisionPrompt = QStringLiteral("Получение текущей версии ПО... ");
@@ -71,12 +70,6 @@ struct Cell
     QByteArray frameStart;
     QByteArray nextLogLine;     // what the verbose log must show right after that request
 };
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // One cell on its way: its simulator, its device object, what it reported.
 struct Run
@@ -218,10 +211,7 @@ QStringList FirmwareFaultsTest::check(Run &run) const
     if (success != cell.succeeds)
         problems << (success ? QStringLiteral("reported success") : QStringLiteral("reported failure"));
 
-    QStringList reds;
-    for (const auto &line : device.updaterLog)
-        if (line.color == kRed)
-            reds << line.text;
+    const QStringList reds = device.redLines();
     if (cell.succeeds) {
         if (!reds.isEmpty())
             problems << QStringLiteral("red lines: %1").arg(reds.join(" | "));

@@ -654,7 +654,6 @@ void SoakTest::windowUnderEveryFaultAtOnce()
     QCOMPARE(loggedLost, lostBursts);
     // Each spoiled request costs its own burst and nothing more; and none
     // goes unnoticed, which would mean a spoiled answer was taken as good.
-    QVERIFY2(loggedLost <= spoiled, qPrintable(QStringLiteral("%1 > %2").arg(loggedLost).arg(spoiled)));
     QCOMPARE(loggedLost, spoiled);
 
     QVERIFY2(distanceLow >= kDistanceMin - 0.001 && distanceHigh <= kDistanceMax + 0.001,
