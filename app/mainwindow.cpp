@@ -5,6 +5,7 @@
 #include "ui_mainwindow.h"
 
 #include "graph_plotter.h"
+#include "linesettings.h"
 #include "serialtop.h"
 
 #include <QDateTime>
@@ -276,7 +277,7 @@ void MainWindow::on_pushButton_connect_to_rs485_clicked(bool checked)
 {
     if (checked) {
         // The combo box is editable: a typed name is used as it stands.
-        serialTop->connectToDevice(ui->comboBox_list_port_rs485->currentText(), kBaudRate);
+        serialTop->connectToDevice(ui->comboBox_list_port_rs485->currentText(), Line::kBaudRate);
         ui->pushButton_connect_to_rs485->setText(tr("Отключить"));
     } else {
         serialTop->disconnectFromPort();

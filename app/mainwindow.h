@@ -30,7 +30,6 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    static constexpr int kBaudRate = 115200;
     static constexpr int kHeightPointLimit = 300;
     static constexpr int kMeasPeriodMs = 100;
 

@@ -124,6 +124,9 @@ signals:
     // Outcome of a firmware update attempt: true only when every block was
     // acknowledged and the firmware flag was written.
     void firmwareUpdateFinished(bool success);
+    // One acknowledged request failed: no answer, refused, or the port was
+    // lost. The reason is the text the main log shows.
+    void requestFailed(QString reason);
 
 private slots:
     // Connection and request engine (serialtop.cpp, serialtop_queue.cpp)

@@ -88,7 +88,9 @@ void SerialTop::_sendCmdWithAcknowledge()
             if (!ackReceived) {
                 queueWrite = 0;
                 queueRead = 0;
-                emit appendLog(tr("Нет ответа от устройства"));
+                const QString reason = tr("Нет ответа от устройства");
+                emit appendLog(reason);
+                emit requestFailed(reason);
                 break;
             }
         } else {
