@@ -103,6 +103,14 @@ QByteArray programBlockRequest(uint32_t addr, int size, const uint8_t *buffer)
     return frame;
 }
 
+QByteArray exceptionAnswer(uint8_t func, uint8_t code)
+{
+    QByteArray frame = header(kSlaveAddress, func | kExceptionFlag);
+    frame.append(static_cast<char>(code));
+    appendCrc(frame);
+    return frame;
+}
+
 QByteArray resetAddressRequest()
 {
     QByteArray frame = header(kBroadcastAddress, ResetAddress);

@@ -23,6 +23,18 @@ enum Function : uint8_t {
 
 constexpr uint8_t kExceptionFlag = 0x80;
 
+// Codes a slave gives in an exception answer.
+enum ExceptionCode : uint8_t {
+    IllegalFunction = 0x01,
+    IllegalDataAddress = 0x02,
+    IllegalDataValue = 0x03,
+    DeviceFailure = 0x04,
+    DeviceBusy = 0x06,
+};
+
+// Address, function with the exception flag, code, CRC.
+constexpr int kExceptionAnswerSize = 5;
+
 // Firmware-defined code carried by the address-reset frame after FF 43.
 constexpr uint8_t kResetAddressCode[4] = {0xA5, 0x5A, 0x13, 0x00};
 
@@ -39,6 +51,7 @@ QByteArray readRequest(uint8_t func, uint16_t adr, uint16_t quantity);
 QByteArray writeRequest(uint8_t func, uint16_t adr, const uint16_t *values, uint16_t quantity);
 QByteArray programBlockRequest(uint32_t addr, int size, const uint8_t *buffer);
 QByteArray resetAddressRequest();
+QByteArray exceptionAnswer(uint8_t func, uint8_t code);
 
 // Expected answer length in bytes; 0 for a function code without a rule.
 int answerSize(int func, int quantity);

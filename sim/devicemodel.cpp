@@ -9,6 +9,12 @@
 #include <cstring>
 
 using namespace RegisterMap;
+using ModbusCodec::exceptionAnswer;
+using ModbusCodec::IllegalFunction;
+using ModbusCodec::IllegalDataAddress;
+using ModbusCodec::IllegalDataValue;
+using ModbusCodec::DeviceFailure;
+using ModbusCodec::DeviceBusy;
 
 namespace {
 
@@ -72,6 +78,9 @@ DeviceModel::DeviceModel(const ModelConfig &config, Clock clock)
     for (int adr = Holding::First; adr <= Holding::Last; ++adr)
         for (int i = 0; i < holdingBlockSize(static_cast<uint16_t>(adr)); ++i)
             holdingMapped[adr + i] = true;
+    for (int adr : config.missingRegisters)
+        if (adr >= 0 && adr < end)
+            holdingMapped[adr] = false;
 
     const QByteArray revision = config.revision.toLatin1().left(Holding::RevisionLength);
     for (int i = 0; i < revision.size(); ++i)
@@ -112,14 +121,6 @@ QVector<DeviceModel::Register> DeviceModel::holdingRegisters() const
         if (holdingMapped[adr])
             registers.append({static_cast<uint16_t>(adr), holding[adr]});
     return registers;
-}
-
-QByteArray DeviceModel::exceptionAnswer(uint8_t function, uint8_t code)
-{
-    QByteArray frame = answerHeader(function | ModbusCodec::kExceptionFlag);
-    frame.append(static_cast<char>(code));
-    ModbusCodec::appendCrc(frame);
-    return frame;
 }
 
 std::optional<QByteArray> DeviceModel::handle(const QByteArray &request)

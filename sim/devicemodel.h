@@ -29,23 +29,11 @@ public:
     static constexpr int kMaxReadQuantity = 125;
     static constexpr int kMaxWriteQuantity = 123;
 
-    enum ExceptionCode : uint8_t {
-        IllegalFunction = 0x01,
-        IllegalDataAddress = 0x02,
-        IllegalDataValue = 0x03,
-        DeviceFailure = 0x04,
-        DeviceBusy = 0x06,
-    };
-
     explicit DeviceModel(const ModelConfig &config, Clock clock = {});
 
     // The answer to one request frame, or nothing when the device stays
     // silent: a frame not for it, a bad CRC, or a step that fails on purpose.
     std::optional<QByteArray> handle(const QByteArray &request);
-
-    // Exception answer as this device sends it: address, function with the
-    // exception flag, code, CRC.
-    static QByteArray exceptionAnswer(uint8_t function, uint8_t code);
 
     float distance() const;
     const FlashMemory &flash() const { return flashMemory; }

@@ -9,6 +9,8 @@ FaultPlan::RequestFate FaultPlan::nextRequest()
 {
     ++requests;
     refusing = false;
+    if (faults.vanishAfter > 0 && requests > faults.vanishAfter)
+        return RequestFate::Vanish;
     if (due(faults.drop, requests) || (faults.silentAfter > 0 && requests > faults.silentAfter)) {
         ++counts.dropped;
         ++counts.lost;
@@ -29,10 +31,10 @@ FaultPlan::AnswerShape FaultPlan::nextAnswer(const QByteArray &answer)
     AnswerShape shape;
     shape.head = answer;
     bool spoiled = false;
+    // Stray bytes cost a correct master nothing: it finds the answer behind them.
     if (due(faults.stray, answers)) {
         shape.stray = kStrayBytes;
         ++counts.stray;
-        spoiled = true;
     }
     if (due(faults.corrupt, answers) && !shape.head.isEmpty()) {
         shape.head[shape.head.size() - 1] = static_cast<char>(shape.head.back() ^ 0x5A);

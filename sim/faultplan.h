@@ -1,5 +1,7 @@
 #pragma once
 
+#include "modbuscodec.h"
+
 #include <QByteArray>
 
 // Which requests and answers the line spoils, each fault on every Nth event
@@ -13,12 +15,13 @@ struct LineFaults
     int corrupt = 0;        // answer with a bad CRC
     int split = 0;          // answer in two chunks with a gap between them
     int stray = 0;          // stray bytes on the line before the answer
+    int vanishAfter = 0;    // the line closes when request N + 1 comes (0 = never)
 };
 
 class FaultPlan
 {
 public:
-    enum class RequestFate { Serve, Drop, Refuse };
+    enum class RequestFate { Serve, Drop, Refuse, Vanish };
 
     struct AnswerShape
     {
@@ -28,13 +31,13 @@ public:
     };
 
     // Code of the exception that stands in for the real answer.
-    static constexpr uint8_t kRefusalCode = 0x04;
+    static constexpr uint8_t kRefusalCode = ModbusCodec::DeviceFailure;
     static constexpr int kSplitGapMs = 5;
 
     // What the plan has done so far. `lost` counts the requests that got no
     // answer a correct master can accept (dropped, refused, or answered with
-    // a bad CRC or stray bytes in front), each request once however many
-    // faults hit it: the most answers a client can have lost to the line.
+    // a bad CRC), each request once however many faults hit it: the most
+    // answers a client can have lost to the line.
     struct Tally
     {
         long dropped = 0;

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -105,6 +106,14 @@ int main(int argc, char *argv[])
 
     DeviceModel model(options.model);
     SimServer server(pty.masterFd(), model, options.line);
+
+    QObject::connect(&server, &SimServer::lineVanished, &app, [&pty, &app] {
+        pty.close();
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        std::fprintf(stderr, "line closed at %lld\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+        app.quit();
+    });
 
     // Whoever started us waits for this line before opening the port.
     std::printf("%s\n", qPrintable(pty.slavePath()));

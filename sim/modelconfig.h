@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVector>
 
 // What the simulated altimeter is like and which of its steps misbehave.
 // Filled from the command line; tests fill it directly.
@@ -15,6 +16,7 @@ struct ModelConfig
     bool selfTestFails = false;
     int rawPoints = 1025;                   // points announced in the raw buffer
     int eraseMs = 1500;                     // flash stays busy this long after an erase
+    QVector<int> missingRegisters;          // holding registers this firmware lacks: exception 02
 
     // Firmware update steps that fail on purpose.
     bool failProgrammingMode = false;       // coil 3 gets no answer

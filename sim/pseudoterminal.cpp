@@ -19,6 +19,16 @@ PseudoTerminal::~PseudoTerminal()
         ::close(master);
 }
 
+void PseudoTerminal::close()
+{
+    if (slave >= 0)
+        ::close(slave);
+    if (master >= 0)
+        ::close(master);
+    slave = -1;
+    master = -1;
+}
+
 bool PseudoTerminal::fail(const char *what)
 {
     error = QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));

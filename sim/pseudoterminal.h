@@ -21,6 +21,9 @@ public:
     // Removes the link made by makeLink, if it still points at our slave.
     void removeLink();
 
+    // Closes both sides: whoever has the port open sees the line gone.
+    void close();
+
     int masterFd() const { return master; }
     QString slavePath() const { return slaveName; }
     QString errorText() const { return error; }

@@ -85,7 +85,7 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
                        "and 'set' or 'unset' (the firmware flag) to PATH.flag.", "PATH"},
         {"state-dump", "At exit write the holding registers to PATH as text, one 'address value' "
                        "a line, both decimal.", "PATH"},
-        {"line-rate", "Bytes take their wire time at 115200 baud, 11 bits each."},
+        {"line-rate", "Bytes take their wire time at 115200 baud, 11 bits each (8N2)."},
         {"reply-delay", "Wait MS milliseconds before each answer.", "MS"},
         {"drop", "Every Nth request is lost: no answer, no effect (1 = all).", "N"},
         {"silent-after", "Serve the first N requests, then fall silent (a device that dies).", "N"},
@@ -93,6 +93,11 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
         {"corrupt", "Every Nth answer has a bad CRC.", "N"},
         {"split", "Every Nth answer goes in two chunks 5 ms apart.", "N"},
         {"stray", "Every Nth answer is preceded by stray bytes 00 ff.", "N"},
+        {"vanish-after", "Serve the first N requests, then close the line as an unplugged adapter "
+                         "would: standard error gets 'line closed at NS' (CLOCK_MONOTONIC) and the "
+                         "simulator exits.", "N"},
+        {"missing-register", "Holding register ADDR does not exist, as on an older firmware: requests "
+                             "touching it get exception 02; may be repeated.", "ADDR"},
         {"verbose", "Log every frame to standard error (format above)."},
     });
 
@@ -147,6 +152,16 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
         && readInt(parser, "exception", 1, kMaxEvery, line.faults.exception, message)
         && readInt(parser, "corrupt", 1, kMaxEvery, line.faults.corrupt, message)
         && readInt(parser, "split", 1, kMaxEvery, line.faults.split, message)
-        && readInt(parser, "stray", 1, kMaxEvery, line.faults.stray, message);
+        && readInt(parser, "stray", 1, kMaxEvery, line.faults.stray, message)
+        && readInt(parser, "vanish-after", 1, kMaxEvery, line.faults.vanishAfter, message);
+    for (const QString &text : parser.values("missing-register")) {
+        bool ok = false;
+        const int adr = text.toInt(&ok);
+        if (!ok || adr < 0 || adr > 0xFFFF) {
+            message = QStringLiteral("--missing-register wants a register address from 0 to 65535");
+            return ParseResult::Error;
+        }
+        model.missingRegisters.append(adr);
+    }
     return numbersOk ? ParseResult::Run : ParseResult::Error;
 }

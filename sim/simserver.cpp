@@ -95,9 +95,13 @@ void SimServer::serve(const QByteArray &request, int64_t readyNs)
     case FaultPlan::RequestFate::Drop:
         note("request dropped");
         return;
+    case FaultPlan::RequestFate::Vanish:
+        readNotifier.setEnabled(false);
+        emit lineVanished();
+        return;
     case FaultPlan::RequestFate::Refuse:
         note("request refused");
-        answer = DeviceModel::exceptionAnswer(static_cast<uint8_t>(request[1]), FaultPlan::kRefusalCode);
+        answer = ModbusCodec::exceptionAnswer(static_cast<uint8_t>(request[1]), FaultPlan::kRefusalCode);
         break;
     case FaultPlan::RequestFate::Serve: {
         const std::optional<QByteArray> reply = model.handle(request);

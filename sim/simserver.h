@@ -2,6 +2,7 @@
 
 #include "faultplan.h"
 #include "frameassembler.h"
+#include "linesettings.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -28,10 +29,7 @@ class SimServer : public QObject
 {
     Q_OBJECT
 public:
-    // 8N2: start bit, 8 data bits, 2 stop bits.
-    static constexpr int kBitsPerByte = 11;
-    static constexpr int kBaudRate = 115200;
-    static constexpr int64_t kByteNs = int64_t(1000000000) * kBitsPerByte / kBaudRate;
+    static constexpr int64_t kByteNs = int64_t(1000000000) * Line::kBitsPerByte / Line::kBaudRate;
     // Longer than any gap inside one request written to a pseudo-terminal,
     // shorter than the pause between two requests of a client.
     static constexpr int kSilenceMs = 20;
@@ -40,6 +38,10 @@ public:
     ~SimServer() override;
 
     const FaultPlan::Tally &faultTally() const { return faults.tally(); }
+
+signals:
+    // The line is gone, as when an adapter is unplugged: stop using the port.
+    void lineVanished();
 
 private slots:
     void receive();

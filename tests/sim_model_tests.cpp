@@ -174,26 +174,26 @@ void SimModelTests::flashRefusesBlocksItCannotTake()
     const uint8_t fn = ModbusCodec::ProgramBlock;
 
     Rig rig;
-    QVERIFY(isException(rig.block(0, data), fn, DeviceModel::DeviceFailure));     // not in programming mode
+    QVERIFY(isException(rig.block(0, data), fn, ModbusCodec::DeviceFailure));     // not in programming mode
     rig.coil(Coil::ProgrammingMode);
     rig.coil(Coil::FlashCheck);
-    QVERIFY(isException(rig.block(0, data), fn, DeviceModel::DeviceFailure));     // not erased
+    QVERIFY(isException(rig.block(0, data), fn, ModbusCodec::DeviceFailure));     // not erased
     rig.coil(Coil::EraseFirmware);
-    QVERIFY(isException(rig.block(0, data), fn, DeviceModel::DeviceBusy));        // erase still running
+    QVERIFY(isException(rig.block(0, data), fn, ModbusCodec::DeviceBusy));        // erase still running
     rig.now += 60000;
 
     // Past the end, also by the last byte only.
-    QVERIFY(isException(rig.block(FlashMemory::kSize, data), fn, DeviceModel::IllegalDataAddress));
-    QVERIFY(isException(rig.block(FlashMemory::kSize - 15, data), fn, DeviceModel::IllegalDataAddress));
-    QVERIFY(isException(rig.block(0xFFFFFFF0u, data), fn, DeviceModel::IllegalDataAddress));
+    QVERIFY(isException(rig.block(FlashMemory::kSize, data), fn, ModbusCodec::IllegalDataAddress));
+    QVERIFY(isException(rig.block(FlashMemory::kSize - 15, data), fn, ModbusCodec::IllegalDataAddress));
+    QVERIFY(isException(rig.block(0xFFFFFFF0u, data), fn, ModbusCodec::IllegalDataAddress));
     // Longer than a block.
-    QVERIFY(isException(rig.block(0, randomBytes(FlashMemory::kMaxBlock + 1)), fn, DeviceModel::IllegalDataValue));
+    QVERIFY(isException(rig.block(0, randomBytes(FlashMemory::kMaxBlock + 1)), fn, ModbusCodec::IllegalDataValue));
     // A size field that does not match the data.
     QByteArray lying = ModbusCodec::programBlockRequest(0, data.size(), reinterpret_cast<const uint8_t *>(data.constData()));
     lying[3] = char(data.size() + 4);
     lying.chop(2);
     ModbusCodec::appendCrc(lying);
-    QVERIFY(isException(rig.ask(lying), fn, DeviceModel::IllegalDataValue));
+    QVERIFY(isException(rig.ask(lying), fn, ModbusCodec::IllegalDataValue));
     QVERIFY(rig.model.flash().writtenImage().isEmpty());
 
     // The last bytes of the flash are there to be written.
@@ -211,7 +211,7 @@ void SimModelTests::failedStepsFailTheWayTheyAreTold()
         config.failProgrammingMode = true;
         Rig rig(config);
         QVERIFY(rig.coil(Coil::ProgrammingMode).isEmpty());
-        QVERIFY(isException(rig.coil(Coil::FlashCheck), ModbusCodec::WriteSingleCoil, DeviceModel::DeviceFailure));
+        QVERIFY(isException(rig.coil(Coil::FlashCheck), ModbusCodec::WriteSingleCoil, ModbusCodec::DeviceFailure));
     }
     {
         ModelConfig config;
@@ -312,7 +312,7 @@ void SimModelTests::rawRegistersReachPastTheAnnouncedCount()
 
     const uint16_t end = Input::RawDataFirst + 2 * DeviceModel::kMaxRawPoints;
     QCOMPARE(rig.readInput(end - 2, 2).size(), 9);
-    QVERIFY(isException(rig.readInput(end - 1, 2), ModbusCodec::ReadInputRegisters, DeviceModel::IllegalDataAddress));
+    QVERIFY(isException(rig.readInput(end - 1, 2), ModbusCodec::ReadInputRegisters, ModbusCodec::IllegalDataAddress));
 }
 
 void SimModelTests::distanceDriftsUnlessFixedAndSelfTestGivesAVerdict()
