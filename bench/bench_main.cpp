@@ -1,6 +1,7 @@
 // Prints one line per figure: BENCH <name> <value> <unit>.
 // Every ratio divides a measured time by the floor the line itself sets:
-// bytes at 11 bits each and 115200 baud, plus the engine's 5 ms pause.
+// every byte's wire time on the device's line, plus the engine's 5 ms pause.
+#include "linesettings.h"
 #include "deviceharness.h"
 #include "modbuscodec.h"
 #include "simprocess.h"
@@ -23,7 +24,7 @@
 
 namespace {
 
-constexpr double kByteSeconds = 11.0 / 115200.0;
+constexpr double kByteSeconds = double(Line::kBitsPerByte) / Line::kBaudRate;
 constexpr double kPauseSeconds = 0.005;
 
 void report(const char *name, double value, const char *unit)

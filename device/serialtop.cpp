@@ -5,6 +5,7 @@
 #include "registermap.h"
 #include "serialworker.h"
 
+#include <QFileInfo>
 #include <QMetaObject>
 
 using namespace RegisterMap;
@@ -33,6 +34,7 @@ void SerialTop::init()
     connect(worker, &SerialWorker::logRx, this, &SerialTop::_logRx);
     connect(worker, &SerialWorker::increaseRxCount, this, &SerialTop::increaseRxCount);
     connect(worker, &SerialWorker::increaseTxCount, this, &SerialTop::increaseTxCount);
+    connect(worker, &SerialWorker::portLost, this, &SerialTop::_portLost);
     emit logInfo(tr("Serial port initialized"));
 }
 
@@ -98,9 +100,14 @@ void SerialTop::_connectToDevice(QString name_port, int baudrate)
         PortSettings settings;
         settings.portName = name_port;
         settings.baudRate = baudrate;
+        portName = name_port;
         if (worker->openPort(settings) != SerialWorker::OpenOk) {
             emit appendLog(tr("Ошибка подключения к порту"));
+            // A second connect finds the port already open: nothing to explain.
+            if (!worker->isOpen())
+                emit appendLog(openFailureText(name_port));
         } else {
+            notOpenReported = false;
             _queueCmd(_creatReqResetAdr(), false, QString(), QString(), 0);
             uint16_t off = 0;
             const bool probeAnswered =
@@ -124,5 +131,50 @@ void SerialTop::_disconnectFromPort()
     emit appendLog(tr("Отключение..."));
     connected = false;
     worker->closePort();
+    // A command waiting for its answer fails now, not after its time-out.
+    if (queueRunning) {
+        failureReason = tr("Порт закрыт");
+        emit _waitEnded();
+    }
     emit connectedChanged(connected);
+}
+
+void SerialTop::_portLost(QString errorText)
+{
+    const QString text = tr("Соединение с портом %1 потеряно: %2").arg(portName, errorText);
+    connected = false;
+    // A command in flight fails with this reason and the ring is dropped;
+    // otherwise the log says it here.
+    if (queueRunning) {
+        failureReason = text;
+        emit _waitEnded();
+    } else {
+        emit appendLog(text);
+    }
+    emit connectedChanged(false);
+}
+
+QString SerialTop::openFailureText(const QString &name) const
+{
+    const QString detail = worker->openErrorText();
+    switch (worker->openError()) {
+    case QSerialPort::DeviceNotFoundError:
+        return tr("Порт %1 не найден: %2").arg(name, detail);
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError: {
+#ifdef Q_OS_UNIX
+        // Busy and forbidden look alike from here; the device node tells.
+        const QFileInfo node(name.contains(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name);
+        if (node.exists() && !(node.isReadable() && node.isWritable())) {
+            const QString group = node.group().isEmpty() ? QStringLiteral("dialout") : node.group();
+            return tr("Нет прав на доступ к порту %1: %2. Добавьте пользователя в группу %3, которой "
+                      "принадлежит устройство (sudo usermod -aG %3 $USER), и войдите в систему заново")
+                .arg(name, detail, group);
+        }
+#endif
+        return tr("Порт %1 уже открыт другой программой: %2").arg(name, detail);
+    }
+    default:
+        return tr("Не удалось открыть порт %1: %2").arg(name, detail);
+    }
 }

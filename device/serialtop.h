@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <functional>
 
-class QFile;
 class SerialWorker;
 
 // One slot of the command ring.
@@ -105,6 +104,9 @@ signals:
     void checkUTune(float value, int index);
     void busyChanged(bool state);
     void _ack_Received();
+    // Ends the wait of the send loop without an accepted answer: the device
+    // refused the request, or the port went away.
+    void _waitEnded();
     void progressChanged(int value);
     void connectedChanged(bool state);
     void rcvRawDataSize(int size);
@@ -136,12 +138,13 @@ private slots:
     void _timeoutEndOfPack();
     void _sendCmdWithAcknowledge();
     void _runDeferred();
+    void _portLost(QString errorText);
 
     // Frame codec (serialtop_frames.cpp)
     uint16_t _calcCRC16Modbus(QByteArray data);
     QByteArray _createRequestModbusRead(uint8_t func, uint16_t adr, uint16_t qn_regs);
     QByteArray _createRequestModbusWrite(uint8_t func, uint16_t adr, uint16_t *values, uint16_t qn_reg);
-    QByteArray _creatProgBlockData(uint32_t addr, int size, uint8_t *buffer);
+    QByteArray _creatProgBlockData(uint32_t addr, int size, const uint8_t *buffer);
     QByteArray _creatReqResetAdr();
     int _getAnswerSize_Byte(int func, int n);
 
@@ -201,6 +204,15 @@ private:
     void decodeHoldingAnswer(const QByteArray &frame, uint16_t start, int count);
     void decodeInputAnswer(const QByteArray &frame, uint16_t start, int count);
     void pause(int ms);
+    // Judges what has arrived against the request in flight.
+    void takeAnswer(const QByteArray &frame);
+    void takeRefusal(const QByteArray &frame);
+    void dumpReceived(const QByteArray &bytes);
+    QString refusalText(const QByteArray &request, uint8_t code) const;
+    QString openFailureText(const QString &portName) const;
+    // Why the latest acknowledged command failed, as a procedure step reports it.
+    QString failedStepText() const;
+    void _checkAnswered(bool ok, bool reportOk);
     QString hexDump(const QByteArray &bytes) const;
     bool connectionGuard();
 
@@ -209,7 +221,7 @@ private:
     void runProcedure(std::function<void()> procedure);
     void _getDataRawMain(int idx);
     void _updateMainFirmware(QString f_name);
-    void _checkFileData(QFile &file);
+    void _checkFileData(const QByteArray &image);
     void _checkStep(bool ok, QString errorText, bool reportOk);
 
     SerialWorker *worker = nullptr;
@@ -226,6 +238,12 @@ private:
     bool ackReceived = false;
     bool connected = false;
     bool flashReady = false;
+
+    // Why the command in flight failed, when it did not just go unanswered.
+    QString failureReason;
+    QString lastStepFailure;          // empty when the latest failed command went unanswered
+    QString portName;
+    bool notOpenReported = false;     // one log line per episode of commands sent to a closed port
 
     // Request engine bookkeeping beyond the ring itself.
     bool overflowReported = false;    // one log line per overflow episode

@@ -19,7 +19,7 @@ QByteArray SerialTop::_createRequestModbusWrite(uint8_t func, uint16_t adr, uint
     return ModbusCodec::writeRequest(func, adr, values, qn_reg);
 }
 
-QByteArray SerialTop::_creatProgBlockData(uint32_t addr, int size, uint8_t *buffer)
+QByteArray SerialTop::_creatProgBlockData(uint32_t addr, int size, const uint8_t *buffer)
 {
     return ModbusCodec::programBlockRequest(addr, size, buffer);
 }
@@ -35,4 +35,35 @@ int SerialTop::_getAnswerSize_Byte(int func, int n)
     if (size == 0)
         emit appendLog(tr("_getAnswerSize_Byte: Неизвестный код функции"));
     return size;
+}
+
+QString SerialTop::refusalText(const QByteArray &request, uint8_t code) const
+{
+    const auto function = static_cast<uint8_t>(request[1]);
+    const auto hexByte = [](uint8_t byte) { return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper(); };
+    QString what = tr("функция %1").arg(hexByte(function));
+    switch (function) {
+    case ModbusCodec::ReadHoldingRegisters:
+    case ModbusCodec::ReadInputRegisters:
+    case ModbusCodec::WriteSingleRegister:
+    case ModbusCodec::WriteMultipleRegisters:
+        what += tr(", регистр %1").arg(ModbusCodec::bigEndian(request, 2, 2));
+        break;
+    case ModbusCodec::ReadCoils:
+    case ModbusCodec::WriteSingleCoil:
+        what += tr(", катушка %1").arg(ModbusCodec::bigEndian(request, 2, 2));
+        break;
+    default:
+        break;
+    }
+    QString meaning;
+    switch (code) {
+    case ModbusCodec::IllegalFunction: meaning = tr(", недопустимая функция"); break;
+    case ModbusCodec::IllegalDataAddress: meaning = tr(", недопустимый адрес"); break;
+    case ModbusCodec::IllegalDataValue: meaning = tr(", недопустимое значение"); break;
+    case ModbusCodec::DeviceFailure: meaning = tr(", сбой устройства"); break;
+    case ModbusCodec::DeviceBusy: meaning = tr(", устройство занято"); break;
+    default: break;
+    }
+    return tr("Устройство отклонило запрос (%1): код %2%3").arg(what, hexByte(code), meaning);
 }

@@ -72,7 +72,9 @@ void SerialTop::_startDiagnostics()
         if (!connectionGuard())
             return;
         emit appendLog(tr("Запуск самодиагностики...."));
-        queueWrite16(WriteSingleCoil, Coil::StartSelfTest, 1);
+        // A verdict read without a started test would judge a test that never ran.
+        if (!queueWrite16(WriteSingleCoil, Coil::StartSelfTest, 1))
+            return;
         pause(kSelfTestPauseMs);
         // The verdict line comes only from an answer that arrived.
         queueRead16(ReadInputRegisters, Input::SelfTestVerdict, 2);
@@ -96,9 +98,8 @@ void SerialTop::_getDataRaw(int idx)
 
 void SerialTop::_getDataRawMain(int idx)
 {
-    const QString noAnswer = tr("Нет ответа от устройства!");
-    _checkStep(queueWrite16(WriteSingleRegister, Holding::RawDataType, static_cast<uint16_t>(idx)), noAnswer, false);
-    _checkStep(queueRead16(ReadInputRegisters, Input::RawDataCount, 1), noAnswer, false);
+    _checkAnswered(queueWrite16(WriteSingleRegister, Holding::RawDataType, static_cast<uint16_t>(idx)), false);
+    _checkAnswered(queueRead16(ReadInputRegisters, Input::RawDataCount, 1), false);
     emit appendLog(tr("Чтение данных."));
 
     int offset = 0;
@@ -120,10 +121,22 @@ void SerialTop::_getDataRawMain(int idx)
         const bool ok = queueRead16(ReadInputRegisters, static_cast<uint16_t>(Input::RawDataFirst + offset),
                                     static_cast<uint16_t>(registers));
         offset += registers;
-        _checkStep(ok, noAnswer, false);
+        _checkAnswered(ok, false);
     }
     emit RawIsRead();
     emit appendLog(tr("Данные считаны"));
+}
+
+QString SerialTop::failedStepText() const
+{
+    return lastStepFailure.isEmpty() ? tr("Нет ответа от устройства!") : lastStepFailure;
+}
+
+// The step's command was just sent; its failure is told in the ring's words
+// (refused, port lost) or as silence.
+void SerialTop::_checkAnswered(bool ok, bool reportOk)
+{
+    _checkStep(ok, ok ? QString() : failedStepText(), reportOk);
 }
 
 void SerialTop::_checkStep(bool ok, QString errorText, bool reportOk)
@@ -149,24 +162,19 @@ bool SerialTop::_checkFileAndPrintInfo(QString fname)
     return true;
 }
 
-void SerialTop::_checkFileData(QFile &file)
+void SerialTop::_checkFileData(const QByteArray &image)
 {
-    const qint64 length = file.size();
+    const qint64 length = image.size();
     _checkStep(length % 4 == 0, tr("Некорректный файл"), false);
     _checkStep(length <= FirmwareImage::kMaxSize, tr("Размер файла превышает максимально допустимый"), false);
 
-    file.seek(0);
-    FirmwareImage::Checksum sum;
-    bool complete = true;
-    if (length > FirmwareImage::kTrailerSize) {
-        const QByteArray payload = file.read(length - FirmwareImage::kTrailerSize);
-        complete = payload.size() == length - FirmwareImage::kTrailerSize;
-        sum = FirmwareImage::checksum(payload);
+    bool valid = false;
+    if (length >= FirmwareImage::kTrailerSize) {
+        const FirmwareImage::Checksum sum = FirmwareImage::checksum(image.left(length - FirmwareImage::kTrailerSize));
+        const char *trailer = image.constData() + length - FirmwareImage::kTrailerSize;
+        valid = FirmwareImage::littleEndianWord(trailer) == sum.a
+                && FirmwareImage::littleEndianWord(trailer + 4) == sum.b;
     }
-    const QByteArray trailer = file.read(FirmwareImage::kTrailerSize);
-    const bool valid = complete && trailer.size() == FirmwareImage::kTrailerSize
-                       && FirmwareImage::littleEndianWord(trailer.constData()) == sum.a
-                       && FirmwareImage::littleEndianWord(trailer.constData() + 4) == sum.b;
     _checkStep(valid, tr("Некорректная контрольная сумма файла"), false);
 }
 
@@ -197,30 +205,34 @@ void SerialTop::_firmwareUpdate(QString f_name)
 
 void SerialTop::_updateMainFirmware(QString f_name)
 {
-    const QString noAnswer = tr("Нет ответа от устройства!");
-
     emit appendLogUpdater(tr("Проверка данных файла... "), true, kWhite);
     QFile file(f_name);
     _checkStep(file.open(QIODevice::ReadOnly), tr("Невозможно открыть указанный файл для чтения"), false);
-    _checkFileData(file);
+    // The image is read once: the bytes checked are the bytes written, even
+    // if the file changes during the update. One byte past the limit is
+    // enough to refuse an image that is too large.
+    const QByteArray image = file.read(FirmwareImage::kMaxSize + 1);
+    _checkStep(file.error() == QFileDevice::NoError, tr("Ошибка чтения файла прошивки"), false);
+    file.close();
+    _checkFileData(image);
     emit appendLogUpdater(QStringLiteral("OK"), false, kGreen);
 
     emit appendLogUpdater(tr("Получение текущей версии ПО... "), true, kWhite);
-    _checkStep(queueRead16(ReadHoldingRegisters, Holding::Revision, Holding::RevisionLength), noAnswer, false);
+    _checkAnswered(queueRead16(ReadHoldingRegisters, Holding::Revision, Holding::RevisionLength), false);
 
     emit appendLogUpdater(tr("Перевод устройства в режим программирования... "), true, kWhite);
-    _checkStep(queueWrite16(WriteSingleCoil, Coil::ProgrammingMode, 1), noAnswer, true);
+    _checkAnswered(queueWrite16(WriteSingleCoil, Coil::ProgrammingMode, 1), true);
 
     emit appendLogUpdater(tr("Проверка доступа и ID микросхемы FLASH... "), true, kWhite);
     flashReady = false;
-    _checkStep(queueWrite16(WriteSingleCoil, Coil::FlashCheck, 1), noAnswer, false);
+    _checkAnswered(queueWrite16(WriteSingleCoil, Coil::FlashCheck, 1), false);
     pause(kFlashPollPauseMs);
-    _checkStep(queueRead16(ReadInputRegisters, Input::FlashStatus, 2), noAnswer, false);
+    _checkAnswered(queueRead16(ReadInputRegisters, Input::FlashStatus, 2), false);
     _checkStep(flashReady, tr("Ошибка чтения ID Flash"), true);
 
     emit appendLogUpdater(tr("Cтирание текущего ПО... "), true, kWhite);
     flashReady = false;
-    _checkStep(queueWrite16(WriteSingleCoil, Coil::EraseFirmware, 1), noAnswer, false);
+    _checkAnswered(queueWrite16(WriteSingleCoil, Coil::EraseFirmware, 1), false);
     emit progressChanged(0);
     int elapsed = 0;
     while (!flashReady) {
@@ -228,7 +240,7 @@ void SerialTop::_updateMainFirmware(QString f_name)
         elapsed += kFlashPollPauseMs;
         // The bar stays short of full until the erase has really finished.
         emit progressChanged(qMin(elapsed / (kEraseTimeoutMs / 100), 99));
-        _checkStep(queueRead16(ReadInputRegisters, Input::FlashStatus, 2), noAnswer, false);
+        _checkAnswered(queueRead16(ReadInputRegisters, Input::FlashStatus, 2), false);
         if (elapsed == kEraseTimeoutMs)
             break;
     }
@@ -237,28 +249,22 @@ void SerialTop::_updateMainFirmware(QString f_name)
     _checkStep(flashReady, tr("Ошибка стирания Flash. Timeout"), true);
 
     emit appendLogUpdater(tr("Программирование... "), true, kWhite);
-    const qint64 length = file.size();
-    file.seek(0);
+    const int length = image.size();
     emit progressChanged(0);
-    qint64 offset = 0;
-    uint8_t block[kProgramBlockSize];
-    while (offset != length) {
-        // Never read past the length checked above, even if the file grows;
-        // a file that yields nothing ends the update instead of looping.
-        const qint64 wanted = qMin<qint64>(kProgramBlockSize, length - offset);
-        const qint64 n = file.read(reinterpret_cast<char *>(block), wanted);
-        _checkStep(n > 0, tr("Ошибка чтения файла прошивки"), false);
-        const bool ok = _queueCmd(_creatProgBlockData(static_cast<uint32_t>(offset), static_cast<int>(n), block),
-                                  true, QString(), QString(),
-                                  _getAnswerSize_Byte(ModbusCodec::ProgramBlock, 1));
-        _checkStep(ok, noAnswer, false);
+    int offset = 0;
+    while (offset < length) {
+        const int n = qMin(kProgramBlockSize, length - offset);
+        const auto *block = reinterpret_cast<const uint8_t *>(image.constData() + offset);
+        const bool ok = _queueCmd(_creatProgBlockData(static_cast<uint32_t>(offset), n, block), true, QString(),
+                                  QString(), _getAnswerSize_Byte(ModbusCodec::ProgramBlock, 1));
+        _checkAnswered(ok, false);
         offset += n;
-        emit progressChanged(static_cast<int>(offset * 100 / length));
+        emit progressChanged(static_cast<int>(qint64(offset) * 100 / length));
     }
     emit appendLogUpdater(tr("ОК"), false, kGreen);
     emit progressChanged(100);
 
     emit appendLogUpdater(tr("Запись флага прошивки... "), true, kWhite);
-    _checkStep(queueWrite16(WriteSingleCoil, Coil::FirmwareFlag, 1), noAnswer, false);
+    _checkAnswered(queueWrite16(WriteSingleCoil, Coil::FirmwareFlag, 1), false);
     emit appendLogUpdater(tr("ОК"), false, kGreen);
 }

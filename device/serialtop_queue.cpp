@@ -13,6 +13,8 @@ constexpr int kPauseBeforeSendMs = 5;
 constexpr int kAckTimeoutMs = 1000;
 constexpr int kNoAckWaitMs = 100;
 constexpr int kMinFrameSize = 4; // address, function, CRC
+// More than the longest answer plus the noise a line may put around it.
+constexpr int kMaxPendingBytes = 1024;
 } // namespace
 
 bool SerialTop::_queueCmd(QByteArray request, bool needAck, QString textBefore, QString textAfter, int answerSize)
@@ -55,15 +57,18 @@ void SerialTop::_sendCmdWithAcknowledge()
     timer.setTimerType(Qt::PreciseTimer); // the 5 ms pause is a large share of every exchange
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(this, &SerialTop::_ack_Received, &loop, &QEventLoop::quit);
+    connect(this, &SerialTop::_waitEnded, &loop, &QEventLoop::quit);
 
     auto send = [this](const CmdEntry &entry) {
         // The answer is judged against this request from now on; bytes left
         // over from an earlier, refused or incomplete answer must not be
         // glued in front of it, nor may an earlier answer count for it.
+        dumpReceived(rxBuffer);
         curRequest = entry.request;
         answerSize = entry.answerSize;
         rxBuffer.clear();
         ackReceived = false;
+        failureReason.clear();
         worker->sendData(curRequest);
     };
 
@@ -76,30 +81,45 @@ void SerialTop::_sendCmdWithAcknowledge()
         if (logTxByteEn)
             emit appendLog(QStringLiteral("TxByte:") + hexDump(entry.request));
 
+        bool answered = true;
         if (entry.needAck) {
             if (!entry.textBefore.isEmpty())
                 emit appendLog(entry.textBefore);
             ackReceived = false;
             timer.start(kPauseBeforeSendMs);
             loop.exec();
-            timer.start(kAckTimeoutMs);
-            send(entry);
-            loop.exec();
-            if (!ackReceived) {
-                queueWrite = 0;
-                queueRead = 0;
-                const QString reason = tr("Нет ответа от устройства");
-                emit appendLog(reason);
-                emit requestFailed(reason);
-                break;
+            // The port may have gone during the pause.
+            if (worker->isOpen()) {
+                timer.start(kAckTimeoutMs);
+                send(entry);
+                loop.exec();
             }
-        } else {
+            answered = ackReceived;
+        } else if (worker->isOpen()) {
             timer.start(kNoAckWaitMs);
             send(entry);
             loop.exec();
         }
+
+        if (!answered || !worker->isOpen()) {
+            // Refused, unanswered or no port: the rest of the ring is dropped.
+            queueWrite = 0;
+            queueRead = 0;
+            QString reason = failureReason;
+            failureReason.clear();
+            const bool portClosed = !worker->isOpen() && reason.isEmpty();
+            // A procedure's step names anything but silence in its own words.
+            lastStepFailure = portClosed ? tr("Порт не открыт, команда не отправлена") : reason;
+            if (reason.isEmpty())
+                reason = portClosed ? lastStepFailure : tr("Нет ответа от устройства");
+            if (!portClosed || !notOpenReported)
+                emit appendLog(reason);
+            notOpenReported = portClosed;
+            emit requestFailed(reason);
+            break;
+        }
         if (id == loopOwnerId)
-            loopOwnerAcked = entry.needAck ? ackReceived : true;
+            loopOwnerAcked = true;
         queueRead = (queueRead + 1) % kRingSize;
     }
 
@@ -113,22 +133,59 @@ void SerialTop::_sendCmdWithAcknowledge()
 void SerialTop::_logRx(QByteArray data)
 {
     rxBuffer.append(data);
-    if (rxBuffer.size() >= answerSize)
+    if (rxBuffer.size() >= qMin(answerSize, ModbusCodec::kExceptionAnswerSize))
         _timeoutEndOfPack();
 }
 
 void SerialTop::_timeoutEndOfPack()
 {
-    const QByteArray frame = rxBuffer;
-    rxBuffer.clear();
-
-    if (logRxByteEn)
-        emit appendLog(QStringLiteral("RxByte:") + hexDump(frame));
-
-    if (frame.size() < kMinFrameSize || curRequest.size() < kMinFrameSize || !ModbusCodec::crcValid(frame)
-        || frame[0] != curRequest[0] || frame[1] != curRequest[1])
+    // Once the request in flight is settled, nothing more counts for it.
+    const bool awaiting = answerSize > 0 && curRequest.size() >= kMinFrameSize && !ackReceived
+                          && failureReason.isEmpty();
+    if (!awaiting) {
+        dumpReceived(rxBuffer);
+        rxBuffer.clear();
         return;
+    }
 
+    // The answer may stand anywhere in what has arrived: a transceiver that
+    // switches direction, or a noisy line, leaves bytes before and after it.
+    const char address = curRequest[0];
+    const auto function = static_cast<uint8_t>(curRequest[1]);
+    for (int at = 0; at + ModbusCodec::kExceptionAnswerSize <= rxBuffer.size(); ++at) {
+        if (rxBuffer[at] != address)
+            continue;
+        const auto answerFunction = static_cast<uint8_t>(rxBuffer[at + 1]);
+        int size = 0;
+        if (answerFunction == function)
+            size = answerSize;
+        else if (answerFunction == (function | ModbusCodec::kExceptionFlag))
+            size = ModbusCodec::kExceptionAnswerSize;
+        if (size == 0 || at + size > rxBuffer.size())
+            continue;
+        const QByteArray frame = rxBuffer.mid(at, size);
+        if (!ModbusCodec::crcValid(frame))
+            continue;
+        dumpReceived(rxBuffer.left(at + size));
+        rxBuffer.clear(); // what follows an answer is noise
+        if (size == answerSize && answerFunction == function)
+            takeAnswer(frame);
+        else
+            takeRefusal(frame);
+        return;
+    }
+
+    // Bytes too old to start the answer are dropped, so noise cannot grow
+    // the buffer without bound.
+    const int excess = rxBuffer.size() - kMaxPendingBytes;
+    if (excess > 0) {
+        dumpReceived(rxBuffer.left(excess));
+        rxBuffer.remove(0, excess);
+    }
+}
+
+void SerialTop::takeAnswer(const QByteArray &frame)
+{
     const auto func = static_cast<uint8_t>(frame[1]);
     if (func == ModbusCodec::ReadHoldingRegisters || func == ModbusCodec::ReadInputRegisters) {
         const auto start = static_cast<uint16_t>(ModbusCodec::bigEndian(curRequest, 2, 2));
@@ -138,9 +195,20 @@ void SerialTop::_timeoutEndOfPack()
         else
             decodeInputAnswer(frame, start, count);
     }
-
-    emit _ack_Received();
     ackReceived = true;
+    emit _ack_Received();
+}
+
+void SerialTop::takeRefusal(const QByteArray &frame)
+{
+    failureReason = refusalText(curRequest, static_cast<uint8_t>(frame[2]));
+    emit _waitEnded();
+}
+
+void SerialTop::dumpReceived(const QByteArray &bytes)
+{
+    if (logRxByteEn && !bytes.isEmpty())
+        emit appendLog(QStringLiteral("RxByte:") + hexDump(bytes));
 }
 
 void SerialTop::runProcedure(std::function<void()> procedure)

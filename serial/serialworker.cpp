@@ -30,9 +30,19 @@ int SerialWorker::openPort(const PortSettings &settings)
     }
 
     port->setPortName(settings.portName);
-    if (!port->open(QIODevice::ReadWrite)) {
-        // Read the reason before close() resets the port's error state.
-        const QString text = tr("Serial port (%1) open error: ").arg(settings.portName) + port->errorString();
+    // A failed open closes the port again, which overwrites the error it
+    // reported; onPortError keeps the first one.
+    lastOpenError = QSerialPort::NoError;
+    lastOpenErrorText.clear();
+    opening = true;
+    const bool opened = port->open(QIODevice::ReadWrite);
+    opening = false;
+    if (!opened) {
+        if (lastOpenError == QSerialPort::NoError) {
+            lastOpenError = port->error();
+            lastOpenErrorText = port->errorString();
+        }
+        const QString text = tr("Serial port (%1) open error: ").arg(settings.portName) + lastOpenErrorText;
         port->close();
         emit logError(text);
         return OpenRefused;
@@ -44,7 +54,9 @@ int SerialWorker::openPort(const PortSettings &settings)
                             && port->setStopBits(settings.stopBits)
                             && port->setFlowControl(settings.flowControl);
     if (!configured) {
-        const QString text = tr("Serial port configuration error: ") + port->errorString();
+        lastOpenError = port->error();
+        lastOpenErrorText = port->errorString();
+        const QString text = tr("Serial port configuration error: ") + lastOpenErrorText;
         port->close();
         emit logError(text);
         return OpenConfigRefused;
@@ -105,6 +117,18 @@ void SerialWorker::onReadyRead()
 void SerialWorker::onPortError(QSerialPort::SerialPortError error)
 {
     const int code = static_cast<int>(error);
+    // These mean the line is gone (an unplugged adapter gives a resource
+    // error on Linux and Windows alike); parity, framing, break and
+    // time-outs are glitches of a line that is still there.
+    const bool lost = port->isOpen()
+                      && (error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError
+                          || error == QSerialPort::PermissionError || error == QSerialPort::ReadError
+                          || error == QSerialPort::WriteError);
+    const QString errorText = port->errorString();
+    if (opening && lastOpenError == QSerialPort::NoError && error != QSerialPort::NotOpenError) {
+        lastOpenError = error;
+        lastOpenErrorText = errorText;
+    }
     if (error == QSerialPort::PermissionError) {
         port->close();
         emit logError(tr("Serial port PermissionError. Serial port closed"));
@@ -114,6 +138,10 @@ void SerialWorker::onPortError(QSerialPort::SerialPortError error)
     }
     const QString name = code < 14 ? QString::fromLatin1(kSerialPortErrorNames[code]) : QString::number(code);
     emit logError(tr("Serial port error: %1").arg(name));
+    if (lost) {
+        port->close();
+        emit portLost(errorText);
+    }
 }
 
 void SerialWorker::onPortWriteTimeout()

@@ -26,6 +26,9 @@ public:
     int sendString(const QString &text);
 
     bool isOpen() const { return port->isOpen(); }
+    // Why the last openPort failed, as the port reported it.
+    QSerialPort::SerialPortError openError() const { return lastOpenError; }
+    QString openErrorText() const { return lastOpenErrorText; }
 
 signals:
     void logInfo(QString message);
@@ -39,6 +42,9 @@ signals:
     void increaseTxCount(int count);
     void increaseRxCount(int count);
     void serialPortClosed();
+    // The open port failed for good (adapter unplugged, line gone) and was
+    // closed; errorText is the port's own description.
+    void portLost(QString errorText);
 
 private slots:
     void onReadyRead();
@@ -47,6 +53,9 @@ private slots:
 
 private:
     QSerialPort *port;
+    QSerialPort::SerialPortError lastOpenError = QSerialPort::NoError;
+    QString lastOpenErrorText;
+    bool opening = false;
 };
 
 // Names printed for QSerialPort::SerialPortError values 0..13.

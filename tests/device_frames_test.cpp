@@ -19,9 +19,11 @@ public:
         top.answerSize = answerSize;
         top.rxBuffer.clear();
         top.ackReceived = false;
+        top.failureReason.clear();
     }
     void receive(const QByteArray &chunk) { top._logRx(chunk); }
     bool acknowledged() const { return top.ackReceived; }
+    QString refusal() const { return top.failureReason; }
     int pendingBytes() const { return top.rxBuffer.size(); }
 
 private:
@@ -171,7 +173,7 @@ private slots:
         QCOMPARE(updater.at(0).at(1).toBool(), false);
     }
 
-    void refusedAnswersAreNotAcknowledged()
+    void onlyTheAnswerToTheRequestIsAcknowledged()
     {
         SerialTop top;
         FrameProcessingProbe probe(top);
@@ -185,13 +187,27 @@ private slots:
         QVERIFY(!probe.acknowledged());
 
         probe.expect(request, 7);
-        probe.receive(withCrc(hex("138302"))); // exception answer: short, stays pending
-        QVERIFY(!probe.acknowledged());
-        QCOMPARE(probe.pendingBytes(), 5);
-
-        probe.expect(request, 7);
         probe.receive(withCrc(hex("1403020002"))); // another slave
+        probe.receive(withCrc(hex("1304020002"))); // our slave, another function
         QVERIFY(!probe.acknowledged());
+        QVERIFY(probe.refusal().isEmpty());
+
+        // A refusal is told at its fifth byte, with what was refused and why.
+        probe.expect(request, 7);
+        probe.receive(withCrc(hex("138302")));
+        QVERIFY(!probe.acknowledged());
+        QCOMPARE(probe.refusal(), QStringLiteral("Устройство отклонило запрос (функция 03, регистр 38): код 02, "
+                                                 "недопустимый адрес"));
+        QCOMPARE(probe.pendingBytes(), 0);
+        probe.expect(ModbusCodec::readRequest(4, 2, 2), 9);
+        probe.receive(withCrc(hex("13840b")));
+        QCOMPARE(probe.refusal(), QStringLiteral("Устройство отклонило запрос (функция 04, регистр 2): код 0B"));
+
+        // Line noise before and after the answer in one chunk costs nothing.
+        probe.expect(request, 7);
+        probe.receive(hex("00ff13") + readAnswer(request, hex("0001")) + hex("ff"));
+        QVERIFY(probe.acknowledged());
+        QCOMPARE(prot.count(), 1);
 
         // An answer split 3 + 4 is processed once, at its last byte.
         probe.expect(request, 7);
@@ -200,8 +216,9 @@ private slots:
         QVERIFY(!probe.acknowledged());
         probe.receive(answer.mid(3));
         QVERIFY(probe.acknowledged());
-        QCOMPARE(prot.count(), 1);
-        QCOMPARE(prot.at(0).at(0).toInt(), 3);
+        probe.receive(answer); // a repeated answer is not taken twice
+        QCOMPARE(prot.count(), 2);
+        QCOMPARE(prot.at(1).at(0).toInt(), 3);
     }
 
     void partialRevisionBlockStaysInsideTheFrame()

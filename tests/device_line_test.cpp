@@ -1,16 +1,38 @@
 // The device object against the simulator over a real pseudo-terminal, run
 // in its own thread as in the application.
+#include "linesettings.h"
 #include "deviceharness.h"
 #include "queuedspy.h"
+#include "registermap.h"
 #include "serialworker.h"
 #include "simprocess.h"
 
+#include <QDir>
+#include <QMutex>
+#include <QSerialPort>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTest>
 
 namespace {
 
 const QString kNoAnswer = QStringLiteral("Нет ответа от устройства");
+
+// Qt's warnings, from whichever thread gives them.
+QMutex warningsLock;
+QStringList warnings;
+
+void recordWarning(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    const QMutexLocker locker(&warningsLock);
+    warnings << message;
+}
+
+QStringList recordedWarnings()
+{
+    const QMutexLocker locker(&warningsLock);
+    return warnings;
+}
 
 // Frames the simulator logged as received, as lowercase hex.
 int framesSeen(SimProcess &sim, const QByteArray &hexFrame)
@@ -85,7 +107,7 @@ private slots:
         DeviceHarness device;
         QVERIFY(device.connectTo(sim.portName()));
         const int framesBefore = sim.errorOutput().count('\n');
-        device.top->connectToDevice(sim.portName(), 115200);
+        device.top->connectToDevice(sim.portName(), Line::kBaudRate);
         QTRY_COMPARE(device.connectedStates, (QVector<bool>{true, true}));
         QCOMPARE(device.count(QStringLiteral("Ошибка подключения к порту")), 1);
         QCOMPARE(device.count(QStringLiteral("Ошибка подключения")), 0);
@@ -204,33 +226,88 @@ private slots:
         QCOMPARE(prot.count(), 0);
     }
 
-    void disconnectDuringWaitEndsByTimeout()
+    void disconnectDuringWaitEndsTheWaitAtOnce()
     {
         SimProcess sim({"--silent-after", "2"}); // address reset and probe
         DeviceHarness device;
         QVERIFY(device.connectTo(sim.portName()));
+        QueuedSpy failed(device.top, &SerialTop::requestFailed);
         device.top->getProtType();
         device.top->getAdrMb();
         device.top->disconnectFromPort();
-        QTRY_COMPARE_WITH_TIMEOUT(device.count(kNoAnswer), 1, 5000);
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("Порт закрыт"));
         const int disconnectAt = device.log.indexOf(QStringLiteral("Отключение..."));
-        QVERIFY(disconnectAt >= 0 && disconnectAt < device.log.indexOf(kNoAnswer));
+        QVERIFY(disconnectAt >= 0 && disconnectAt < device.log.indexOf(QStringLiteral("Порт закрыт")));
         QCOMPARE(device.connectedStates.last(), false);
+        // The queued read was dropped with the ring, not sent to a closed port.
+        QVERIFY(!waitUntil([&] { return failed.count() > 1 || device.count(kNoAnswer) > 0; }, 1500));
     }
 
-    // An exception answer used to stay in the receive buffer and spoil the
-    // next answer too; now it costs only its own command.
-    void exceptionAnswerCostsOnlyItsOwnCommand()
+    // A refusal is told at once, in words, and costs only its own command;
+    // it used to stay in the receive buffer and spoil the next answer too.
+    void refusalIsToldAndCostsOnlyItsOwnCommand()
     {
-        SimProcess sim({"--exception", "3"}); // reset and probe come first
+        SimProcess sim({"--missing-register", QString::number(RegisterMap::Holding::SizeLockData)});
         DeviceHarness device;
         QVERIFY(device.connectTo(sim.portName()));
+        QueuedSpy failed(device.top, &SerialTop::requestFailed);
         QueuedSpy prot(device.top, &SerialTop::rcvProtocolType);
-        device.top->getProtType(); // refused by the device
-        QTRY_COMPARE_WITH_TIMEOUT(device.count(kNoAnswer), 1, 5000);
+        device.top->getSizeLockData();
+        QVERIFY(failed.wait(5000));
+        const QString refusal = QStringLiteral("Устройство отклонило запрос (функция 03, регистр 70): код 02, "
+                                               "недопустимый адрес");
+        QCOMPARE(failed.at(0).at(0).toString(), refusal);
+        QCOMPARE(device.count(refusal), 1);
         device.top->getProtType();
         QVERIFY(prot.wait(5000));
-        QCOMPARE(device.count(kNoAnswer), 1);
+        QCOMPARE(device.count(kNoAnswer), 0);
+    }
+
+    // An unplugged adapter: the port is closed, the window told, queued
+    // commands dropped; once it is back, one connect works again.
+    void lostPortIsClosedAndCanBeConnectedAgain()
+    {
+        const QString link = QDir::temp().filePath(
+            QStringLiteral("zetra-line-test-%1").arg(QCoreApplication::applicationPid()));
+        SimProcess sim({"--vanish-after", "8", "--link", link});
+        DeviceHarness device;
+        QVERIFY(device.connectTo(link));
+        const auto previousHandler = qInstallMessageHandler(recordWarning);
+        QTimer ticks;
+        connect(&ticks, &QTimer::timeout, this, [&] {
+            device.top->getDistance();
+            device.top->getProtType();
+        });
+        ticks.start(50);
+        QTRY_COMPARE_WITH_TIMEOUT(device.connectedStates.last(), false, 10000);
+        ticks.stop();
+        QVERIFY(waitUntil([&] { return !sim.isRunning(); }, 5000));
+        const QString lost = QStringLiteral("Соединение с портом %1 потеряно: ").arg(link);
+        QCOMPARE(device.log.filter(lost).size(), 1);
+        QCOMPARE(device.count(kNoAnswer), 0);
+
+        SimProcess again({"--link", link});
+        QVERIFY(device.connectTo(link));
+        qInstallMessageHandler(previousHandler);
+        QVERIFY2(!recordedWarnings().join('\n').contains(QLatin1String("not open")),
+                 qPrintable(recordedWarnings().join('\n')));
+    }
+
+    // Why a port cannot be opened, in the user's words.
+    void openFailureSaysWhy()
+    {
+        DeviceHarness device;
+        QVERIFY(!device.connectTo(QStringLiteral("/dev/zetra-no-such-port")));
+        QCOMPARE(device.log.filter(QStringLiteral("Порт /dev/zetra-no-such-port не найден: ")).size(), 1);
+
+        SimProcess sim;
+        QSerialPort other(sim.portName());
+        QVERIFY(other.open(QIODevice::ReadWrite));
+        QVERIFY(!device.connectTo(sim.portName()));
+        QCOMPARE(device.log.filter(QStringLiteral("Порт %1 уже открыт другой программой: ").arg(sim.portName()))
+                     .size(),
+                 1);
     }
 
     void ringOverflowRefusesWithOneLineAndSendsNoSlotTwice()

@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 const QColor kGreen(0, 255, 0, 255);
@@ -105,6 +107,16 @@ private slots:
             QVERIFY(!device.log.contains(failing ? QStringLiteral("Изделие исправно")
                                                  : QStringLiteral("Изделие НЕисправно")));
         }
+
+        // A refused start gives no verdict: the test never ran.
+        SimProcess sim({"--exception", "3", "--verbose"}); // reset and probe come first
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        QueuedSpy failed(device.top, &SerialTop::requestFailed);
+        device.top->startDiagnostics();
+        QVERIFY(failed.wait(5000));
+        QVERIFY(!waitUntil([&] { return sim.errorOutput().contains("rx 13 04 00 04"); }, 1500));
+        QCOMPARE(device.log.filter(QStringLiteral("Изделие")).size(), 0);
     }
 
     void revisionContinuesThePromptLine()
@@ -220,6 +232,13 @@ private slots:
         QVERIFY(device.connectTo(sim.portName()));
         UpdateCapture update(device.top);
         device.top->firmwareUpdate(imagePath);
+        // The file changes while the flash is erased: the bytes written are
+        // still the ones that were checked.
+        QTRY_VERIFY(std::any_of(device.updaterLog.begin(), device.updaterLog.end(),
+                                [](const DeviceHarness::UpdaterLine &line) {
+                                    return line.text == QStringLiteral("Cтирание текущего ПО... ");
+                                }));
+        writeFile(dir, "image.bin", FirmwareImage::withTrailer(randomPayload(48 * 1024, 8)));
         QVERIFY(update.waitFinished());
         QVERIFY2(update.succeeded(), qPrintable(device.redLines().join('\n')));
         QTRY_COMPARE(update.busy.count(), 2);

@@ -1,3 +1,4 @@
+#include "linesettings.h"
 #include "deviceharness.h"
 
 #include <QDeadlineTimer>
@@ -35,7 +36,7 @@ bool DeviceHarness::connectTo(const QString &port)
 {
     const int linesBefore = log.size();
     const int statesBefore = connectedStates.size();
-    top->connectToDevice(port, 115200);
+    top->connectToDevice(port, Line::kBaudRate);
     // Every attempt ends with a state report after its verdict line.
     waitUntil(
         [&] {

@@ -7,6 +7,7 @@
 // simulator and device thread: a failing cell spends most of its time in the
 // one-second answer time-out, so running them one after another would only
 // wait longer.
+#include "linesettings.h"
 #include "deviceharness.h"
 #include "firmwareimage.h"
 #include "modbuscodec.h"
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -44,19 +46,20 @@ struct Step
     int request;
     QByteArray frameStart; // first bytes of that request, hex as the verbose log writes them
     QString prompt;
+    const char *refused;   // how a refusal of that request names it
 };
 
 const Step kSteps[] = {
-    {"revision", 3, "13 03 00 12 00 12", kRevisionPrompt},
-    {"programming mode", 4, "13 05 00 03 ff 00", kProgModePrompt},
-    {"flash check", 5, "13 05 00 08 ff 00", kFlashPrompt},
-    {"flash identity read", 6, "13 04 00 06 00 02", kFlashPrompt},
-    {"erase", 7, "13 05 00 05 ff 00", kErasePrompt},
-    {"erase poll", 8, "13 04 00 06 00 02", kErasePrompt},
-    {"first block", 9, "13 42 01 00 00 00 00 00", kProgramPrompt},
-    {"middle block", 16, "13 42 01 00 00 00 07 00", kProgramPrompt},
-    {"last block", 9 + kBlocks - 1, "13 42 00 04 00 00 0f 00", kProgramPrompt},
-    {"firmware flag", 9 + kBlocks, "13 05 00 06 ff 00", kFlagPrompt},
+    {"revision", 3, "13 03 00 12 00 12", kRevisionPrompt, "функция 03, регистр 18"},
+    {"programming mode", 4, "13 05 00 03 ff 00", kProgModePrompt, "функция 05, катушка 3"},
+    {"flash check", 5, "13 05 00 08 ff 00", kFlashPrompt, "функция 05, катушка 8"},
+    {"flash identity read", 6, "13 04 00 06 00 02", kFlashPrompt, "функция 04, регистр 6"},
+    {"erase", 7, "13 05 00 05 ff 00", kErasePrompt, "функция 05, катушка 5"},
+    {"erase poll", 8, "13 04 00 06 00 02", kErasePrompt, "функция 04, регистр 6"},
+    {"first block", 9, "13 42 01 00 00 00 00 00", kProgramPrompt, "функция 42"},
+    {"middle block", 16, "13 42 01 00 00 00 07 00", kProgramPrompt, "функция 42"},
+    {"last block", 9 + kBlocks - 1, "13 42 00 04 00 00 0f 00", kProgramPrompt, "функция 42"},
+    {"firmware flag", 9 + kBlocks, "13 05 00 06 ff 00", kFlagPrompt, "функция 05, катушка 6"},
 };
 
 struct Cell
@@ -92,12 +95,14 @@ private slots:
     void droppedRequestAtEveryStep();
     void corruptAnswerAtEveryStep();
     void refusedRequestAtEveryStep();
-    void strayBytesAtEveryStep();
+    void strayBytesAtEveryStepCostNothing();
     void deviceFailingAStep();
     void splitAndLateAnswersStillSucceed();
 
 private:
-    QVector<Cell> lineFaultCells(const char *option, const QByteArray &note) const;
+    // What a cell expects of a step, given the step.
+    using Expectation = std::function<void(const Step &, Cell &)>;
+    QVector<Cell> lineFaultCells(const char *option, const QByteArray &note, const Expectation &expect) const;
     void runCells(const QVector<Cell> &cells);
     QStringList check(Run &run) const;
 
@@ -123,7 +128,8 @@ void FirmwareFaultsTest::initTestCase()
 
 // One cell per step: the fault every Nth request or answer, N being the
 // step's request, so the first one lands on that step.
-QVector<Cell> FirmwareFaultsTest::lineFaultCells(const char *option, const QByteArray &note) const
+QVector<Cell> FirmwareFaultsTest::lineFaultCells(const char *option, const QByteArray &note,
+                                                const Expectation &expect) const
 {
     QVector<Cell> cells;
     for (const Step &step : kSteps) {
@@ -135,6 +141,7 @@ QVector<Cell> FirmwareFaultsTest::lineFaultCells(const char *option, const QByte
         cell.faultedRequest = step.request;
         cell.frameStart = step.frameStart;
         cell.nextLogLine = note;
+        expect(step, cell);
         cells << cell;
     }
     return cells;
@@ -156,7 +163,7 @@ void FirmwareFaultsTest::runCells(const QVector<Cell> &cells)
         QVector<bool> *outcomes = &run.outcomes;
         connect(run.device->top, &SerialTop::firmwareUpdateFinished, run.device.get(),
                 [outcomes](bool success) { *outcomes << success; }, Qt::QueuedConnection);
-        run.device->top->connectToDevice(run.sim->portName(), 115200);
+        run.device->top->connectToDevice(run.sim->portName(), Line::kBaudRate);
     }
     QVERIFY(waitUntil(
         [&] {
@@ -257,23 +264,28 @@ QStringList FirmwareFaultsTest::check(Run &run) const
 
 void FirmwareFaultsTest::droppedRequestAtEveryStep()
 {
-    runCells(lineFaultCells("--drop", "# request dropped"));
+    runCells(lineFaultCells("--drop", "# request dropped", [](const Step &, Cell &) {}));
 }
 
 void FirmwareFaultsTest::corruptAnswerAtEveryStep()
 {
     // Answers count like requests here: every request is answered.
-    runCells(lineFaultCells("--corrupt", "tx "));
+    runCells(lineFaultCells("--corrupt", "tx ", [](const Step &, Cell &) {}));
 }
 
 void FirmwareFaultsTest::refusedRequestAtEveryStep()
 {
-    runCells(lineFaultCells("--exception", "# request refused"));
+    // The step's line says what the device refused and why.
+    runCells(lineFaultCells("--exception", "# request refused", [](const Step &step, Cell &cell) {
+        cell.redLine = QStringLiteral("ошибка! Устройство отклонило запрос (%1): код 04, сбой устройства")
+                           .arg(QString::fromUtf8(step.refused));
+    }));
 }
 
-void FirmwareFaultsTest::strayBytesAtEveryStep()
+void FirmwareFaultsTest::strayBytesAtEveryStepCostNothing()
 {
-    runCells(lineFaultCells("--stray", "stray 00 ff"));
+    // Line noise in front of an answer costs nothing.
+    runCells(lineFaultCells("--stray", "stray 00 ff", [](const Step &, Cell &cell) { cell.succeeds = true; }));
 }
 
 void FirmwareFaultsTest::deviceFailingAStep()

@@ -1,5 +1,6 @@
 // The simulator's line: how bytes become frames, and what the fault options
 // do to the answers a client sees on the pseudo-terminal.
+#include "linesettings.h"
 #include "faultplan.h"
 #include "frameassembler.h"
 #include "modbuscodec.h"
@@ -261,10 +262,10 @@ void SimLineTests::strayBytesPrecedeTheAnswer()
 void SimLineTests::lineRateAndReplyDelayHoldAnswersBack()
 {
     // 100 registers: an 8-byte request and a 205-byte answer of 11 bits a
-    // byte at 115200 baud need at least 20.3 ms on the wire.
+    // byte at the line's baud rate need at least 20.3 ms on the wire.
     const QByteArray bigRead = ModbusCodec::readRequest(ModbusCodec::ReadInputRegisters, Input::RawDataFirst, 100);
     const int answerSize = ModbusCodec::answerSize(ModbusCodec::ReadInputRegisters, 100);
-    const qint64 wireNs = qint64(bigRead.size() + answerSize) * 11 * 1000000000 / 115200;
+    const qint64 wireNs = qint64(bigRead.size() + answerSize) * Line::kBitsPerByte * 1000000000 / Line::kBaudRate;
     {
         SimProcess sim({"--line-rate"});
         RawPort port(sim.portName());

@@ -1,6 +1,7 @@
 // An independent Modbus master (libmodbus) against the simulator over its
 // pseudo-terminal: proves the simulator's framing, CRC and register layout
 // with code that shares nothing with ours.
+#include "linesettings.h"
 #include "registermap.h"
 #include "simprocess.h"
 
@@ -33,7 +34,7 @@ using Modbus = std::unique_ptr<modbus_t, ModbusFree>;
 
 Modbus connectTo(const QString &port)
 {
-    Modbus ctx(modbus_new_rtu(port.toLocal8Bit().constData(), 115200, 'N', 8, 2));
+    Modbus ctx(modbus_new_rtu(port.toLocal8Bit().constData(), Line::kBaudRate, 'N', Line::kDataBits, Line::kStopBits));
     if (!ctx)
         return ctx;
     modbus_set_slave(ctx.get(), kSlave);
