@@ -1,8 +1,10 @@
 // Prints one line per figure: BENCH <name> <value> <unit>.
 // Every ratio divides a measured time by the floor the line itself sets:
 // every byte's wire time on the device's line, plus the engine's 5 ms pause.
-#include "linesettings.h"
 #include "deviceharness.h"
+#include "linesettings.h"
+#include "queuedspy.h"
+#include "registermap.h"
 #include "modbuscodec.h"
 #include "simprocess.h"
 
@@ -16,11 +18,12 @@
 #include <QLineEdit>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -73,7 +76,7 @@ bool connectWindow(MainWindow &window, SimProcess &sim)
     auto *connectButton = formWidget<QAbstractButton>(window, "pushButton_connect_to_rs485");
     if (!sim.isRunning() || !combo || !connectButton)
         return false;
-    QSignalSpy state(window.device(), &SerialTop::connectedChanged);
+    QueuedSpy state(window.device(), &SerialTop::connectedChanged);
     combo->setEditText(sim.portName());
     connectButton->click();
     return state.wait(20000) && state.last().at(0).toBool();
@@ -95,7 +98,7 @@ void readCycleRatio()
     DeviceHarness device;
     if (!connectDevice(device, sim))
         return;
-    QSignalSpy answers(device.top, &SerialTop::rcvProtocolType);
+    QueuedSpy answers(device.top, &SerialTop::rcvProtocolType);
     constexpr int kBursts = 5, kPerBurst = 100;
     QElapsedTimer clock;
     clock.start();
@@ -120,7 +123,7 @@ void measureRate()
     DeviceHarness device;
     if (!connectDevice(device, sim))
         return;
-    QSignalSpy distances(device.top, &SerialTop::checkDistance);
+    QueuedSpy distances(device.top, &SerialTop::checkDistance);
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, device.top, [&] { device.top->getDistance(); });
     tick.start(100);
@@ -139,8 +142,8 @@ void rawReadoutRatio()
     DeviceHarness device;
     if (!connectDevice(device, sim))
         return;
-    QSignalSpy done(device.top, &SerialTop::RawIsRead);
-    QSignalSpy points(device.top, &SerialTop::rcvRawData);
+    QueuedSpy done(device.top, &SerialTop::RawIsRead);
+    QueuedSpy points(device.top, &SerialTop::rcvRawData);
     QElapsedTimer clock;
     clock.start();
     device.top->getDataRaw(2);
@@ -158,6 +161,83 @@ void rawReadoutRatio()
     report("raw_readout_ratio", seconds / floor, "x");
 }
 
+// One refused read: the wait ends as soon as the 5-byte refusal is in.
+void exceptionCycleRatio()
+{
+    SimProcess sim({"--line-rate", "--missing-register", QString::number(RegisterMap::Holding::SizeLockData)});
+    DeviceHarness device;
+    if (!connectDevice(device, sim))
+        return;
+    // A refusal drops the rest of the ring, so the reads go one at a time.
+    QueuedSpy refused(device.top, &SerialTop::requestFailed);
+    constexpr int kReads = 100;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 1; i <= kReads; ++i) {
+        device.top->getSizeLockData();
+        if (!refused.wait(10000) || refused.count() != i) {
+            std::fprintf(stderr, "exception_cycle: refusal missing\n");
+            return;
+        }
+    }
+    const double perRead = clock.nsecsElapsed() / 1e9 / kReads;
+    const double floor = (8 + ModbusCodec::kExceptionAnswerSize) * kByteSeconds + kPauseSeconds;
+    report("exception_cycle_ms", perRead * 1000, "ms");
+    report("exception_cycle_ratio", perRead / floor, "x");
+}
+
+qint64 monotonicNs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// From the line vanishing while measuring at 10 Hz to the window's report.
+void portLossMs()
+{
+    SimProcess sim({"--line-rate", "--vanish-after", "40"});
+    DeviceHarness device;
+    if (!connectDevice(device, sim))
+        return;
+    qint64 lostAtNs = 0;
+    QObject::connect(device.top, &SerialTop::connectedChanged, &device, [&](bool state) {
+        if (!state && lostAtNs == 0)
+            lostAtNs = monotonicNs();
+    });
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, device.top, [&] { device.top->getDistance(); });
+    tick.start(100);
+    const bool lost = waitUntil([&] { return lostAtNs != 0 && !sim.isRunning(); }, 60000);
+    tick.stop();
+    const QRegularExpressionMatch closed =
+        QRegularExpression(QStringLiteral("line closed at (\\d+)")).match(QString::fromLatin1(sim.errorOutput()));
+    if (!lost || !closed.hasMatch()) {
+        std::fprintf(stderr, "port_loss: the loss was not reported\n");
+        return;
+    }
+    report("port_loss_ms", (lostAtNs - closed.captured(1).toLongLong()) / 1e6, "ms");
+}
+
+// Reads whose every answer comes behind stray bytes: none may be lost.
+void strayAnswerLoss()
+{
+    SimProcess sim({"--line-rate", "--stray", "1"});
+    DeviceHarness device;
+    if (!connectDevice(device, sim))
+        return;
+    QueuedSpy answers(device.top, &SerialTop::rcvProtocolType);
+    QueuedSpy failed(device.top, &SerialTop::requestFailed);
+    constexpr int kBursts = 5, kPerBurst = 40;
+    for (int burst = 1; burst <= kBursts; ++burst) {
+        for (int i = 0; i < kPerBurst; ++i)
+            device.top->getProtType();
+        // A failure drops what is left of the burst; the rest count as lost.
+        waitUntil([&] { return answers.count() + failed.count() * kPerBurst >= burst * kPerBurst; }, 60000);
+    }
+    report("stray_answer_loss", 1.0 - double(answers.count()) / (kBursts * kPerBurst), "fraction");
+}
+
 // Thirty seconds of measurement through the window's start button.
 void guiStallWhileMeasuring()
 {
@@ -168,7 +248,7 @@ void guiStallWhileMeasuring()
         std::fprintf(stderr, "could not connect the window\n");
         return;
     }
-    QSignalSpy distances(window.device(), &SerialTop::checkDistance);
+    QueuedSpy distances(window.device(), &SerialTop::checkDistance);
     formWidget<QAbstractButton>(window, "toolButton_start_meas")->click();
     StallMeter stall;
     QElapsedTimer clock;
@@ -201,7 +281,7 @@ void flashUpdateRatio()
         std::fprintf(stderr, "could not connect the window\n");
         return;
     }
-    QSignalSpy finished(window.device(), &SerialTop::firmwareUpdateFinished);
+    QueuedSpy finished(window.device(), &SerialTop::firmwareUpdateFinished);
     formWidget<QLineEdit>(window, "lineEdit_file_name")->setText(path);
     StallMeter stall;
     QElapsedTimer clock;
@@ -242,5 +322,8 @@ int main(int argc, char **argv)
     run("raw_readout", rawReadoutRatio);
     run("gui_stall", guiStallWhileMeasuring);
     run("flash_update", flashUpdateRatio);
+    run("exception_cycle", exceptionCycleRatio);
+    run("port_loss", portLossMs);
+    run("stray_answer", strayAnswerLoss);
     return 0;
 }

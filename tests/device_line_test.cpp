@@ -1,7 +1,7 @@
 // The device object against the simulator over a real pseudo-terminal, run
 // in its own thread as in the application.
-#include "linesettings.h"
 #include "deviceharness.h"
+#include "linesettings.h"
 #include "queuedspy.h"
 #include "registermap.h"
 #include "serialworker.h"

@@ -94,6 +94,21 @@ private slots:
         QVERIFY(wire.indexOf("rx 13 04 00 02 00 02") < wire.indexOf("rx 13 04 00 00 00 02"));
     }
 
+    // Ticks that come while a slow device still owes the last distance do
+    // not pile up: ten of them send at most two distance reads.
+    void slowDeviceDoesNotPileUpMeasurementTicks()
+    {
+        SimProcess sim({"--reply-delay", "200", "--verbose"});
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        QueuedSpy periods(device.top, &SerialTop::checkPeriodMeas);
+        for (int tick = 0; tick < 10; ++tick)
+            device.top->getDistance();
+        QTRY_COMPARE_WITH_TIMEOUT(periods.count(), 2, 5000);
+        QVERIFY(!waitUntil([&] { return periods.count() > 2; }, 1000));
+        QCOMPARE(sim.errorOutput().count("rx 13 04 00 02 00 02"), 2);
+    }
+
     void selfTestReportsTheDevicesVerdict()
     {
         for (const bool failing : {false, true}) {

@@ -1,5 +1,5 @@
-#include "linesettings.h"
 #include "deviceharness.h"
+#include "linesettings.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

@@ -7,9 +7,9 @@
 // simulator and device thread: a failing cell spends most of its time in the
 // one-second answer time-out, so running them one after another would only
 // wait longer.
-#include "linesettings.h"
 #include "deviceharness.h"
 #include "firmwareimage.h"
+#include "linesettings.h"
 #include "modbuscodec.h"
 #include "simprocess.h"
 

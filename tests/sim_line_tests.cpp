@@ -1,8 +1,8 @@
 // The simulator's line: how bytes become frames, and what the fault options
 // do to the answers a client sees on the pseudo-terminal.
-#include "linesettings.h"
 #include "faultplan.h"
 #include "frameassembler.h"
+#include "linesettings.h"
 #include "modbuscodec.h"
 #include "registermap.h"
 #include "simprocess.h"

@@ -1,8 +1,8 @@
 // An independent Modbus master (libmodbus) against the simulator over its
 // pseudo-terminal: proves the simulator's framing, CRC and register layout
 // with code that shares nothing with ours.
-#include "linesettings.h"
 #include "registermap.h"
+#include "linesettings.h"
 #include "simprocess.h"
 
 #include <QDeadlineTimer>
