@@ -92,16 +92,16 @@ DeviceModel::DeviceModel(const ModelConfig &config, Clock clock)
     };
     holding[Holding::AdrMb] = ModbusCodec::kSlaveAddress;
     holding[Holding::RawDataType] = RawSignal::AdcI;
-    holding[Holding::ProtType] = 0;
-    holding[Holding::FmcwBand] = 24;
-    holding[Holding::FreqRed] = 0;
-    holding[Holding::SizeLockData] = 10;
-    storeFloat(Holding::DetThCoefMin, 0.5f);
-    storeFloat(Holding::DetThCoefMax, 1.5f);
-    storeFloat(Holding::DetSmthCoef, 0.25f);
-    storeFloat(Holding::DetMtiCoef, 0.9f);
-    storeFloat(Holding::DetThCoefDC, 2.0f);
-    storeFloat(Holding::TrsSmthCoef, 0.3f);
+    holding[Holding::ProtType] = SimDefaults::kProtType;
+    holding[Holding::FmcwBand] = SimDefaults::kFmcwBand;
+    holding[Holding::FreqRed] = SimDefaults::kFreqRed;
+    holding[Holding::SizeLockData] = SimDefaults::kSizeLockData;
+    storeFloat(Holding::DetThCoefMin, SimDefaults::kDetThCoefMin);
+    storeFloat(Holding::DetThCoefMax, SimDefaults::kDetThCoefMax);
+    storeFloat(Holding::DetSmthCoef, SimDefaults::kDetSmthCoef);
+    storeFloat(Holding::DetMtiCoef, SimDefaults::kDetMtiCoef);
+    storeFloat(Holding::DetThCoefDC, SimDefaults::kDetThCoefDC);
+    storeFloat(Holding::TrsSmthCoef, SimDefaults::kTrsSmthCoef);
 
     prepareRawBuffer();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "simdefaults.h"
+
 #include <QString>
 #include <QVector>
 
@@ -9,10 +11,10 @@ struct ModelConfig
 {
     // A fixed distance in metres; when unset the distance drifts slowly.
     bool fixedDistance = false;
-    float distance = 10.0f;
+    float distance = SimDefaults::kDistance;
 
-    float period = 0.1f;                    // measurement period in seconds
-    QString revision = QStringLiteral("ZSIM v1.0");
+    float period = SimDefaults::kPeriod;    // measurement period in seconds
+    QString revision = QString::fromLatin1(SimDefaults::kRevision);
     bool selfTestFails = false;
     int rawPoints = 1025;                   // points announced in the raw buffer
     int eraseMs = 1500;                     // flash stays busy this long after an erase

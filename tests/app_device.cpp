@@ -4,6 +4,7 @@
 #include "firmwareimage.h"
 #include "queuedspy.h"
 #include "serialtop.h"
+#include "simdefaults.h"
 #include "simprocess.h"
 
 #include <QCheckBox>
@@ -103,17 +104,17 @@ void AppDevice::readAllQueuesElevenReadsAndFillsBothTabs()
 
     QTRY_COMPARE_WITH_TIMEOUT(widget<QSpinBox>(w, "spinBox_mbAdr")->value(), 19, kLong);
     QCOMPARE(widget<QSpinBox>(w, "spinBox_AdrMbDbg")->value(), 19);
-    QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeList")->currentIndex(), 0);
-    QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeListDbg")->currentIndex(), 0);
-    QCOMPARE(widget<QSpinBox>(w, "spinBox_FmcwBand")->value(), 100); // 24 clamped to the minimum
-    QCOMPARE(widget<QComboBox>(w, "comboBox_ReductionTxPowerList")->currentIndex(), 0);
-    QCOMPARE(widget<QSpinBox>(w, "spinBox_SizeLockData")->value(), 10);
-    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefMin")->value(), 0.5);
-    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefMax")->value(), 1.5);
-    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefDC")->value(), 2.0);
-    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetSmthCoef")->value(), 0.25);
-    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetMtiCoef")->value(), 0.9);
-    QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_TrsSmthCoef")->value(), 0.3);
+    QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeList")->currentIndex(), SimDefaults::kProtType);
+    QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeListDbg")->currentIndex(), SimDefaults::kProtType);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_FmcwBand")->value(), 100); // the default band clamped to the minimum
+    QCOMPARE(widget<QComboBox>(w, "comboBox_ReductionTxPowerList")->currentIndex(), SimDefaults::kFreqRed);
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_SizeLockData")->value(), SimDefaults::kSizeLockData);
+    QCOMPARE(float(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefMin")->value()), SimDefaults::kDetThCoefMin);
+    QCOMPARE(float(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefMax")->value()), SimDefaults::kDetThCoefMax);
+    QCOMPARE(float(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefDC")->value()), SimDefaults::kDetThCoefDC);
+    QCOMPARE(float(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetSmthCoef")->value()), SimDefaults::kDetSmthCoef);
+    QCOMPARE(float(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetMtiCoef")->value()), SimDefaults::kDetMtiCoef);
+    QCOMPARE(float(widget<QDoubleSpinBox>(w, "doubleSpinBox_TrsSmthCoef")->value()), SimDefaults::kTrsSmthCoef);
     QVERIFY(!mainLog(w).contains("Нет ответа от устройства"));
 }
 

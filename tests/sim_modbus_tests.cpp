@@ -1,8 +1,9 @@
 // An independent Modbus master (libmodbus) against the simulator over its
 // pseudo-terminal: proves the simulator's framing, CRC and register layout
 // with code that shares nothing with ours.
-#include "registermap.h"
 #include "linesettings.h"
+#include "registermap.h"
+#include "simdefaults.h"
 #include "simprocess.h"
 
 #include <QDeadlineTimer>
@@ -120,7 +121,7 @@ void SimModbusTests::floatPairsTravelHighHalfFirst()
 {
     uint16_t pair[2] = {};
     QCOMPARE(modbus_read_registers(ctx.get(), Holding::DetThCoefMax, 2, pair), 2);
-    QCOMPARE(modbus_get_float_abcd(pair), 1.5f);
+    QCOMPARE(modbus_get_float_abcd(pair), SimDefaults::kDetThCoefMax);
 
     setFloat(0.25f, pair);
     QCOMPARE(modbus_write_registers(ctx.get(), Holding::DetThCoefMin, 2, pair), 2);
@@ -132,7 +133,7 @@ void SimModbusTests::floatPairsTravelHighHalfFirst()
     QCOMPARE(modbus_read_registers(ctx.get(), Holding::DetThCoefMin, 10, block), 10);
     QCOMPARE(block[0], uint16_t(0x3E80));
     QCOMPARE(block[1], uint16_t(0x0000));
-    QCOMPARE(modbus_get_float_abcd(block + (Holding::DetThCoefMax - Holding::DetThCoefMin)), 1.5f);
+    QCOMPARE(modbus_get_float_abcd(block + (Holding::DetThCoefMax - Holding::DetThCoefMin)), SimDefaults::kDetThCoefMax);
     QCOMPARE(modbus_read_registers(ctx.get(), Holding::TrsSmthCoef, 2, pair), 2);
     QCOMPARE(modbus_get_float_abcd(pair), 3.75f);
 }
@@ -152,7 +153,7 @@ void SimModbusTests::inputRegistersReportTheMeasurement()
 {
     uint16_t regs[8] = {};
     QCOMPARE(modbus_read_input_registers(ctx.get(), Input::Period, 8, regs), 8);
-    QCOMPARE(modbus_get_float_abcd(regs + Input::Period), 0.1f);
+    QCOMPARE(modbus_get_float_abcd(regs + Input::Period), SimDefaults::kPeriod);
     QCOMPARE(modbus_get_float_abcd(regs + Input::Distance), kDistance);
 
     uint16_t count = 0;

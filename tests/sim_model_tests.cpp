@@ -322,11 +322,11 @@ void SimModelTests::distanceDriftsUnlessFixedAndSelfTestGivesAVerdict()
     ModelConfig config;
     config.selfTestFails = true;
     Rig rig(config);
-    QCOMPARE(distance(rig), 10.0f);
+    QCOMPARE(distance(rig), SimDefaults::kDistance);
     rig.now += DeviceModel::kDistanceSwingPeriodMs / 4;
-    QCOMPARE(distance(rig), 10.0f + DeviceModel::kDistanceSwing);
+    QCOMPARE(distance(rig), SimDefaults::kDistance + DeviceModel::kDistanceSwing);
     rig.now += DeviceModel::kDistanceSwingPeriodMs / 2;
-    QCOMPARE(distance(rig), 10.0f - DeviceModel::kDistanceSwing);
+    QCOMPARE(distance(rig), SimDefaults::kDistance - DeviceModel::kDistanceSwing);
 
     QCOMPARE(rig.inputPair(Input::SelfTestVerdict), 0u);
     QCOMPARE(rig.coil(Coil::StartSelfTest).size(), 8);

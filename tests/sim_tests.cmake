@@ -17,6 +17,6 @@ zetra_add_test(sim_line_tests
 
 zetra_add_test(sim_modbus_tests
   SOURCES sim_modbus_tests.cpp
-  LIBS zetra_codec PkgConfig::MODBUS
+  LIBS zetra_simmodel PkgConfig::MODBUS
   LABELS sim
   TIMEOUT 300)
