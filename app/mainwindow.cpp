@@ -293,8 +293,10 @@ void MainWindow::_connectedChange(bool state)
 {
     if (state)
         return;
+    // The measurement stops with the connection, and its button says so.
+    // setChecked emits no click, so no request is sent from here.
     measTimer->stop();
-    // setChecked emits no click, so no disconnect request is sent from here.
+    ui->toolButton_start_meas->setChecked(false);
     ui->pushButton_connect_to_rs485->setChecked(false);
     ui->pushButton_connect_to_rs485->setText(tr("Подключить"));
 }

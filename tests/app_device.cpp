@@ -183,11 +183,11 @@ void AppDevice::measurementShowsDistanceWithFourDecimals()
     QTRY_VERIFY_WITH_TIMEOUT(plot->graph(0)->dataCount() >= 3, kLong);
     QCOMPARE(plot->graph(0)->data()->at(0)->value, 12.5);
 
-    // Losing the connection stops the requests; the button keeps its look.
+    // Losing the connection stops the requests, and the button says so.
     QueuedSpy lost(w.device(), &SerialTop::connectedChanged);
     QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
     QVERIFY(lost.wait(kLong));
-    QVERIFY(start->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(!start->isChecked(), kLong);
     // A running timer would ask every 100 ms and draw a "not connected" line
     // each time; a stopped one falls quiet after the ticks already queued.
     QueuedSpy complaints(w.device(), &SerialTop::appendLog);
@@ -196,13 +196,22 @@ void AppDevice::measurementShowsDistanceWithFourDecimals()
         complaints.clear();
     }
 
-    // Stopping and starting again measures again once connected anew.
-    QTest::mouseClick(start, Qt::LeftButton);
-    QVERIFY(!start->isChecked());
+    // One click starts again once connected anew.
     QVERIFY(connectTo(w, sim));
     readings.clear();
     QTest::mouseClick(start, Qt::LeftButton);
+    QVERIFY(start->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(readings.size() >= 2, kLong);
+
+    // Starting without a connection: the first request is refused, and the
+    // measurement stops with its button unchecked.
+    QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!start->isChecked(), kLong);
+    const int refusals = mainLog(w).count("Устройство не подключенно!");
+    QTest::mouseClick(start, Qt::LeftButton);
+    QVERIFY(start->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(!start->isChecked(), kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(mainLog(w).count("Устройство не подключенно!") > refusals, kLong);
 }
 
 void AppDevice::interleavedRawDataSplitsOverTwoCurves()
