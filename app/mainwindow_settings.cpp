@@ -55,9 +55,16 @@ void MainWindow::fitFixedPages()
     page->addWidget(scroll);
 }
 
+// A list left without a current item (the device reported a value it does
+// not hold) gives index -1, which would reach the device as 65535: refuse it.
 void MainWindow::_changeProtType()
 {
-    serialTop->setProtType(ui->comboBox_ProtTypeList->currentIndex());
+    const int type = ui->comboBox_ProtTypeList->currentIndex();
+    if (type < 0) {
+        _appendLog(tr("Тип протокола не выбран в списке: в устройство ничего не записано"));
+        return;
+    }
+    serialTop->setProtType(type);
 }
 
 void MainWindow::_changeFmcwBand()
@@ -67,7 +74,12 @@ void MainWindow::_changeFmcwBand()
 
 void MainWindow::_changeFreqRed()
 {
-    serialTop->setFreqRed(ui->comboBox_ReductionTxPowerList->currentIndex());
+    const int step = ui->comboBox_ReductionTxPowerList->currentIndex();
+    if (step < 0) {
+        _appendLog(tr("Снижение мощности не выбрано в списке: в устройство ничего не записано"));
+        return;
+    }
+    serialTop->setFreqRed(step);
 }
 
 void MainWindow::_changeSizeLockData()

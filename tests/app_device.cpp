@@ -70,6 +70,7 @@ class AppDevice : public QObject
 private slots:
     void readAllQueuesElevenReadsAndFillsBothTabs();
     void setButtonsSendWidgetValues();
+    void listWithoutChoiceWritesNothing();
     void measurementShowsDistanceWithFourDecimals();
     void interleavedRawDataSplitsOverTwoCurves();
     void failedGraphSaveIsNotReportedAsSaved();
@@ -161,6 +162,40 @@ void AppDevice::setButtonsSendWidgetValues()
     widget<QSpinBox>(w, "spinBox_AdrMbDbg")->setValue(0);
     click(w, "pushButton_setAdrMbDbg");
     QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 10 00 00"), kLong);
+}
+
+void AppDevice::listWithoutChoiceWritesNothing()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Assemblage")); // a protocol list of three items
+    SimProcess sim({"--verbose"});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    QVERIFY(connectTo(w, sim));
+
+    // Values set by other means that no item of the lists stands for.
+    SerialTop *top = w.device();
+    top->setProtType(3);
+    top->setFreqRed(8);
+    QueuedSpy powerReport(top, &SerialTop::rcv_FreqReduct);
+    click(w, "pushButton_getProtType");
+    top->getFreqRed();
+    QVERIFY(powerReport.wait(kLong));
+    auto *protocols = widget<QComboBox>(w, "comboBox_ProtTypeList");
+    auto *power = widget<QComboBox>(w, "comboBox_ReductionTxPowerList");
+    QTRY_COMPARE_WITH_TIMEOUT(power->currentIndex(), -1, kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(protocols->currentIndex(), -1, kLong);
+
+    click(w, "pushButton_setProtType");
+    widget<QPushButton>(w, "pushButton_setReductionTxPower")->click(); // its tab is gone in this mode
+    // A later write reaching the line shows that nothing was queued before it.
+    click(w, "pushButton_setAdrMb");
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 10 00 13"), kLong);
+    const QByteArray log = sim.errorOutput();
+    QCOMPARE(countLines(log, "rx 13 06 00 26"), 1); // only the test's own write of 3
+    QCOMPARE(countLines(log, "rx 13 06 00 32"), 1); // only the test's own write of 8
+    QVERIFY(mainLog(w).contains("Тип протокола не выбран в списке: в устройство ничего не записано"));
+    QVERIFY(mainLog(w).contains("Снижение мощности не выбрано в списке: в устройство ничего не записано"));
 }
 
 void AppDevice::measurementShowsDistanceWithFourDecimals()
