@@ -1,6 +1,7 @@
 // The window against the simulated altimeter over a pseudo-terminal.
 #include "app_support.h"
 
+#include "deviceharness.h"
 #include "firmwareimage.h"
 #include "queuedspy.h"
 #include "serialtop.h"
@@ -288,27 +289,52 @@ void AppDevice::interleavedRawDataSplitsOverTwoCurves()
 
     click(w, "pushButton");
     QVERIFY(mainLog(w).endsWith("Данные сохранены"));
-    QFile saved(dir.filePath("graph.txt"));
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll().count('\n'), 9);
+    const QByteArray capture = readFile(dir.filePath("graph.txt"));
+    QCOMPARE(capture.count('\n'), 9);
+    const QByteArray binaryCapture = readFile(dir.filePath("graphs.bin"));
+
+    // An empty read-out shows no number, leaves the scale, and a save of it
+    // keeps the last good capture.
+    SimProcess empty({"--raw-points", "0"});
+    QVERIFY(empty.isRunning());
+    QueuedSpy disconnected(w.device(), &SerialTop::connectedChanged);
+    click(w, "pushButton_connect_to_rs485");
+    QVERIFY(disconnected.wait(kLong));
+    QVERIFY(connectTo(w, empty));
+    widget<QCheckBox>(w, "checkBox_rawAutoscale")->setChecked(true);
+    QCPAxis *valueAxis = plot->graph(0)->valueAxis();
+    const QCPRange scale = valueAxis->range();
+    done.clear();
+    click(w, "pushButton_readRaw");
+    QVERIFY(done.wait(kLong));
+    QTRY_COMPARE_WITH_TIMEOUT(label->text(), QString("P-P = "), kLong);
+    QCOMPARE(plot->graph(0)->dataCount(), 0);
+    QCOMPARE(valueAxis->range(), scale);
+    click(w, "pushButton");
+    QVERIFY(mainLog(w).endsWith("Нет данных для сохранения: прежние файлы не изменены"));
+    QCOMPARE(readFile(dir.filePath("graph.txt")), capture);
+    QCOMPARE(readFile(dir.filePath("graphs.bin")), binaryCapture);
 }
 
 void AppDevice::failedGraphSaveIsNotReportedAsSaved()
 {
     ScopedWorkDir dir;
     QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
-    QVERIFY(QDir(dir.path()).mkdir("graph.txt")); // the file cannot be written
     MainWindow w;
+    // Before any read-out there is nothing to save, and no file is made.
+    click(w, "pushButton");
+    QVERIFY(mainLog(w).endsWith("Нет данных для сохранения: прежние файлы не изменены"));
+    QVERIFY(!QFileInfo::exists(dir.filePath("graph.txt")));
+    QVERIFY(!QFileInfo::exists(dir.filePath("graphs.bin")));
+
+    // A read-out as the device object reports it (emitted here, it lands at once).
+    emit w.device()->rcvRawData(0.0f, 1.5f);
+    emit w.device()->RawIsRead();
+    QVERIFY(QDir(dir.path()).mkdir("graph.txt")); // the file cannot be written
     click(w, "pushButton");
     const QString log = mainLog(w);
     QVERIFY2(!log.contains("Данные сохранены"), qPrintable(log));
     QVERIFY2(log.contains("Ошибка сохранения данных"), qPrintable(log));
-
-    // Before any read-out the empty curve is saved and reported as saved.
-    QVERIFY(QDir(dir.path()).rmdir("graph.txt"));
-    click(w, "pushButton");
-    QVERIFY(mainLog(w).endsWith("Данные сохранены"));
-    QCOMPARE(QFileInfo(dir.filePath("graph.txt")).size(), 0);
 }
 
 void AppDevice::firmwareUpdateClosingLineTellsOutcome()
