@@ -100,15 +100,19 @@ UiMode MainWindow::readUiMode()
     QFile file(QString::fromLatin1(kModeFileName));
     if (!file.open(QIODevice::ReadOnly))
         return UiMode::Default;
-    // The line keeps its line feed: a mode word that ends a line followed by
-    // more lines does not match.
     QByteArray line = file.readLine();
     file.close();
     const int zero = line.indexOf('\0');
     if (zero >= 0)
         line.truncate(zero);
     const QStringList parts = QString::fromUtf8(line).split(QLatin1Char('|'), Qt::KeepEmptyParts, Qt::CaseSensitive);
-    const QString field = parts.size() >= 2 ? parts.at(1) : QString();
+    QString field = parts.size() >= 2 ? parts.at(1) : QString();
+    // Every editor ends the line, so one line ending after the word (LF, CRLF
+    // or a lone CR) still selects the mode; anything else must match exactly.
+    if (field.endsWith(QLatin1String("\r\n")))
+        field.chop(2);
+    else if (field.endsWith(QLatin1Char('\n')) || field.endsWith(QLatin1Char('\r')))
+        field.chop(1);
     if (field == QLatin1String("Elevated"))
         return UiMode::Elevated;
     if (field == QLatin1String("Assemblage"))
@@ -289,8 +293,10 @@ void MainWindow::_connectedChange(bool state)
 {
     if (state)
         return;
+    // The measurement stops with the connection, and its button says so.
+    // setChecked emits no click, so no request is sent from here.
     measTimer->stop();
-    // setChecked emits no click, so no disconnect request is sent from here.
+    ui->toolButton_start_meas->setChecked(false);
     ui->pushButton_connect_to_rs485->setChecked(false);
     ui->pushButton_connect_to_rs485->setText(tr("Подключить"));
 }

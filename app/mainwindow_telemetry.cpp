@@ -46,11 +46,19 @@ void MainWindow::on_rcvRawData(float x, float y)
 void MainWindow::on_rcvRawIsRead()
 {
     rawPlot->GraphReplot(0);
-    ui->label_p2pGraph->setText(tr("P-P = %1").arg(QString::number(double(rawPlot->peakToPeak(0)), 'f', 0)));
+    // An empty read-out has no peak-to-peak value to show.
+    const float peakToPeak = rawPlot->peakToPeak(0);
+    const QString value = std::isnan(peakToPeak) ? QString() : QString::number(double(peakToPeak), 'f', 0);
+    ui->label_p2pGraph->setText(tr("P-P = %1").arg(value));
 }
 
 void MainWindow::on_pushButton_clicked()
 {
+    // Saving an empty curve would overwrite the last good capture with nothing.
+    if (rawPlot->graphKeys(0).isEmpty()) {
+        _appendLog(tr("Нет данных для сохранения: прежние файлы не изменены"));
+        return;
+    }
     if (rawPlot->on_saveGraphToFile(0))
         _appendLog(tr("Данные сохранены"));
     else

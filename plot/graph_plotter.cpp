@@ -7,7 +7,9 @@
 #include <QDateTime>
 #include <QPen>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 const std::array<QColor, 32> kGraphPalette = {
     QColor(0, 0, 0),       QColor(0, 0, 255),     QColor(255, 0, 255),   QColor(84, 84, 84),
@@ -271,15 +273,23 @@ void graph_plotter::GraphReplot(int index)
 {
     if (!validIndex(index))
         return;
-    // Starting values chosen so that an empty curve reports -2e9, which the
-    // window shows as the peak-to-peak of an empty read-out.
-    double min = 1.0e9;
-    double max = -1.0e9;
+    // The extremes come from the data alone (NaN samples are gaps), so no
+    // value is too large or too small to be measured and scaled.
+    bool measured = false;
+    double min = 0.0;
+    double max = 0.0;
     for (double v : values[index]) {
-        if (v < min)
-            min = v;
-        if (v > max)
-            max = v;
+        if (std::isnan(v))
+            continue;
+        min = measured ? std::min(min, v) : v;
+        max = measured ? std::max(max, v) : v;
+        measured = true;
+    }
+    // A curve without data has no peak-to-peak value and leaves the axes be.
+    if (!measured) {
+        ppValues[index] = std::numeric_limits<float>::quiet_NaN();
+        replot();
+        return;
     }
     const double range = max - min;
     if (autoscale && valueAxes[index])

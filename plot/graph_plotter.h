@@ -39,6 +39,7 @@ public:
     void addPoint(int graph, double x, double y);
     void clearGraphs();
     void setXRange(int size);
+    // The span of the curve's data at its last GraphReplot; NaN if it had none.
     float peakToPeak(int graph) const;
     void appendValue(int graph, double y);
     void clearGraph(int graph);

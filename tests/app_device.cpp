@@ -1,6 +1,7 @@
 // The window against the simulated altimeter over a pseudo-terminal.
 #include "app_support.h"
 
+#include "deviceharness.h"
 #include "firmwareimage.h"
 #include "queuedspy.h"
 #include "serialtop.h"
@@ -71,6 +72,7 @@ class AppDevice : public QObject
 private slots:
     void readAllQueuesElevenReadsAndFillsBothTabs();
     void setButtonsSendWidgetValues();
+    void listWithoutChoiceWritesNothing();
     void measurementShowsDistanceWithFourDecimals();
     void interleavedRawDataSplitsOverTwoCurves();
     void failedGraphSaveIsNotReportedAsSaved();
@@ -164,6 +166,40 @@ void AppDevice::setButtonsSendWidgetValues()
     QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 10 00 00"), kLong);
 }
 
+void AppDevice::listWithoutChoiceWritesNothing()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Assemblage")); // a protocol list of three items
+    SimProcess sim({"--verbose"});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    QVERIFY(connectTo(w, sim));
+
+    // Values set by other means that no item of the lists stands for.
+    SerialTop *top = w.device();
+    top->setProtType(3);
+    top->setFreqRed(8);
+    QueuedSpy powerReport(top, &SerialTop::rcv_FreqReduct);
+    click(w, "pushButton_getProtType");
+    top->getFreqRed();
+    QVERIFY(powerReport.wait(kLong));
+    auto *protocols = widget<QComboBox>(w, "comboBox_ProtTypeList");
+    auto *power = widget<QComboBox>(w, "comboBox_ReductionTxPowerList");
+    QTRY_COMPARE_WITH_TIMEOUT(power->currentIndex(), -1, kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(protocols->currentIndex(), -1, kLong);
+
+    click(w, "pushButton_setProtType");
+    widget<QPushButton>(w, "pushButton_setReductionTxPower")->click(); // its tab is gone in this mode
+    // A later write reaching the line shows that nothing was queued before it.
+    click(w, "pushButton_setAdrMb");
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 10 00 13"), kLong);
+    const QByteArray log = sim.errorOutput();
+    QCOMPARE(countLines(log, "rx 13 06 00 26"), 1); // only the test's own write of 3
+    QCOMPARE(countLines(log, "rx 13 06 00 32"), 1); // only the test's own write of 8
+    QVERIFY(mainLog(w).contains("Тип протокола не выбран в списке: в устройство ничего не записано"));
+    QVERIFY(mainLog(w).contains("Снижение мощности не выбрано в списке: в устройство ничего не записано"));
+}
+
 void AppDevice::measurementShowsDistanceWithFourDecimals()
 {
     ScopedWorkDir dir;
@@ -184,11 +220,11 @@ void AppDevice::measurementShowsDistanceWithFourDecimals()
     QTRY_VERIFY_WITH_TIMEOUT(plot->graph(0)->dataCount() >= 3, kLong);
     QCOMPARE(plot->graph(0)->data()->at(0)->value, 12.5);
 
-    // Losing the connection stops the requests; the button keeps its look.
+    // Losing the connection stops the requests, and the button says so.
     QueuedSpy lost(w.device(), &SerialTop::connectedChanged);
     QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
     QVERIFY(lost.wait(kLong));
-    QVERIFY(start->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(!start->isChecked(), kLong);
     // A running timer would ask every 100 ms and draw a "not connected" line
     // each time; a stopped one falls quiet after the ticks already queued.
     QueuedSpy complaints(w.device(), &SerialTop::appendLog);
@@ -197,12 +233,11 @@ void AppDevice::measurementShowsDistanceWithFourDecimals()
         complaints.clear();
     }
 
-    // Stopping and starting again measures again once connected anew.
-    QTest::mouseClick(start, Qt::LeftButton);
-    QVERIFY(!start->isChecked());
+    // One click starts again once connected anew.
     QVERIFY(connectTo(w, sim));
     readings.clear();
     QTest::mouseClick(start, Qt::LeftButton);
+    QVERIFY(start->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(readings.size() >= 2, kLong);
 }
 
@@ -245,27 +280,46 @@ void AppDevice::interleavedRawDataSplitsOverTwoCurves()
 
     click(w, "pushButton");
     QVERIFY(mainLog(w).endsWith("Данные сохранены"));
-    QFile saved(dir.filePath("graph.txt"));
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll().count('\n'), 9);
+    const QByteArray capture = readFile(dir.filePath("graph.txt"));
+    QCOMPARE(capture.count('\n'), 9);
+    const QByteArray binaryCapture = readFile(dir.filePath("graphs.bin"));
+
+    // An empty read-out shows no number, leaves the scale, and a save of it
+    // keeps the last good capture.
+    SimProcess empty({"--raw-points", "0"});
+    QVERIFY(empty.isRunning());
+    QueuedSpy disconnected(w.device(), &SerialTop::connectedChanged);
+    click(w, "pushButton_connect_to_rs485");
+    QVERIFY(disconnected.wait(kLong));
+    QVERIFY(connectTo(w, empty));
+    widget<QCheckBox>(w, "checkBox_rawAutoscale")->setChecked(true);
+    QCPAxis *valueAxis = plot->graph(0)->valueAxis();
+    const QCPRange scale = valueAxis->range();
+    done.clear();
+    click(w, "pushButton_readRaw");
+    QVERIFY(done.wait(kLong));
+    QTRY_COMPARE_WITH_TIMEOUT(label->text(), QString("P-P = "), kLong);
+    QCOMPARE(plot->graph(0)->dataCount(), 0);
+    QCOMPARE(valueAxis->range(), scale);
+    click(w, "pushButton");
+    QVERIFY(mainLog(w).endsWith("Нет данных для сохранения: прежние файлы не изменены"));
+    QCOMPARE(readFile(dir.filePath("graph.txt")), capture);
+    QCOMPARE(readFile(dir.filePath("graphs.bin")), binaryCapture);
 }
 
 void AppDevice::failedGraphSaveIsNotReportedAsSaved()
 {
     ScopedWorkDir dir;
     QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
-    QVERIFY(QDir(dir.path()).mkdir("graph.txt")); // the file cannot be written
     MainWindow w;
+    // A read-out as the device object reports it (emitted here, it lands at once).
+    emit w.device()->rcvRawData(0.0f, 1.5f);
+    emit w.device()->RawIsRead();
+    QVERIFY(QDir(dir.path()).mkdir("graph.txt")); // the file cannot be written
     click(w, "pushButton");
     const QString log = mainLog(w);
     QVERIFY2(!log.contains("Данные сохранены"), qPrintable(log));
     QVERIFY2(log.contains("Ошибка сохранения данных"), qPrintable(log));
-
-    // Before any read-out the empty curve is saved and reported as saved.
-    QVERIFY(QDir(dir.path()).rmdir("graph.txt"));
-    click(w, "pushButton");
-    QVERIFY(mainLog(w).endsWith("Данные сохранены"));
-    QCOMPARE(QFileInfo(dir.filePath("graph.txt")).size(), 0);
 }
 
 void AppDevice::firmwareUpdateClosingLineTellsOutcome()

@@ -11,7 +11,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTabWidget>
 #include <QToolButton>
 
@@ -41,6 +44,48 @@ const QStringList kAssemblageTabs{"Измерение", "Настройка", "�
 const QStringList kDefaultTabs{"Настройка", "Программирование"};
 const QStringList kProtocols{"Стандартный", "Расширенный", "Modbus", "Debug"};
 
+// Every visible label and combo box of the window whose text does not show
+// whole: narrower or lower than its text, or cut by its parent. A widget in a
+// scroll area is first scrolled into view.
+QStringList clippedTexts(const QWidget &window)
+{
+    QStringList found;
+    auto check = [&found](const QWidget *w, const QString &text, const QRect &room) {
+        const QSize need = w->fontMetrics().size(0, text);
+        if (need.width() > room.width() || need.height() > room.height())
+            found << QStringLiteral("%1 \"%2\": needs %3x%4, has %5x%6")
+                         .arg(w->objectName(), text).arg(need.width()).arg(need.height())
+                         .arg(room.width()).arg(room.height());
+    };
+    for (QWidget *w : window.findChildren<QWidget *>()) {
+        if (!w->isVisible())
+            continue;
+        if (auto *label = qobject_cast<const QLabel *>(w)) {
+            if (label->text().isEmpty())
+                continue;
+            const int m = label->margin();
+            check(w, label->text(), label->contentsRect().adjusted(m, m, -m, -m));
+        } else if (auto *combo = qobject_cast<const QComboBox *>(w)) {
+            QStyleOptionComboBox option;
+            option.initFrom(combo);
+            option.editable = combo->isEditable();
+            const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                               QStyle::SC_ComboBoxEditField, combo);
+            for (int i = 0; i < combo->count(); ++i)
+                check(w, combo->itemText(i), field);
+        } else {
+            continue;
+        }
+        for (QWidget *up = w->parentWidget(); up; up = up->parentWidget())
+            if (auto *scroll = qobject_cast<QScrollArea *>(up))
+                scroll->ensureWidgetVisible(w, 0, 0);
+        if (w->visibleRegion().boundingRect().size() != w->size()
+            || !w->parentWidget()->rect().contains(w->geometry()))
+            found << w->objectName() + QStringLiteral(": cut by its parent");
+    }
+    return found;
+}
+
 } // namespace
 
 class AppFormModes : public QObject
@@ -54,7 +99,7 @@ private slots:
     void defaultModeHidesExpertControls();
     void reportsReachRemovedTabs();
     void heightPlotStartsAgainAfter300Readings();
-    void fixedSettingsPagesShowEveryControl();
+    void everyTabShowsItsControlsAndTextsWhole();
 };
 
 void AppFormModes::formStartsWithItsDesignedValues()
@@ -135,8 +180,12 @@ void AppFormModes::infoFileChoosesTabs_data()
     QTest::newRow("empty file") << true << QByteArray() << kDefaultTabs;
     QTest::newRow("elevated, last thing in the file") << true << QByteArray("ZETRA|Elevated") << kAllTabs;
     QTest::newRow("elevated, line feed and more lines") << true << QByteArray("ZETRA|Elevated\nnext|line\n")
-                                                        << kDefaultTabs;
-    QTest::newRow("elevated, carriage return") << true << QByteArray("ZETRA|Elevated\r\n") << kDefaultTabs;
+                                                        << kAllTabs;
+    QTest::newRow("elevated, carriage return and line feed") << true << QByteArray("ZETRA|Elevated\r\n") << kAllTabs;
+    QTest::newRow("elevated, carriage return last") << true << QByteArray("ZETRA|Elevated\r") << kAllTabs;
+    // Only one line ending is forgiven, and only at the end of the field.
+    QTest::newRow("two line endings") << true << QByteArray("ZETRA|Elevated\r\r\n") << kDefaultTabs;
+    QTest::newRow("carriage return inside the line") << true << QByteArray("ZETRA|Elevated\rmore\n") << kDefaultTabs;
     QTest::newRow("elevated, further field") << true << QByteArray("ZETRA|Elevated|v2\nmore\n") << kAllTabs;
     QTest::newRow("elevated, empty first field") << true << QByteArray("|Elevated|") << kAllTabs;
     QTest::newRow("assemblage") << true << QByteArray("ZETRA|Assemblage|\n") << kAssemblageTabs;
@@ -234,7 +283,7 @@ void AppFormModes::heightPlotStartsAgainAfter300Readings()
     QCOMPARE(curve->dataCount(), 2);
 }
 
-void AppFormModes::fixedSettingsPagesShowEveryControl()
+void AppFormModes::everyTabShowsItsControlsAndTextsWhole()
 {
     ScopedWorkDir dir;
     QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
@@ -256,9 +305,15 @@ void AppFormModes::fixedSettingsPagesShowEveryControl()
         QVERIFY2(control->visibleRegion().boundingRect().size() == control->size(), name);
     }
     QVERIFY(!widget<QWidget>(w, "groupBox_3")->geometry().intersects(widget<QWidget>(w, "widget")->geometry()));
-    tabs->setCurrentWidget(widget<QWidget>(w, "tab_debug"));
-    QWidget *caption = widget<QWidget>(w, "label_17"); // "Detector. Size Lock Data:"
-    QVERIFY(caption->width() >= caption->sizeHint().width());
+    // Every label and list item on every tab, the debug rows scrolled into view.
+    QStringList clipped;
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        QCoreApplication::processEvents();
+        clipped << clippedTexts(w);
+    }
+    clipped.removeDuplicates();
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("; "))));
 }
 
 QTEST_MAIN(AppFormModes)

@@ -23,7 +23,7 @@ private slots:
 
     void setPlotBuildsCurvesOnSharedKeyAndFirstValueAxis();
     void replotMeasuresPeakToPeakAndAutoscalesOnlyWhenEnabled();
-    void emptyCurveReportsNegativeTwoBillion();
+    void peakToPeakAndScaleComeFromTheDataAlone();
     void secondCurveIsDrawnOnFirstCurvesScale();
     void clickingCurveOneDragsAndZoomsItsOwnAxisOnly();
     void clickingVisibleValueAxisMovesBothCurves();
@@ -149,20 +149,31 @@ void GraphPlotterTest::replotMeasuresPeakToPeakAndAutoscalesOnlyWhenEnabled()
     QCOMPARE(plotter->valueAxis(0)->range(), before);
 }
 
-void GraphPlotterTest::emptyCurveReportsNegativeTwoBillion()
+void GraphPlotterTest::peakToPeakAndScaleComeFromTheDataAlone()
 {
-    plotter->addPoint(0, 0, 1);
-    plotter->addPoint(0, 1, 2);
+    plotter->setAutoscaleEn(true);
+    // Beyond the old starting extremes of plus and minus 1e9.
+    for (double y : {-5.0e9, -4.0e9})
+        plotter->appendValue(0, y);
+    plotter->GraphReplot(0);
+    QCOMPARE(plotter->peakToPeak(0), 1.0e9f);
+    QVERIFY(qFuzzyCompare(plotter->valueAxis(0)->range().lower, -5.05e9));
+    QVERIFY(qFuzzyCompare(plotter->valueAxis(0)->range().upper, -3.95e9));
+    plotter->clearGraphs();
+    for (double y : {2.0e9, std::nan(""), 3.0e9})
+        plotter->appendValue(0, y);
+    plotter->GraphReplot(0);
+    QCOMPARE(plotter->peakToPeak(0), 1.0e9f);
+    const QCPRange scaled = plotter->valueAxis(0)->range();
+    QVERIFY(qFuzzyCompare(scaled.lower, 1.95e9));
+    QVERIFY(qFuzzyCompare(scaled.upper, 3.05e9));
+
+    // An empty curve has no value and keeps the scale.
     plotter->clearGraphs();
     QCOMPARE(widget->graph(0)->dataCount(), 0);
     plotter->GraphReplot(0);
-    QCOMPARE(plotter->peakToPeak(0), -2.0e9f);
-    // The window prints it with no decimals.
-    QCOMPARE(QString::number(plotter->peakToPeak(0), 'f', 0), QStringLiteral("-2000000000"));
-
-    plotter->setAutoscaleEn(true);
-    plotter->GraphReplot(0);
-    QCOMPARE(plotter->valueAxis(0)->range(), QCPRange(-1.1e9, 1.1e9));
+    QVERIFY(std::isnan(plotter->peakToPeak(0)));
+    QCOMPARE(plotter->valueAxis(0)->range(), scaled);
 }
 
 void GraphPlotterTest::secondCurveIsDrawnOnFirstCurvesScale()
