@@ -5,8 +5,11 @@
 #include "modbuscodec.h"
 #include "simprocess.h"
 
+#include "deviceparameters.h"
 #include "firmwareimage.h"
+#include "linesettings.h"
 #include "mainwindow.h"
+#include "registermap.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -15,10 +18,12 @@
 #include <QLineEdit>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -218,6 +223,51 @@ void flashUpdateRatio()
     report("gui_stall_update_ms", stall.worstMs(), "ms");
 }
 
+// A whole `zetra-cli info` process, start to exit: connect, revision and the
+// eleven parameters. The floor counts every exchange, the connect's too.
+void cliInfoRatio()
+{
+    using namespace ModbusCodec;
+    using namespace RegisterMap;
+    SimProcess sim({"--line-rate"});
+    if (!sim.isRunning())
+        return;
+    int bytes = resetAddressRequest().size(); // broadcast: no answer, no pause
+    int acknowledged = 0;
+    auto exchange = [&](const QByteArray &request, uint8_t function, int quantity) {
+        bytes += request.size() + answerSize(function, quantity);
+        ++acknowledged;
+    };
+    const uint16_t off = 0;
+    exchange(writeRequest(WriteSingleCoil, Coil::ConnectionProbe, &off, 1), WriteSingleCoil, 1);
+    exchange(readRequest(ReadHoldingRegisters, Holding::Revision, Holding::RevisionLength), ReadHoldingRegisters,
+             Holding::RevisionLength);
+    for (const DeviceParameters::Parameter &parameter : DeviceParameters::all()) {
+        const int registers = holdingBlockSize(parameter.holding);
+        exchange(readRequest(ReadHoldingRegisters, parameter.holding, registers), ReadHoldingRegisters, registers);
+    }
+    const double floor = bytes * double(Line::kBitsPerByte) / Line::kBaudRate + acknowledged * kPauseSeconds;
+
+    constexpr int kRuns = 9;
+    QVector<double> seconds;
+    for (int run = 0; run < kRuns; ++run) {
+        QProcess cli;
+        QElapsedTimer clock;
+        clock.start();
+        cli.start(QString::fromUtf8(ZETRA_CLI_PATH), {"--port", sim.portName(), "info"});
+        if (!cli.waitForFinished(30000) || cli.exitStatus() != QProcess::NormalExit || cli.exitCode() != 0) {
+            std::fprintf(stderr, "zetra-cli info failed: %s\n", cli.readAllStandardError().constData());
+            return;
+        }
+        seconds << clock.nsecsElapsed() / 1e9;
+    }
+    std::sort(seconds.begin(), seconds.end());
+    const double median = seconds.at(kRuns / 2);
+    report("cli_info_ms", median * 1000, "ms");
+    report("cli_info_floor_ms", floor * 1000, "ms");
+    report("cli_info_ratio", median / floor, "x");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -241,5 +291,6 @@ int main(int argc, char **argv)
     run("raw_readout", rawReadoutRatio);
     run("gui_stall", guiStallWhileMeasuring);
     run("flash_update", flashUpdateRatio);
+    run("cli_info", cliInfoRatio);
     return 0;
 }
