@@ -135,7 +135,7 @@ int main(int argc, char *argv[])
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
         return usageError(QString(), jsonMode, QStringLiteral("no COMMAND given"));
-    const QString name = positional.first();
+    const QString &name = positional.first();
     const CommandInfo *info = nullptr;
     for (const CommandInfo &candidate : commands())
         if (name == QLatin1String(candidate.name))
