@@ -68,6 +68,14 @@ QString nameOf(const Parameter &parameter)
     return QString::fromLatin1(parameter.name);
 }
 
+const Parameter *findByName(const QString &name, QString &error)
+{
+    const Parameter *parameter = find(name);
+    if (!parameter)
+        error = QStringLiteral("unknown parameter '%1' (--help lists the names)").arg(name);
+    return parameter;
+}
+
 // Writes every value, reads each back and reports what the device holds.
 int writeAndVerify(DeviceSession &session, Report &report, const ParameterValues &values)
 {
@@ -142,17 +150,11 @@ public:
             error = QStringLiteral("name at least one parameter");
             return false;
         }
-        QStringList unknown;
         for (const QString &name : invocation.arguments) {
-            const Parameter *parameter = find(name);
+            const Parameter *parameter = findByName(name, error);
             if (!parameter)
-                unknown << name;
-            else
-                asked << parameter;
-        }
-        if (!unknown.isEmpty()) {
-            error = QStringLiteral("unknown parameter %1 (--help lists the names)").arg(unknown.join(QStringLiteral(", ")));
-            return false;
+                return false;
+            asked << parameter;
         }
         return true;
     }
@@ -198,11 +200,9 @@ public:
                 return false;
             }
             const QString name = argument.left(equals);
-            const Parameter *parameter = find(name);
-            if (!parameter) {
-                error = QStringLiteral("unknown parameter %1 (--help lists the names)").arg(name);
+            const Parameter *parameter = findByName(name, error);
+            if (!parameter)
                 return false;
-            }
             for (const ParameterValue &earlier : values)
                 if (earlier.parameter == parameter) {
                     error = QStringLiteral("%1 given twice").arg(name);
