@@ -14,12 +14,10 @@
 
 #include <cstdio>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#define ZETRA_ISATTY(fd) _isatty(fd)
-#else
+#ifdef Q_OS_UNIX
 #include <unistd.h>
-#define ZETRA_ISATTY(fd) isatty(fd)
+#elif defined(Q_OS_WIN)
+#include <io.h>
 #endif
 
 using Outcome = DeviceSession::Outcome;
@@ -27,6 +25,17 @@ using Outcome = DeviceSession::Outcome;
 namespace {
 
 const QColor kFailureColor(255, 0, 0, 255); // the programming log's red lines
+
+bool stderrIsTerminal()
+{
+#ifdef Q_OS_UNIX
+    return isatty(STDERR_FILENO) != 0;
+#elif defined(Q_OS_WIN)
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return false;
+#endif
+}
 
 // Progress on stderr: a bar on a terminal, otherwise the whole percentages
 // of the writing, one a line, for a log. The device object counts the erase
@@ -36,7 +45,7 @@ class ProgressDisplay
 {
 public:
     ProgressDisplay()
-        : terminal(ZETRA_ISATTY(fileno(stderr)) != 0)
+        : terminal(stderrIsTerminal())
     {
     }
 

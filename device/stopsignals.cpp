@@ -23,6 +23,18 @@ void onSignal(int signalNumber)
     errno = savedErrno;
 }
 
+// pipe2 is not everywhere Unix is; the flags are set one by one instead.
+bool makePipe()
+{
+    if (::pipe(pipeEnds) != 0)
+        return false;
+    for (int end : pipeEnds) {
+        ::fcntl(end, F_SETFD, FD_CLOEXEC);
+        ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
+    }
+    return true;
+}
+
 void setHandler(int signalNumber, void (*handler)(int))
 {
     struct sigaction action = {};
@@ -37,7 +49,7 @@ void setHandler(int signalNumber, void (*handler)(int))
 StopSignals::StopSignals(QObject *parent)
     : QObject(parent)
 {
-    if (pipeEnds[0] >= 0 || ::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (pipeEnds[0] >= 0 || !makePipe())
         return; // another watcher owns the signals, or no pipe: nothing is watched
     notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &StopSignals::readPipe);
