@@ -9,9 +9,11 @@
 #include <QTimer>
 
 namespace {
-// The device object answers every request within its own time-out; this
-// bound only catches a wait for a report that can never come.
+// A wait in the device thread ends as soon as the thread is asked to quit,
+// so this is only a safety net.
 constexpr unsigned long kShutdownWaitMs = 10000;
+// The probe fails by itself within the device object's time-out; this bound
+// only catches a verdict that never comes.
 constexpr int kOpenTimeoutMs = 20000;
 } // namespace
 
@@ -65,12 +67,12 @@ DeviceSession::Outcome DeviceSession::open(const QString &port)
     disconnect(connection);
     if (outcome == Outcome::Done && !verdict) {
         failed = true;
-        failureText = portError.isEmpty() ? QStringLiteral("no answer from the device on %1").arg(port)
+        failureText = portError.isEmpty() ? QStringLiteral("the device on %1 did not answer the probe").arg(port)
                                           : QStringLiteral("cannot open %1: %2").arg(port, portError);
         return Outcome::Failed;
     }
     if (outcome == Outcome::Failed)
-        failureText = QStringLiteral("no answer from the device on %1 (%2)").arg(port, failureText);
+        failureText = QStringLiteral("the device on %1 did not answer the probe: %2").arg(port, failureText);
     opened = outcome == Outcome::Done;
     return outcome;
 }
