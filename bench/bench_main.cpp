@@ -8,6 +8,7 @@
 #include "modbuscodec.h"
 #include "simprocess.h"
 
+#include "deviceparameters.h"
 #include "firmwareimage.h"
 #include "mainwindow.h"
 
@@ -19,9 +20,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -299,6 +302,55 @@ void flashUpdateRatio()
     report("gui_stall_update_ms", stall.worstMs(), "ms");
 }
 
+// A whole `zetra-cli info` process, start to exit: connect, revision and the
+// eleven parameters. The floor counts every exchange, the connect's too.
+void cliInfoRatio()
+{
+    using namespace ModbusCodec;
+    using namespace RegisterMap;
+    SimProcess sim({"--line-rate"});
+    if (!sim.isRunning())
+        return;
+    // The broadcast address reset gets no answer; the line needs the slaves'
+    // turnaround after it, which no master can skip.
+    int bytes = resetAddressRequest().size();
+    const double turnaround = SerialTop::kNoAckWaitMs / 1000.0;
+    int acknowledged = 0;
+    auto exchange = [&](const QByteArray &request, uint8_t function, int quantity) {
+        bytes += request.size() + answerSize(function, quantity);
+        ++acknowledged;
+    };
+    const uint16_t off = 0;
+    exchange(writeRequest(WriteSingleCoil, Coil::ConnectionProbe, &off, 1), WriteSingleCoil, 1);
+    exchange(readRequest(ReadHoldingRegisters, Holding::Revision, Holding::RevisionLength), ReadHoldingRegisters,
+             Holding::RevisionLength);
+    for (const DeviceParameters::Parameter &parameter : DeviceParameters::all()) {
+        const int registers = holdingBlockSize(parameter.holding);
+        exchange(readRequest(ReadHoldingRegisters, parameter.holding, registers), ReadHoldingRegisters, registers);
+    }
+    const double floor =
+        bytes * double(Line::kBitsPerByte) / Line::kBaudRate + acknowledged * kPauseSeconds + turnaround;
+
+    constexpr int kRuns = 9;
+    QVector<double> seconds;
+    for (int run = 0; run < kRuns; ++run) {
+        QProcess cli;
+        QElapsedTimer clock;
+        clock.start();
+        cli.start(QString::fromUtf8(ZETRA_CLI_PATH), {"--port", sim.portName(), "info"});
+        if (!cli.waitForFinished(30000) || cli.exitStatus() != QProcess::NormalExit || cli.exitCode() != 0) {
+            std::fprintf(stderr, "zetra-cli info failed: %s\n", cli.readAllStandardError().constData());
+            return;
+        }
+        seconds << clock.nsecsElapsed() / 1e9;
+    }
+    std::sort(seconds.begin(), seconds.end());
+    const double median = seconds.at(kRuns / 2);
+    report("cli_info_ms", median * 1000, "ms");
+    report("cli_info_floor_ms", floor * 1000, "ms");
+    report("cli_info_ratio", median / floor, "x");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -325,5 +377,6 @@ int main(int argc, char **argv)
     run("exception_cycle", exceptionCycleRatio);
     run("port_loss", portLossMs);
     run("stray_answer", strayAnswerLoss);
+    run("cli_info", cliInfoRatio);
     return 0;
 }

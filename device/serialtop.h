@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVector>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -33,6 +34,9 @@ public:
     ~SerialTop() override;
 
     static constexpr int kRingSize = 128;
+    // A request without an answer (the broadcast address reset) is followed
+    // by this silence: the slaves' turnaround before the line is ours again.
+    static constexpr int kNoAckWaitMs = 100;
 
 public slots:
     void init();
@@ -78,6 +82,11 @@ public slots:
     void setTrsSmthCoef(float value);
 
     void getTest();
+
+public:
+    // Asks a running firmware update to stop before its next block; it then
+    // ends as a failure. Callable directly from any thread.
+    void abortFirmwareUpdate();
 
 signals:
     void logInfo(QString message);
@@ -129,6 +138,12 @@ signals:
     // One acknowledged request failed: no answer, refused, or the port was
     // lost. The reason is the text the main log shows.
     void requestFailed(QString reason);
+    // Outcomes for callers that must not parse log text: the revision text
+    // as read (trailing NULs dropped), the self-test verdict, and the end of
+    // a raw read-out, successful or not.
+    void revisionReceived(QString text);
+    void selfTestVerdict(bool healthy);
+    void rawReadFinished(bool success);
 
 private slots:
     // Connection and request engine (serialtop.cpp, serialtop_queue.cpp)
@@ -254,5 +269,6 @@ private:
 
     int procedureDepth = 0;
     bool updateRunning = false;
+    std::atomic<bool> updateAbortRequested{false};
     QVector<std::function<void()>> deferredProcedures;
 };

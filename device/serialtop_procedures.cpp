@@ -89,10 +89,13 @@ void SerialTop::_setTypeRawData(int type)
 void SerialTop::_getDataRaw(int idx)
 {
     runProcedure([this, idx] {
+        bool success = false;
         try {
             _getDataRawMain(idx);
+            success = true;
         } catch (const StepAborted &) {
         }
+        emit rawReadFinished(success);
     });
 }
 
@@ -164,18 +167,10 @@ bool SerialTop::_checkFileAndPrintInfo(QString fname)
 
 void SerialTop::_checkFileData(const QByteArray &image)
 {
-    const qint64 length = image.size();
-    _checkStep(length % 4 == 0, tr("Некорректный файл"), false);
-    _checkStep(length <= FirmwareImage::kMaxSize, tr("Размер файла превышает максимально допустимый"), false);
-
-    bool valid = false;
-    if (length >= FirmwareImage::kTrailerSize) {
-        const FirmwareImage::Checksum sum = FirmwareImage::checksum(image.left(length - FirmwareImage::kTrailerSize));
-        const char *trailer = image.constData() + length - FirmwareImage::kTrailerSize;
-        valid = FirmwareImage::littleEndianWord(trailer) == sum.a
-                && FirmwareImage::littleEndianWord(trailer + 4) == sum.b;
-    }
-    _checkStep(valid, tr("Некорректная контрольная сумма файла"), false);
+    const FirmwareImage::Problem problem = FirmwareImage::check(image);
+    _checkStep(problem != FirmwareImage::Problem::Length, tr("Некорректный файл"), false);
+    _checkStep(problem != FirmwareImage::Problem::Size, tr("Размер файла превышает максимально допустимый"), false);
+    _checkStep(problem == FirmwareImage::Problem::None, tr("Некорректная контрольная сумма файла"), false);
 }
 
 void SerialTop::_firmwareUpdate(QString f_name)
@@ -253,6 +248,7 @@ void SerialTop::_updateMainFirmware(QString f_name)
     emit progressChanged(0);
     int offset = 0;
     while (offset < length) {
+        _checkStep(!updateAbortRequested, tr("Обновление ПО прервано по запросу"), false);
         const int n = qMin(kProgramBlockSize, length - offset);
         const auto *block = reinterpret_cast<const uint8_t *>(image.constData() + offset);
         const bool ok = _queueCmd(_creatProgBlockData(static_cast<uint32_t>(offset), n, block), true, QString(),

@@ -11,7 +11,6 @@
 namespace {
 constexpr int kPauseBeforeSendMs = 5;
 constexpr int kAckTimeoutMs = 1000;
-constexpr int kNoAckWaitMs = 100;
 constexpr int kMinFrameSize = 4; // address, function, CRC
 // More than the longest answer plus the noise a line may put around it.
 constexpr int kMaxPendingBytes = 1024;

@@ -2,6 +2,7 @@
 
 #include "simdefaults.h"
 
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -19,6 +20,9 @@ struct ModelConfig
     int rawPoints = 1025;                   // points announced in the raw buffer
     int eraseMs = 1500;                     // flash stays busy this long after an erase
     QVector<int> missingRegisters;          // holding registers this firmware lacks: exception 02
+    // Holding registers whose writes are acknowledged but not stored, as a
+    // firmware that ignores a setting: what a master reads back differs.
+    QSet<int> ignoredWrites;
 
     // Firmware update steps that fail on purpose.
     bool failProgrammingMode = false;       // coil 3 gets no answer

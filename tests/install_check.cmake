@@ -1,5 +1,5 @@
 # Installs the build tree into a fresh prefix and checks what a desktop needs
-# from it: both programs (and that they start), the menu entry and the icon.
+# from it: the three programs (and that they start), the menu entry and the icon.
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DVERSION=... [-DVALIDATOR=desktop-file-validate] -P install_check.cmake
 
 # ARGV0 keeps the semicolons a desktop entry's lists are made of.
@@ -15,16 +15,8 @@ if(NOT rc EQUAL 0)
 endif()
 
 # The programs are there and run from the prefix, away from the build tree.
-execute_process(COMMAND "${PREFIX}/bin/zetra-sim" --help
-                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 30)
-if(NOT rc EQUAL 0 OR NOT "${out}${err}" MATCHES "--link")
-  fail("bin/zetra-sim --help gave ${rc}:\n${out}${err}")
-endif()
-execute_process(COMMAND "${PREFIX}/bin/zetra-configurator" --version
-                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 30)
-if(NOT rc EQUAL 0 OR NOT out MATCHES "zetra-configurator ${VERSION}")
-  fail("bin/zetra-configurator --version gave ${rc}:\n${out}${err}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/check_programs.cmake)
+check_programs_start("${PREFIX}/bin" "${VERSION}")
 
 # Desktop entry: one [Desktop Entry] group with the keys a menu relies on.
 set(entry "${PREFIX}/share/applications/zetra-configurator.desktop")

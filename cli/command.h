@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class DeviceSession;
+class Report;
+
+// What the command line asked for, as parsed; a command checks its part.
+struct Invocation
+{
+    QString port;
+    QStringList arguments;  // after the command's name
+    QString seconds;        // --seconds, empty when not given
+    QString csv;            // --csv
+    QString type;           // --type
+};
+
+// One command: everything the user gave is checked in prepare(), before the
+// port is opened, so bad input never sends a byte.
+class Command
+{
+public:
+    virtual ~Command() = default;
+    // False with a message for the user when the input cannot be used.
+    virtual bool prepare(const Invocation &invocation, QString &error) = 0;
+    // Runs against the connected device; returns the exit code.
+    virtual int run(DeviceSession &session, Report &report) = 0;
+};
+
+struct CommandInfo
+{
+    const char *name;
+    const char *synopsis;       // for --help
+    QStringList options;        // command options it takes: seconds, csv, type
+    std::unique_ptr<Command> (*make)();
+};
+
+// Every command, in the order --help lists them.
+const QVector<CommandInfo> &commands();
+
+// The factories, one per source file's commands.
+std::unique_ptr<Command> makeInfo();
+std::unique_ptr<Command> makeGet();
+std::unique_ptr<Command> makeSet();
+std::unique_ptr<Command> makeSave();
+std::unique_ptr<Command> makeBackup();
+std::unique_ptr<Command> makeRestore();
+std::unique_ptr<Command> makeSelfTest();
+std::unique_ptr<Command> makeMeasure();
+std::unique_ptr<Command> makeRaw();
+std::unique_ptr<Command> makeFlash();
+
+// For a command that takes no arguments.
+bool noArguments(const Invocation &invocation, QString &error);
+
+// A file the command will write: its folder must exist and be writable.
+bool checkOutputFile(const QString &path, QString &error);

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+// Exit codes a script can act on.
+namespace Exit {
+constexpr int Done = 0;
+constexpr int BadInput = 1;       // usage or bad input; nothing was sent
+constexpr int Communication = 2;  // port, silence, refusal, lost port
+constexpr int Verdict = 3;        // device says faulty, or a value did not read back
+// A stop signal ended the run: the shell's own convention.
+constexpr int interrupted(int signalNumber) { return 128 + signalNumber; }
+} // namespace Exit
+
+// Where a command's results and messages go: values to stdout, messages to
+// stderr; with --json the result is one JSON object on stdout at the end.
+class Report
+{
+public:
+    Report(QString command, bool json);
+
+    bool json() const { return jsonMode; }
+
+    // A result line for stdout (plain mode) and a field of the JSON object.
+    void line(const QString &text);
+    void set(const QString &key, const QJsonValue &value);
+
+    // A message for the person at the terminal, on stderr at once.
+    static void message(const QString &text);
+
+    // Ends the command: prints the results (or the JSON object, with the
+    // error when there is one) and returns exitCode.
+    int finish(int exitCode, const QString &error = QString());
+
+private:
+    QString command;
+    bool jsonMode;
+    QStringList lines;
+    QJsonObject object;
+};

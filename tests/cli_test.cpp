@@ -1,0 +1,371 @@
+// zetra-cli end to end: the real program against zetra-sim over a pty.
+#include "deviceparameters.h"
+#include "firmwareimage.h"
+#include "modbuscodec.h"
+#include "registermap.h"
+#include "simprocess.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+CliRun runCli(const QStringList &arguments)
+{
+    QProcess cli;
+    cli.start(QString::fromUtf8(ZETRA_CLI_PATH), arguments);
+    CliRun run;
+    if (!cli.waitForFinished(120000)) {
+        cli.kill();
+        cli.waitForFinished();
+        run.err = QStringLiteral("did not finish");
+        return run;
+    }
+    run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+    run.out = QString::fromUtf8(cli.readAllStandardOutput());
+    run.err = QString::fromUtf8(cli.readAllStandardError());
+    return run;
+}
+
+QString describe(const QStringList &arguments, const CliRun &run)
+{
+    return QStringLiteral("%1 -> %2\nout: %3\nerr: %4").arg(arguments.join(' ')).arg(run.exitCode).arg(run.out, run.err);
+}
+
+#define EXPECT_EXIT(run, arguments, code) \
+    QVERIFY2((run).exitCode == (code), qPrintable(describe((arguments), (run))))
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray validImage(int size)
+{
+    QByteArray payload(size - FirmwareImage::kTrailerSize, '\0');
+    for (int i = 0; i < payload.size(); ++i)
+        payload[i] = char(i * 37 + (i >> 8));
+    return FirmwareImage::withTrailer(payload);
+}
+
+// The verbose wire log's line for a request the device received.
+QString wireLine(const QByteArray &frame)
+{
+    return QStringLiteral("rx ") + QString::fromLatin1(frame.toHex(' '));
+}
+
+QByteArray backupJson(const char *format, int version, const char *parameters)
+{
+    return QStringLiteral(R"({"format": "%1", "version": %2, "revision": "x", "saved": "2024-01-01T00:00:00Z", )"
+                          R"("parameters": %3})")
+        .arg(QLatin1String(format))
+        .arg(version)
+        .arg(QLatin1String(parameters))
+        .toUtf8();
+}
+
+} // namespace
+
+class CliTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parameterCommandsWriteReadBackAndRestore();
+    void badInputExitsOneAndSendsNothing();
+    void silenceRefusalAndLostPortExitTwo();
+    void faultyVerdictOrIgnoredWriteExitsThree();
+    void measureAndRawWriteTheirCsv();
+    void flashWritesTheImageFailsOnABlockAndStopsOnSigterm();
+
+private:
+    QTemporaryDir dir;
+};
+
+void CliTest::parameterCommandsWriteReadBackAndRestore()
+{
+    SimProcess sim({"--verbose", "--revision", "CLI TEST 7"});
+    QVERIFY(sim.isRunning());
+    const QStringList port{"--port", sim.portName()};
+    const QString backup = dir.filePath("unit.json");
+
+    QStringList args = port + QStringList{"set", "th-coef-min=0.1", "fmcw-band=42"};
+    CliRun run = runCli(args);
+    EXPECT_EXIT(run, args, 0);
+    QCOMPARE(run.out, QStringLiteral("th-coef-min = 0.1\nfmcw-band = 42\n"));
+
+    args = port + QStringList{"backup", backup};
+    run = runCli(args);
+    EXPECT_EXIT(run, args, 0);
+    DeviceParameters::Backup saved;
+    QString error;
+    QVERIFY2(DeviceParameters::readBackup(backup, saved, error), qPrintable(error));
+    QCOMPARE(saved.revision, QStringLiteral("CLI TEST 7"));
+    QCOMPARE(saved.values.size(), DeviceParameters::all().size());
+
+    args = port + QStringList{"set", "fmcw-band=7", "th-coef-min=-2.5e-3"};
+    EXPECT_EXIT(runCli(args), args, 0);
+    args = port + QStringList{"restore", backup};
+    EXPECT_EXIT(runCli(args), args, 0);
+    args = port + QStringList{"get", "fmcw-band", "th-coef-min", "fmcw-band"};
+    run = runCli(args);
+    EXPECT_EXIT(run, args, 0);
+    QCOMPARE(run.out, QStringLiteral("42\n0.1\n42\n"));
+
+    args = port + QStringList{"info"};
+    run = runCli(args);
+    EXPECT_EXIT(run, args, 0);
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1 + DeviceParameters::all().size());
+    QCOMPARE(lines.first(), QStringLiteral("revision = CLI TEST 7"));
+    QVERIFY(lines.contains(QStringLiteral("fmcw-band = 42")));
+
+    args = port + QStringList{"--json", "info"};
+    run = runCli(args);
+    EXPECT_EXIT(run, args, 0);
+    const QJsonObject json = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    QCOMPARE(json.value("ok").toBool(), true);
+    QCOMPARE(json.value("revision").toString(), QStringLiteral("CLI TEST 7"));
+    const QJsonObject parameters = json.value("parameters").toObject();
+    QCOMPARE(parameters.size(), DeviceParameters::all().size());
+    QCOMPARE(parameters.value("th-coef-min").toDouble(), 0.1);
+
+    args = port + QStringList{"save"};
+    EXPECT_EXIT(runCli(args), args, 0);
+    sim.stop();
+    const uint16_t on = RegisterMap::Coil::On;
+    const QByteArray store = ModbusCodec::writeRequest(ModbusCodec::WriteSingleCoil, RegisterMap::Coil::SaveSettings, &on, 1);
+    QVERIFY(QString::fromUtf8(sim.errorOutput()).contains(wireLine(store)));
+}
+
+void CliTest::badInputExitsOneAndSendsNothing()
+{
+    SimProcess sim({"--verbose"});
+    QVERIFY(sim.isRunning());
+    const QStringList port{"--port", sim.portName()};
+    auto file = [this](const char *name, const QByteArray &bytes) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        writeFile(path, bytes);
+        return path;
+    };
+    QByteArray shortImage = validImage(1024);
+    shortImage.chop(2);
+    QByteArray badSum = validImage(1024);
+    badSum[10] = char(badSum[10] ^ 1);
+
+    const QList<QStringList> cases = {
+        {"get", "foo"},
+        {"get"},
+        {"set", "protocol-type=-1"},
+        {"set", "protocol-type=65536"},
+        {"set", "protocol-type=1.5"},
+        {"set", "th-coef-min=nan"},
+        {"set", "th-coef-min=abc"},
+        {"set", "th-coef-min=1e39"},
+        {"set", "fmcw-band=1", "fmcw-band=2"},
+        {"restore", file("format.json", backupJson("other", 1, R"({"fmcw-band": 1})"))},
+        {"restore", file("version.json", backupJson("zetra-parameters", 2, R"({"fmcw-band": 1})"))},
+        {"restore", file("unknown.json", backupJson("zetra-parameters", 1, R"({"fmcw-band": 1, "gain": 3})"))},
+        {"restore", file("big.json", backupJson("zetra-parameters", 1, R"({"fmcw-band": 70000})"))},
+        {"restore", file("negative.json", backupJson("zetra-parameters", 1, R"({"protocol-type": -1})"))},
+        {"restore", file("text.json", backupJson("zetra-parameters", 1, R"({"mti-coef": "0.5"})"))},
+        {"restore", file("malformed.json", "{\"format\": \"zetra-parameters\", ")},
+        {"restore", dir.filePath("missing.json")},
+        {"flash", file("short.bin", shortImage)},
+        {"flash", file("checksum.bin", badSum)},
+        {"flash", dir.filePath("missing.bin")},
+        {"measure"},
+        {"measure", "--seconds", "0"},
+        {"raw", "--type", "5", "--csv", dir.filePath("raw.csv")},
+        {"raw", "--type", "1"},
+        {"info", "--csv", dir.filePath("info.csv")},
+        {"backup", dir.filePath("no-such-folder/unit.json")},
+        {"selftest", "now"},
+        {"reboot"},
+    };
+    for (const QStringList &command : cases) {
+        const QStringList args = port + command;
+        const CliRun run = runCli(args);
+        EXPECT_EXIT(run, args, 1);
+        QVERIFY2(run.out.isEmpty() && !run.err.isEmpty(), qPrintable(describe(args, run)));
+    }
+    const QStringList args = port + QStringList{"--json", "set", "modbus-address=x"};
+    const CliRun run = runCli(args);
+    EXPECT_EXIT(run, args, 1);
+    const QJsonObject json = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    QCOMPARE(json.value("ok").toBool(true), false);
+    QCOMPARE(json.value("exit").toInt(), 1);
+    QVERIFY(json.value("error").toString().contains("modbus-address"));
+
+    sim.stop();
+    QVERIFY2(!sim.errorOutput().contains("rx "), sim.errorOutput().constData());
+}
+
+void CliTest::silenceRefusalAndLostPortExitTwo()
+{
+    const QString image = dir.filePath("silence.bin");
+    QVERIFY(writeFile(image, validImage(4096)));
+    const QString backup = dir.filePath("silence.json");
+    QVERIFY(writeFile(backup, backupJson("zetra-parameters", 1, R"({"smooth-coef": 0.5})")));
+
+    CliRun run = runCli({"--port", dir.filePath("no-such-port"), "info"});
+    EXPECT_EXIT(run, QStringList{"info on a missing port"}, 2);
+
+    // The address reset and the probe are answered, the command's first request is not.
+    const QList<QStringList> commands = {
+        {"info"}, {"get", "mti-coef"}, {"set", "mti-coef=0.5"}, {"save"},
+        {"backup", dir.filePath("silence-backup.json")}, {"restore", backup}, {"selftest"},
+        {"measure", "--seconds", "1"}, {"raw", "--type", "0", "--csv", dir.filePath("silence.csv")}, {"flash", image},
+    };
+    for (const QStringList &command : commands) {
+        SimProcess sim({"--silent-after", "2", "--erase-ms", "0"});
+        QVERIFY(sim.isRunning());
+        const QStringList args = QStringList{"--port", sim.portName()} + command;
+        run = runCli(args);
+        EXPECT_EXIT(run, args, 2);
+        QVERIFY2(run.out.isEmpty() && !run.err.contains("firmware written"), qPrintable(describe(args, run)));
+    }
+    QVERIFY(!QFile::exists(dir.filePath("silence-backup.json")));
+    QVERIFY(!QFile::exists(dir.filePath("silence.csv")));
+
+    {
+        SimProcess sim({"--exception", "3"});
+        const QStringList args{"--port", sim.portName(), "get", "fmcw-band"};
+        run = runCli(args);
+        EXPECT_EXIT(run, args, 2);
+        sim.stop();
+        QVERIFY2(sim.errorOutput().contains("refused 1"), sim.errorOutput().constData());
+    }
+
+    // The simulator goes away in the middle of a measurement.
+    SimProcess sim({"--verbose"});
+    QProcess cli;
+    cli.start(QString::fromUtf8(ZETRA_CLI_PATH), {"--port", sim.portName(), "measure", "--seconds", "60"});
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().count("rx ") >= 6, 30000);
+    sim.stop();
+    QVERIFY(cli.waitForFinished(30000));
+    QCOMPARE(cli.exitCode(), 2);
+}
+
+void CliTest::faultyVerdictOrIgnoredWriteExitsThree()
+{
+    {
+        SimProcess sim;
+        const QStringList args{"--port", sim.portName(), "selftest"};
+        const CliRun run = runCli(args);
+        EXPECT_EXIT(run, args, 0);
+        QCOMPARE(run.out, QStringLiteral("healthy\n"));
+    }
+    {
+        SimProcess sim({"--selftest-fail"});
+        const QStringList args{"--port", sim.portName(), "--json", "selftest"};
+        const CliRun run = runCli(args);
+        EXPECT_EXIT(run, args, 3);
+        const QJsonObject json = QJsonDocument::fromJson(run.out.toUtf8()).object();
+        QCOMPARE(json.value("healthy").toBool(true), false);
+        QCOMPARE(json.value("ok").toBool(true), false);
+    }
+    SimProcess sim({"--ignore-write", QString::number(RegisterMap::Holding::FmcwBand)});
+    const QStringList args{"--port", sim.portName(), "set", "protocol-type=1", "fmcw-band=30"};
+    const CliRun run = runCli(args);
+    EXPECT_EXIT(run, args, 3);
+    QVERIFY2(run.err.contains("fmcw-band wrote 30"), qPrintable(run.err));
+}
+
+void CliTest::measureAndRawWriteTheirCsv()
+{
+    SimProcess sim({"--distance", "12.5", "--raw-points", "9"});
+    QVERIFY(sim.isRunning());
+    const QStringList port{"--port", sim.portName()};
+    const QString measured = dir.filePath("height.csv");
+    QStringList args = port + QStringList{"measure", "--seconds", "1", "--csv", measured};
+    CliRun run = runCli(args);
+    EXPECT_EXIT(run, args, 0);
+    QVERIFY2(run.out.contains("mean = 12.500000\nstddev = 0.000000\nmin = 12.500000\nmax = 12.500000\n"),
+             qPrintable(run.out));
+    const QStringList rows = QString::fromUtf8(readFile(measured)).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.value(0), QStringLiteral("time_s;distance_m;period"));
+    QVERIFY2(rows.size() >= 9 && run.out.startsWith(QStringLiteral("count = %1\n").arg(rows.size() - 1)),
+             qPrintable(run.out));
+    QVERIFY2(rows.at(1).contains(QRegularExpression("^\\d+\\.\\d{3};12\\.5;0\\.1$")), qPrintable(rows.at(1)));
+
+    const QString raw = dir.filePath("iq.csv");
+    args = port + QStringList{"raw", "--type", "2", "--csv", raw};
+    run = runCli(args);
+    EXPECT_EXIT(run, args, 0);
+    QStringList lines = QString::fromUtf8(readFile(raw)).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1 + 5);
+    QCOMPARE(lines.first(), QStringLiteral("index;i;q"));
+    QVERIFY2(lines.at(4).contains(QRegularExpression("^3;-?[0-9.e+-]+;-?[0-9.e+-]+$")), qPrintable(lines.at(4)));
+    QVERIFY2(lines.at(5).contains(QRegularExpression("^4;-?[0-9.e+-]+;$")), qPrintable(lines.at(5)));
+
+    args = port + QStringList{"raw", "--type", "3", "--csv", raw};
+    EXPECT_EXIT(runCli(args), args, 0);
+    lines = QString::fromUtf8(readFile(raw)).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1 + 9);
+    QCOMPARE(lines.first(), QStringLiteral("index;value"));
+}
+
+void CliTest::flashWritesTheImageFailsOnABlockAndStopsOnSigterm()
+{
+    const QByteArray image = validImage(8192);
+    const QString imagePath = dir.filePath("image.bin");
+    QVERIFY(writeFile(imagePath, image));
+    {
+        const QString dump = dir.filePath("flash-ok.bin");
+        SimProcess sim({"--erase-ms", "0", "--flash-dump", dump});
+        const QStringList args{"--port", sim.portName(), "flash", imagePath};
+        const CliRun run = runCli(args);
+        EXPECT_EXIT(run, args, 0);
+        // Not a terminal: whole percentages one a line, ending at 100.
+        QVERIFY2(run.err.contains(QRegularExpression("(^|\n)0\n(\\d+\n)*100\n")), qPrintable(run.err));
+        sim.stop();
+        QVERIFY(readFile(dump) == image);
+    }
+    {
+        SimProcess sim({"--erase-ms", "0", "--fail-step", "block:3"});
+        const QStringList args{"--port", sim.portName(), "flash", imagePath};
+        const CliRun run = runCli(args);
+        QVERIFY2(run.exitCode != 0 && !run.err.contains("firmware written"), qPrintable(describe(args, run)));
+    }
+    // At the line's own pace a larger image takes seconds: time to stop it.
+    const QByteArray large = validImage(65536);
+    QVERIFY(writeFile(imagePath, large));
+    const QString dump = dir.filePath("flash-stopped.bin");
+    SimProcess sim({"--line-rate", "--erase-ms", "0", "--flash-dump", dump});
+    QProcess cli;
+    cli.start(QString::fromUtf8(ZETRA_CLI_PATH), {"--port", sim.portName(), "flash", imagePath});
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("\n2\n"), 60000);
+    cli.terminate();
+    QVERIFY(cli.waitForFinished(30000));
+    err += cli.readAllStandardError();
+    QCOMPARE(cli.exitCode(), 128 + SIGTERM);
+    QVERIFY2(err.contains("interrupted") && !err.contains("firmware written"), err.constData());
+    sim.stop();
+    QVERIFY(sim.errorOutput().contains("firmware flag: unset"));
+    QVERIFY(readFile(dump).size() < large.size());
+}
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "cli_test.moc"
