@@ -52,10 +52,22 @@ void SerialTop::connectToDevice(QString name_port, int baudrate)
                               Q_ARG(int, baudrate));
 }
 
+void SerialTop::firmwareUpdate(QString f_name)
+{
+    // Cleared in the caller's thread, in call order: an abort meant for an
+    // earlier update cannot stop this one, one asked for after this call can.
+    updateAbortRequested = false;
+    QMetaObject::invokeMethod(this, "_firmwareUpdate", Qt::AutoConnection, Q_ARG(QString, f_name));
+}
+
+void SerialTop::abortFirmwareUpdate()
+{
+    updateAbortRequested = true;
+}
+
 ZETRA_FORWARD0(disconnectFromPort)
 ZETRA_FORWARD0(getDistance)
 ZETRA_FORWARD0(getFirmwareRevision)
-ZETRA_FORWARD1(firmwareUpdate, QString, f_name)
 ZETRA_FORWARD0(startDiagnostics)
 ZETRA_FORWARD1(setTypeRawData, int, type)
 ZETRA_FORWARD1(getDataRaw, int, idx)

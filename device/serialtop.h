@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVector>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -80,6 +81,11 @@ public slots:
 
     void getTest();
 
+public:
+    // Asks a running firmware update to stop before its next block; it then
+    // ends as a failure. Callable directly from any thread.
+    void abortFirmwareUpdate();
+
 signals:
     void logInfo(QString message);
     void logWarning(QString message);
@@ -127,6 +133,12 @@ signals:
     // One acknowledged request failed: no answer, refused, or the port was
     // lost. The reason is the text the main log shows.
     void requestFailed(QString reason);
+    // Outcomes for callers that must not parse log text: the revision text
+    // as read (trailing NULs dropped), the self-test verdict, and the end of
+    // a raw read-out, successful or not.
+    void revisionReceived(QString text);
+    void selfTestVerdict(bool healthy);
+    void rawReadFinished(bool success);
 
 private slots:
     // Connection and request engine (serialtop.cpp, serialtop_queue.cpp)
@@ -236,5 +248,6 @@ private:
 
     int procedureDepth = 0;
     bool updateRunning = false;
+    std::atomic<bool> updateAbortRequested{false};
     QVector<std::function<void()>> deferredProcedures;
 };

@@ -87,10 +87,13 @@ void SerialTop::_setTypeRawData(int type)
 void SerialTop::_getDataRaw(int idx)
 {
     runProcedure([this, idx] {
+        bool success = false;
         try {
             _getDataRawMain(idx);
+            success = true;
         } catch (const StepAborted &) {
         }
+        emit rawReadFinished(success);
     });
 }
 
@@ -243,6 +246,7 @@ void SerialTop::_updateMainFirmware(QString f_name)
     qint64 offset = 0;
     uint8_t block[kProgramBlockSize];
     while (offset != length) {
+        _checkStep(!updateAbortRequested, tr("Обновление ПО прервано по запросу"), false);
         // Never read past the length checked above, even if the file grows;
         // a file that yields nothing ends the update instead of looping.
         const qint64 wanted = qMin<qint64>(kProgramBlockSize, length - offset);

@@ -31,6 +31,9 @@ void SerialTop::decodeHoldingAnswer(const QByteArray &frame, uint16_t start, int
                 text += QChar(static_cast<ushort>(static_cast<int16_t>(low)));
             }
             emit appendLogUpdater(tr("  %1").arg(text), false, QColor(255, 255, 255, 255));
+            while (text.endsWith(QChar(0)))
+                text.chop(1);
+            emit revisionReceived(text);
             k += Holding::RevisionLength;
             continue;
         }
@@ -91,6 +94,7 @@ void SerialTop::_checkParamInput(ushort adr, uint value)
     case Input::Distance: emit checkDistance(floatFromBits(value)); return;
     case Input::SelfTestVerdict:
         emit appendLog(value == 0 ? tr("Изделие исправно") : tr("Изделие НЕисправно"));
+        emit selfTestVerdict(value == 0);
         return;
     case Input::FlashStatus: flashReady = value != 0; return;
     case Input::RawDataCount:
