@@ -6,7 +6,9 @@
 
 #include "graph_plotter.h"
 #include "linesettings.h"
+#include "parametertransfer.h"
 #include "serialtop.h"
+#include "stopsignals.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -52,8 +54,15 @@ MainWindow::MainWindow(QWidget *parent)
 
     mode = readUiMode();
     applyUiMode(mode);
+    createMenus();
+    // Hours of byte dumps must not grow the logs without bound.
+    ui->textEdit_log->document()->setMaximumBlockCount(kLogLineLimit);
+    ui->textEdit_log_apdater->document()->setMaximumBlockCount(kLogLineLimit);
+    showHeightStatistics();
 
     serialTop = new SerialTop();
+    transfer = new ParameterTransfer(serialTop, this);
+    fileChooser = dialogFileChooser();
 
     firmwareFileDialog = new QFileDialog(this);
     firmwareFileDialog->setFileMode(QFileDialog::ExistingFile);
@@ -82,9 +91,18 @@ MainWindow::MainWindow(QWidget *parent)
     // Everything is wired before the thread starts, so no report of the
     // device object can be emitted before its receiver is connected.
     initConnections();
+    restoreSettings();
     serialThread->start();
 
     ui->tabWidget->setCurrentIndex(0);
+
+    portRefreshTimer = new QTimer(this);
+    portRefreshTimer->setInterval(kPortRefreshMs);
+    connect(portRefreshTimer, &QTimer::timeout, this, &MainWindow::refreshPortList);
+    portRefreshTimer->start();
+
+    stopSignals = new StopSignals(this);
+    connect(stopSignals, &StopSignals::stopRequested, this, &MainWindow::closeOnStopRequest);
 }
 
 MainWindow::~MainWindow()
@@ -220,6 +238,25 @@ void MainWindow::initConnections()
     // Beyond the table: the outcome of a firmware update, which arrives just
     // before busyChanged(false) and decides the closing line of the log.
     connect(top, &SerialTop::firmwareUpdateFinished, this, &MainWindow::_firmwareUpdateFinished);
+    // After on_BusyChanged, so an update's closing lines are written before
+    // a close that waited for them.
+    connect(top, &SerialTop::busyChanged, this, &MainWindow::setUpdateRunning);
+    // Recording follows the readings and ends with the measurement or the
+    // connection.
+    connect(top, &SerialTop::checkDistance, this, &MainWindow::recordDistance);
+    connect(top, &SerialTop::checkPeriodMeas, this, &MainWindow::recordPeriod);
+    connect(top, &SerialTop::connectedChanged, this, [this](bool connected) {
+        if (!connected)
+            stopRecording(tr("нет связи с устройством"));
+    });
+    connect(f->toolButton_start_meas, &QAbstractButton::toggled, this, [this](bool measuring) {
+        if (!measuring)
+            stopRecording(tr("измерение остановлено"));
+    });
+    connect(f->pushButton_connect_to_rs485, &QAbstractButton::clicked, this, [this](bool connecting) {
+        if (connecting)
+            rememberPort(ui->comboBox_list_port_rs485->currentText());
+    });
     // The device object is deleted in its own thread once that thread ends.
     connect(serialThread, &QThread::finished, top, &QObject::deleteLater);
 }

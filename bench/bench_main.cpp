@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -223,6 +224,8 @@ void flashUpdateRatio()
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // Never the settings of the user running it, nor shaped by them.
+    QStandardPaths::setTestModeEnabled(true);
     // The window reads info.txt from the working directory: show every tab.
     QTemporaryDir workDir;
     QDir::setCurrent(workDir.path());

@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <cstdio>
@@ -52,6 +53,8 @@ bool shoot(MainWindow &window, const QString &dir, const char *tab, const char *
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // Never the settings of the user running it, nor shaped by them.
+    QStandardPaths::setTestModeEnabled(true);
     const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs")).absolutePath();
     QTemporaryDir work;
     QDir::setCurrent(work.path());
