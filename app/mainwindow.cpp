@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QScrollBar>
 #include <QSerialPortInfo>
 #include <QTextBlock>
@@ -257,6 +258,8 @@ void MainWindow::initConnections()
         if (connecting)
             rememberPort(ui->comboBox_list_port_rs485->currentText());
     });
+    connect(firmwareFileDialog, &QFileDialog::fileSelected, this,
+            [this](const QString &file) { rememberFolder(FileKind::Image, QFileInfo(file).absolutePath()); });
     // The device object is deleted in its own thread once that thread ends.
     connect(serialThread, &QThread::finished, top, &QObject::deleteLater);
 }

@@ -8,6 +8,7 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -28,6 +29,10 @@ const QString kRxBytesKey = QStringLiteral("log/receivedBytes");
 const QString kTxBytesKey = QStringLiteral("log/sentBytes");
 const QString kRawTypeKey = QStringLiteral("telemetry/rawDataType");
 const QString kAutoscaleKey = QStringLiteral("telemetry/autoscale");
+
+// Dialogs opened from dialogs; a bound so a dialog that refuses to close
+// cannot hold the stop up.
+constexpr int kMaxNestedDialogs = 8;
 
 } // namespace
 
@@ -170,7 +175,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     if (closeQuestion)
         closeQuestion->close();
-    stopRecording(QString());
+    stopRecording(tr("программа закрывается"));
     saveSettings();
     shutdownDevice();
     event->accept();
@@ -210,6 +215,10 @@ void MainWindow::interruptUpdateAndClose()
 
 void MainWindow::closeOnStopRequest()
 {
+    // A dialog waiting for the user (a file dialog, say) is cancelled first,
+    // so that nothing resumes against a device object already stopped.
+    for (int nested = 0; nested < kMaxNestedDialogs && QApplication::activeModalWidget(); ++nested)
+        QApplication::activeModalWidget()->close();
     if (closeQuestion)
         closeQuestion->close();
     interruptUpdateAndClose();

@@ -79,6 +79,7 @@ class AppService : public QObject
 private slots:
     void backupThenRestorePutsFileValuesBackInDefaultMode();
     void refusedBackupFileWritesNothing();
+    void restoreCutShortNamesEveryUnconfirmedValue();
     void recordingSurvivesCurveWrapAndEndsWithConnection();
     void logsKeepTheirNewestLinesAndSaveToFile();
     void settingsComeBackOnNextStart();
@@ -172,6 +173,37 @@ void AppService::refusedBackupFileWritesNothing()
     w.device()->getAdrMb();
     QVERIFY(address.wait(kDeviceWaitMs));
     QCOMPARE(writesIn(sim.errorOutput()), writesBefore);
+}
+
+void AppService::restoreCutShortNamesEveryUnconfirmedValue()
+{
+    ScopedWorkDir dir;
+    // Connecting takes two requests, reading the unit twelve; then the device
+    // answers four writes with their read-backs and one more write, and dies.
+    SimProcess sim({"--silent-after", QString::number(2 + 12 + 4 * 2 + 1)});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    QVERIFY(connectTo(w, sim));
+    QVERIFY(dir.writeFile("unit.json", R"({"format": "zetra-parameters", "version": 1, "parameters": {
+        "protocol-type": 1, "modbus-address": 19, "fmcw-band": 30, "power-reduction": 2, "lock-data-size": 4,
+        "th-coef-min": 0.25, "th-coef-max": 2, "smooth-coef": 0.5, "mti-coef": 0.5, "th-coef-dc": 1,
+        "tracker-smooth-coef": 0.125}})"));
+    answerFiles(w, {dir.filePath("unit.json")});
+    trigger(w, "action_loadParameters");
+    QDialog *dialog = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((dialog = w.findChild<QDialog *>("parameterChangesDialog")), kDeviceWaitMs);
+    dialog->accept();
+    QTRY_VERIFY_WITH_TIMEOUT(mainLog(w).contains("Параметры записаны с ошибками"), kDeviceWaitMs);
+
+    QStringList unconfirmed;
+    for (const QString &line : mainLog(w).split('\n'))
+        if (line.contains("Не подтверждено: "))
+            unconfirmed << line.section("Не подтверждено: ", 1).section(':', 0, 0);
+    // The address goes last; the fifth value written is the first lost.
+    QCOMPARE(unconfirmed, QStringList({"th-coef-min", "th-coef-max", "smooth-coef", "mti-coef", "th-coef-dc",
+                                       "tracker-smooth-coef", "modbus-address"}));
+    QVERIFY(mainLog(w).contains("th-coef-min: не подтверждён (Нет ответа от устройства)"));
+    QVERIFY(mainLog(w).endsWith("не подтверждено 7 из 11"));
 }
 
 void AppService::recordingSurvivesCurveWrapAndEndsWithConnection()
