@@ -112,7 +112,7 @@ void MainWindow::showHeightStatistics()
     const double deviation = n > 1 ? std::sqrt(squares / (n - 1)) : 0.0;
     const auto [low, high] = std::minmax_element(heightValues.cbegin(), heightValues.cend());
     auto metres = [](double v) { return QString::number(v, 'f', 4); };
-    ui->label_heightStats->setText(tr("Точек: %1   Среднее: %2 м   СКО: %3 м   Мин: %4 м   Макс: %5 м")
+    ui->label_heightStats->setText(tr("Точек: %1   среднее: %2 м   СКО: %3 м   мин: %4 м   макс: %5 м")
                                        .arg(n)
                                        .arg(metres(mean), metres(deviation), metres(*low), metres(*high)));
 }

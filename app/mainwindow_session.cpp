@@ -193,6 +193,8 @@ void MainWindow::askBeforeClosingDuringUpdate()
                                        "рабочего ПО.\nПрервать обновление и закрыть программу?"),
                                     QMessageBox::Yes | QMessageBox::No, this);
     closeQuestion->setObjectName(QStringLiteral("messageBox_closeDuringUpdate"));
+    closeQuestion->button(QMessageBox::Yes)->setText(tr("Прервать и закрыть"));
+    closeQuestion->button(QMessageBox::No)->setText(tr("Продолжить обновление"));
     closeQuestion->setDefaultButton(QMessageBox::No);
     closeQuestion->setAttribute(Qt::WA_DeleteOnClose);
     connect(closeQuestion, &QMessageBox::finished, this, [this](int result) {

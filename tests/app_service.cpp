@@ -236,7 +236,7 @@ void AppService::recordingSurvivesCurveWrapAndEndsWithConnection()
     for (auto it = plot->graph(0)->data()->constBegin(); it != plot->graph(0)->data()->constEnd(); ++it)
         sum += it->value;
     QVERIFY2(stats->text().contains(
-                 QString("Среднее: %1 м").arg(QString::number(sum / plot->graph(0)->dataCount(), 'f', 4))),
+                 QString("среднее: %1 м").arg(QString::number(sum / plot->graph(0)->dataCount(), 'f', 4))),
              qPrintable(stats->text()));
 
     // The connection goes: recording ends, the file is closed and complete.
