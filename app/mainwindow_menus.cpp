@@ -21,6 +21,11 @@ QAction *newAction(QMenu *menu, const char *objectName, const QString &text, con
     return action;
 }
 
+QKeySequence shortcut(const char *keys)
+{
+    return QKeySequence(QString::fromLatin1(keys), QKeySequence::PortableText);
+}
+
 } // namespace
 
 void MainWindow::createMenus()
@@ -34,11 +39,11 @@ void MainWindow::createMenus()
     connect(newAction(file, "action_loadParameters", tr("Загрузить параметры…"), QKeySequence::Open),
             &QAction::triggered, this, &MainWindow::loadParameters);
     file->addSeparator();
-    connect(newAction(file, "action_quit", tr("Выход"), QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered,
+    connect(newAction(file, "action_quit", tr("Выход"), shortcut("Ctrl+Q")), &QAction::triggered,
             this, &QWidget::close);
 
     QMenu *device = bar->addMenu(tr("&Устройство"));
-    connect(newAction(device, "action_connect", tr("Подключить / отключить"), QKeySequence(Qt::CTRL | Qt::Key_K)),
+    connect(newAction(device, "action_connect", tr("Подключить / отключить"), shortcut("Ctrl+K")),
             &QAction::triggered, f->pushButton_connect_to_rs485, &QAbstractButton::click);
     connect(newAction(device, "action_scanPorts", tr("Обновить список портов"), QKeySequence::Refresh),
             &QAction::triggered, f->toolButton_scan_port_rs485, &QAbstractButton::click);
@@ -46,23 +51,23 @@ void MainWindow::createMenus()
     if (mode != UiMode::Default) {
         device->addSeparator();
         connect(newAction(device, "action_startMeasurement", tr("Измерение: пуск / стоп"),
-                          QKeySequence(Qt::CTRL | Qt::Key_M)),
+                          shortcut("Ctrl+M")),
                 &QAction::triggered, f->toolButton_start_meas, &QAbstractButton::click);
-        recordAction = newAction(device, "action_record", tr("Запись измерений…"), QKeySequence(Qt::CTRL | Qt::Key_R));
+        recordAction = newAction(device, "action_record", tr("Запись измерений…"), shortcut("Ctrl+R"));
         recordAction->setCheckable(true);
         connect(recordAction, &QAction::triggered, f->pushButton_recordHeight, &QAbstractButton::click);
         connect(f->pushButton_recordHeight, &QAbstractButton::toggled, recordAction, &QAction::setChecked);
         connect(newAction(device, "action_restartHeight", tr("Сбросить график и статистику"),
-                          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)),
+                          shortcut("Ctrl+Shift+R")),
                 &QAction::triggered, f->pushButton_restartHeight, &QAbstractButton::click);
     }
 
     QMenu *logs = bar->addMenu(tr("&Журнал"));
     QTextEdit *mainLog = f->textEdit_log;
     QTextEdit *programmingLog = f->textEdit_log_apdater;
-    connect(newAction(logs, "action_saveLog", tr("Сохранить журнал…"), QKeySequence(Qt::CTRL | Qt::Key_L)),
+    connect(newAction(logs, "action_saveLog", tr("Сохранить журнал…"), shortcut("Ctrl+L")),
             &QAction::triggered, this, [this, mainLog] { saveLog(mainLog); });
-    connect(newAction(logs, "action_clearLog", tr("Очистить журнал"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L)),
+    connect(newAction(logs, "action_clearLog", tr("Очистить журнал"), shortcut("Ctrl+Shift+L")),
             &QAction::triggered, this, [this, mainLog] { clearLog(mainLog); });
     logs->addSeparator();
     connect(newAction(logs, "action_saveProgrammingLog", tr("Сохранить журнал программирования…")),
@@ -125,7 +130,7 @@ QString MainWindow::chooseFile(FileKind kind, bool forSaving, const QString &cap
                                const QString &suggestedName)
 {
     FileRequest request{kind, forSaving, caption, filter, suggestedName, rememberedFolder(kind)};
-    const QString path = fileChooser ? fileChooser(request) : QString();
+    QString path = fileChooser ? fileChooser(request) : QString();
     if (!path.isEmpty())
         rememberFolder(kind, QFileInfo(path).absolutePath());
     return path;

@@ -21,9 +21,9 @@ double asStored(const Parameter &parameter, double value)
 
 } // namespace
 
-ParameterTransfer::ParameterTransfer(SerialTop *top, QObject *parent)
+ParameterTransfer::ParameterTransfer(SerialTop *device, QObject *parent)
     : QObject(parent)
-    , device(top)
+    , device(device)
 {
     // Reports come from the device thread and are handled here, queued.
     auto word = [this](uint16_t holding) { return [this, holding](int value) { received(holding, value); }; };
