@@ -269,7 +269,10 @@ void MainWindow::shutdownDevice()
     if (!serialThread)
         return;
     measTimer->stop();
-    // Reports still on their way must not reach a window being torn down.
+    // Reports still on their way must not reach a window being torn down,
+    // nor drive a parameter transfer on into a device object that is gone.
+    delete transfer;
+    transfer = nullptr;
     disconnect(serialTop, nullptr, this, nullptr);
     // Closing the port first makes a wait for an answer end at once instead
     // of running into its time-out. Asking the thread to quit then ends every

@@ -22,6 +22,8 @@ const char *const kBackupFilter = QT_TRANSLATE_NOOP("MainWindow", "Параме�
 // instead of sending requests into a closed port.
 bool MainWindow::transferAllowed()
 {
+    if (!transfer)
+        return false; // the device object has stopped
     if (!ui->pushButton_connect_to_rs485->isChecked()) {
         _appendLog(tr("Устройство не подключенно!"));
         return false;

@@ -45,7 +45,7 @@ void MainWindow::createMenus()
     QMenu *device = bar->addMenu(tr("&Устройство"));
     connect(newAction(device, "action_connect", tr("Подключить / отключить"), shortcut("Ctrl+K")),
             &QAction::triggered, f->pushButton_connect_to_rs485, &QAbstractButton::click);
-    connect(newAction(device, "action_scanPorts", tr("Обновить список портов"), QKeySequence::Refresh),
+    connect(newAction(device, "action_scanPorts", tr("Обновить список портов"), shortcut("F5")),
             &QAction::triggered, f->toolButton_scan_port_rs485, &QAbstractButton::click);
     // Measurement exists only where its tab does.
     if (mode != UiMode::Default) {

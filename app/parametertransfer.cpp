@@ -46,6 +46,9 @@ ParameterTransfer::ParameterTransfer(SerialTop *device, QObject *parent)
         if (!connected)
             failed(tr("Устройство не подключенно!"));
     });
+    silence.setSingleShot(true);
+    silence.setInterval(kSilenceLimitMs);
+    connect(&silence, &QTimer::timeout, this, [this] { failed(tr("Нет ответа от устройства")); });
 }
 
 void ParameterTransfer::readAll()
@@ -53,6 +56,7 @@ void ParameterTransfer::readAll()
     if (isBusy())
         return;
     state = State::Reading;
+    silence.start();
     revision.clear();
     revisionRead = false;
     readValues.clear();
@@ -70,6 +74,7 @@ void ParameterTransfer::writeAndVerify(const ParameterValues &values)
     if (isBusy())
         return;
     state = State::Writing;
+    silence.start();
     toWrite = values;
     // The address last: a device that answered at a new address at once
     // would still have taken every other value.
@@ -85,6 +90,7 @@ void ParameterTransfer::writeNext()
     ++current;
     if (current >= toWrite.size()) {
         state = State::Idle;
+        silence.stop();
         emit writeFinished(problems);
         return;
     }
@@ -98,6 +104,7 @@ void ParameterTransfer::received(uint16_t holding, double value)
     if (state == State::Reading) {
         if (!awaited.remove(holding))
             return;
+        silence.start();
         for (const Parameter &parameter : DeviceParameters::all())
             if (parameter.holding == holding)
                 readValues.append({&parameter, value});
@@ -106,6 +113,7 @@ void ParameterTransfer::received(uint16_t holding, double value)
         const ParameterValue &entry = toWrite.at(current);
         if (entry.parameter->holding != holding)
             return; // a read the user asked for meanwhile
+        silence.start();
         const Parameter &parameter = *entry.parameter;
         if (value != asStored(parameter, entry.value))
             problems << tr("%1: записано %2, прочитано %3")
@@ -129,6 +137,7 @@ void ParameterTransfer::finishReadIfComplete()
     if (!revisionRead || !awaited.isEmpty())
         return;
     state = State::Idle;
+    silence.stop();
     // In table order, whatever order the answers came in.
     ParameterValues ordered;
     for (const Parameter &parameter : DeviceParameters::all())
@@ -143,6 +152,7 @@ void ParameterTransfer::finishReadIfComplete()
 // at the first failure and names every value it could not confirm.
 void ParameterTransfer::failed(const QString &reason)
 {
+    silence.stop();
     if (state == State::Reading) {
         state = State::Idle;
         emit readFinished(false, revision, readValues, reason);

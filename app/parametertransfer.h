@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <cstdint>
 
@@ -21,6 +22,10 @@ class ParameterTransfer : public QObject
     Q_OBJECT
 public:
     explicit ParameterTransfer(SerialTop *device, QObject *parent = nullptr);
+
+    // A transfer that hears nothing for this long has lost its requests
+    // (a full command ring refuses them without a failure report).
+    static constexpr int kSilenceLimitMs = 10000;
 
     bool isBusy() const { return state != State::Idle; }
 
@@ -49,6 +54,7 @@ private:
 
     SerialTop *device;
     State state = State::Idle;
+    QTimer silence;
 
     // Reading
     QString revision;
