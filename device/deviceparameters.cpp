@@ -119,27 +119,30 @@ bool parseValue(const Parameter &parameter, const QString &text, double &value, 
     return true;
 }
 
+QString shortestText(float value)
+{
+    char digits[64];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    return QString::fromLatin1(digits, static_cast<int>(result.ptr - digits));
+}
+
 QString formatValue(const Parameter &parameter, double value)
 {
     if (parameter.kind == Kind::Unsigned16)
         return QString::number(static_cast<qulonglong>(value));
-    char digits[64];
-    const auto result = std::to_chars(digits, digits + sizeof digits, static_cast<float>(value));
-    return QString::fromLatin1(digits, static_cast<int>(result.ptr - digits));
+    return shortestText(static_cast<float>(value));
+}
+
+double jsonNumber(const Parameter &parameter, double value)
+{
+    return QLocale::c().toDouble(formatValue(parameter, value));
 }
 
 bool writeBackup(const QString &path, const QString &revision, const ParameterValues &values, QString &error)
 {
     QJsonObject parameters;
-    for (const ParameterValue &entry : values) {
-        // Floats go in as their shortest text so the file reads 0.1, not
-        // the float's exact binary expansion; that text reads back the same.
-        const QString text = formatValue(*entry.parameter, entry.value);
-        if (entry.parameter->kind == Kind::Unsigned16)
-            parameters.insert(name(*entry.parameter), static_cast<qint64>(entry.value));
-        else
-            parameters.insert(name(*entry.parameter), QLocale::c().toDouble(text));
-    }
+    for (const ParameterValue &entry : values)
+        parameters.insert(name(*entry.parameter), jsonNumber(*entry.parameter, entry.value));
     QJsonObject root;
     root.insert(QStringLiteral("format"), QString::fromLatin1(kBackupFormat));
     root.insert(QStringLiteral("version"), kBackupVersion);

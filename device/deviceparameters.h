@@ -43,6 +43,13 @@ bool parseValue(const Parameter &parameter, const QString &text, double &value, 
 // Whether a value (from a file, say) fits the parameter's register.
 bool fitsRegister(const Parameter &parameter, double value, QString &error);
 
+// The fewest digits that read back as the same float, '.' as decimal point.
+QString shortestText(float value);
+
+// A value as a JSON number that shows as formatValue does: a float's
+// shortest text, not its exact binary expansion.
+double jsonNumber(const Parameter &parameter, double value);
+
 // Integers as integers, floats with the fewest digits that read back as the
 // same float.
 QString formatValue(const Parameter &parameter, double value);

@@ -25,6 +25,20 @@ Checksum checksum(const QByteArray &payload)
     return sum;
 }
 
+Problem check(const QByteArray &image)
+{
+    if (image.size() % 4 != 0)
+        return Problem::Length;
+    if (image.size() > kMaxSize)
+        return Problem::Size;
+    if (image.size() < kTrailerSize)
+        return Problem::Checksum;
+    const Checksum sum = checksum(image.left(image.size() - kTrailerSize));
+    const char *trailer = image.constData() + image.size() - kTrailerSize;
+    return littleEndianWord(trailer) == sum.a && littleEndianWord(trailer + 4) == sum.b ? Problem::None
+                                                                                         : Problem::Checksum;
+}
+
 QByteArray withTrailer(const QByteArray &payload)
 {
     const Checksum sum = checksum(payload);

@@ -23,6 +23,10 @@ Checksum checksum(const QByteArray &payload);
 
 uint32_t littleEndianWord(const char *bytes);
 
+// What is wrong with a whole image, if anything; checked in this order.
+enum class Problem { None, Length, Size, Checksum };
+Problem check(const QByteArray &image);
+
 // Appends the two checksum words to payload, making a valid image.
 QByteArray withTrailer(const QByteArray &payload);
 
