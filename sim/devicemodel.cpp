@@ -362,6 +362,8 @@ bool DeviceModel::valueAcceptable(int adr, uint16_t value) const
 
 void DeviceModel::storeHolding(uint16_t adr, uint16_t value)
 {
+    if (config.ignoredWrites.contains(adr))
+        return;
     holding[adr] = value;
     // Selecting a type takes a fresh snapshot, so a read-out in blocks stays consistent.
     if (adr == Holding::RawDataType)

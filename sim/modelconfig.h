@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 
 // What the simulated altimeter is like and which of its steps misbehave.
@@ -15,6 +16,9 @@ struct ModelConfig
     bool selfTestFails = false;
     int rawPoints = 1025;                   // points announced in the raw buffer
     int eraseMs = 1500;                     // flash stays busy this long after an erase
+    // Holding registers whose writes are acknowledged but not stored, as a
+    // firmware that ignores a setting: what a master reads back differs.
+    QSet<int> ignoredWrites;
 
     // Firmware update steps that fail on purpose.
     bool failProgrammingMode = false;       // coil 3 gets no answer

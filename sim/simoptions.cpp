@@ -74,6 +74,8 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
         {"distance", "Fixed distance in metres (default: 10 m +- 2 m over 20 s).", "M"},
         {"revision", "Firmware revision text, at most 18 characters (default: ZSIM v1.0).", "TEXT"},
         {"selftest-fail", "The self-test reports a fault (verdict 1)."},
+        {"ignore-write", "Acknowledge writes to holding register ADDR but keep its value; may be repeated.",
+         "ADDR"},
         {"raw-points", "Points in the raw data buffer, 0 to 1100 (default: 1025).", "N"},
         {"erase-ms", "Flash erase time in ms; 0 = ready at once (default: 1500).", "MS"},
         {"fail-step",
@@ -131,6 +133,17 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
         }
     }
     model.selfTestFails = parser.isSet("selftest-fail");
+    for (const QString &text : parser.values("ignore-write")) {
+        bool ok = false;
+        const int adr = text.toInt(&ok);
+        if (!ok || adr < RegisterMap::Holding::First || adr > RegisterMap::Holding::Last) {
+            message = QStringLiteral("--ignore-write wants a holding register from %1 to %2")
+                          .arg(RegisterMap::Holding::First)
+                          .arg(RegisterMap::Holding::Last);
+            return ParseResult::Error;
+        }
+        model.ignoredWrites.insert(adr);
+    }
     for (const QString &step : parser.values("fail-step"))
         if (!readFailStep(step, model, message))
             return ParseResult::Error;
