@@ -1,20 +1,12 @@
 #include "heightrecorder.h"
 
-#include <charconv>
+#include "deviceparameters.h"
 
 const char *const HeightRecorder::kHeader = "time_s;distance_m;period";
 
 namespace {
 
 constexpr int kTimeDecimals = 3;
-
-// The fewest digits that read back as the same float.
-QString formatFloat(float value)
-{
-    char digits[64];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    return QString::fromLatin1(digits, static_cast<int>(result.ptr - digits));
-}
 
 } // namespace
 
@@ -52,7 +44,7 @@ bool HeightRecorder::addPeriod(double period)
 {
     if (!file.isOpen() || !pending)
         return true;
-    return writeRow(formatFloat(float(period)));
+    return writeRow(DeviceParameters::shortestText(float(period)));
 }
 
 bool HeightRecorder::stop()
@@ -72,7 +64,7 @@ bool HeightRecorder::writeRow(const QString &period)
 {
     pending = false;
     const QString row = QString::number(pendingSeconds, 'f', kTimeDecimals) + QLatin1Char(';')
-                        + formatFloat(float(pendingMetres)) + QLatin1Char(';') + period + QLatin1Char('\n');
+                        + DeviceParameters::shortestText(float(pendingMetres)) + QLatin1Char(';') + period + QLatin1Char('\n');
     // Flushed row by row: a crash or a pulled plug loses at most one reading.
     if (file.write(row.toUtf8()) < 0 || !file.flush())
         return fail();

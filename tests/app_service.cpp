@@ -79,7 +79,7 @@ class AppService : public QObject
 private slots:
     void backupThenRestorePutsFileValuesBackInDefaultMode();
     void refusedBackupFileWritesNothing();
-    void restoreCutShortNamesEveryUnconfirmedValue();
+    void restoreNamesEveryValueNotReadBack();
     void recordingSurvivesCurveWrapAndEndsWithConnection();
     void logsKeepTheirNewestLinesAndSaveToFile();
     void settingsComeBackOnNextStart();
@@ -175,12 +175,14 @@ void AppService::refusedBackupFileWritesNothing()
     QCOMPARE(writesIn(sim.errorOutput()), writesBefore);
 }
 
-void AppService::restoreCutShortNamesEveryUnconfirmedValue()
+void AppService::restoreNamesEveryValueNotReadBack()
 {
     ScopedWorkDir dir;
     // Connecting takes two requests, reading the unit twelve; then the device
     // answers four writes with their read-backs and one more write, and dies.
-    SimProcess sim({"--silent-after", QString::number(2 + 12 + 4 * 2 + 1)});
+    // It acknowledges the lock data size without taking it.
+    SimProcess sim({"--silent-after", QString::number(2 + 12 + 4 * 2 + 1), "--ignore-write",
+                    QString::number(Holding::SizeLockData)});
     QVERIFY(sim.isRunning());
     MainWindow w;
     QVERIFY(connectTo(w, sim));
@@ -200,10 +202,11 @@ void AppService::restoreCutShortNamesEveryUnconfirmedValue()
         if (line.contains("Не подтверждено: "))
             unconfirmed << line.section("Не подтверждено: ", 1).section(':', 0, 0);
     // The address goes last; the fifth value written is the first lost.
-    QCOMPARE(unconfirmed, QStringList({"th-coef-min", "th-coef-max", "smooth-coef", "mti-coef", "th-coef-dc",
-                                       "tracker-smooth-coef", "modbus-address"}));
+    QCOMPARE(unconfirmed, QStringList({"lock-data-size", "th-coef-min", "th-coef-max", "smooth-coef", "mti-coef",
+                                       "th-coef-dc", "tracker-smooth-coef", "modbus-address"}));
+    QVERIFY(mainLog(w).contains("lock-data-size: записано 4, прочитано 10"));
     QVERIFY(mainLog(w).contains("th-coef-min: не подтверждён (Нет ответа от устройства)"));
-    QVERIFY(mainLog(w).endsWith("не подтверждено 7 из 11"));
+    QVERIFY(mainLog(w).endsWith("не подтверждено 8 из 11"));
 }
 
 void AppService::recordingSurvivesCurveWrapAndEndsWithConnection()
