@@ -11,7 +11,6 @@
 
 #include "heightrecorder.h"
 
-class QAction;
 class QCloseEvent;
 class QMessageBox;
 class QPoint;
@@ -193,7 +192,6 @@ private:
     StopSignals *stopSignals = nullptr;
     ParameterTransfer *transfer = nullptr;
     QPointer<QMessageBox> closeQuestion;
-    QAction *recordAction = nullptr;
     bool updateRunning = false;
     bool closeWhenUpdateEnds = false;
 };

@@ -53,7 +53,7 @@ void MainWindow::createMenus()
         connect(newAction(device, "action_startMeasurement", tr("Измерение: пуск / стоп"),
                           shortcut("Ctrl+M")),
                 &QAction::triggered, f->toolButton_start_meas, &QAbstractButton::click);
-        recordAction = newAction(device, "action_record", tr("Запись измерений…"), shortcut("Ctrl+R"));
+        QAction *recordAction = newAction(device, "action_record", tr("Запись измерений…"), shortcut("Ctrl+R"));
         recordAction->setCheckable(true);
         connect(recordAction, &QAction::triggered, f->pushButton_recordHeight, &QAbstractButton::click);
         connect(f->pushButton_recordHeight, &QAbstractButton::toggled, recordAction, &QAction::setChecked);
