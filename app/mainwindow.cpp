@@ -6,11 +6,14 @@
 
 #include "graph_plotter.h"
 #include "linesettings.h"
+#include "parametertransfer.h"
 #include "serialtop.h"
+#include "stopsignals.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QScrollBar>
 #include <QSerialPortInfo>
 #include <QTextBlock>
@@ -52,8 +55,15 @@ MainWindow::MainWindow(QWidget *parent)
 
     mode = readUiMode();
     applyUiMode(mode);
+    createMenus();
+    // Hours of byte dumps must not grow the logs without bound.
+    ui->textEdit_log->document()->setMaximumBlockCount(kLogLineLimit);
+    ui->textEdit_log_apdater->document()->setMaximumBlockCount(kLogLineLimit);
+    showHeightStatistics();
 
     serialTop = new SerialTop();
+    transfer = new ParameterTransfer(serialTop, this);
+    fileChooser = dialogFileChooser();
 
     firmwareFileDialog = new QFileDialog(this);
     firmwareFileDialog->setFileMode(QFileDialog::ExistingFile);
@@ -82,9 +92,18 @@ MainWindow::MainWindow(QWidget *parent)
     // Everything is wired before the thread starts, so no report of the
     // device object can be emitted before its receiver is connected.
     initConnections();
+    restoreSettings();
     serialThread->start();
 
     ui->tabWidget->setCurrentIndex(0);
+
+    portRefreshTimer = new QTimer(this);
+    portRefreshTimer->setInterval(kPortRefreshMs);
+    connect(portRefreshTimer, &QTimer::timeout, this, &MainWindow::refreshPortList);
+    portRefreshTimer->start();
+
+    stopSignals = new StopSignals(this);
+    connect(stopSignals, &StopSignals::stopRequested, this, &MainWindow::closeOnStopRequest);
 }
 
 MainWindow::~MainWindow()
@@ -224,6 +243,27 @@ void MainWindow::initConnections()
     // Beyond the table: the outcome of a firmware update, which arrives just
     // before busyChanged(false) and decides the closing line of the log.
     connect(top, &SerialTop::firmwareUpdateFinished, this, &MainWindow::_firmwareUpdateFinished);
+    // After on_BusyChanged, so an update's closing lines are written before
+    // a close that waited for them.
+    connect(top, &SerialTop::busyChanged, this, &MainWindow::setUpdateRunning);
+    // Recording follows the readings and ends with the measurement or the
+    // connection.
+    connect(top, &SerialTop::checkDistance, this, &MainWindow::recordDistance);
+    connect(top, &SerialTop::checkPeriodMeas, this, &MainWindow::recordPeriod);
+    connect(top, &SerialTop::connectedChanged, this, [this](bool connected) {
+        if (!connected)
+            stopRecording(tr("нет связи с устройством"));
+    });
+    connect(f->toolButton_start_meas, &QAbstractButton::toggled, this, [this](bool measuring) {
+        if (!measuring)
+            stopRecording(tr("измерение остановлено"));
+    });
+    connect(f->pushButton_connect_to_rs485, &QAbstractButton::clicked, this, [this](bool connecting) {
+        if (connecting)
+            rememberPort(ui->comboBox_list_port_rs485->currentText());
+    });
+    connect(firmwareFileDialog, &QFileDialog::fileSelected, this,
+            [this](const QString &file) { rememberFolder(FileKind::Image, QFileInfo(file).absolutePath()); });
     // The device object is deleted in its own thread once that thread ends.
     connect(serialThread, &QThread::finished, top, &QObject::deleteLater);
 }
@@ -233,7 +273,10 @@ void MainWindow::shutdownDevice()
     if (!serialThread)
         return;
     measTimer->stop();
-    // Reports still on their way must not reach a window being torn down.
+    // Reports still on their way must not reach a window being torn down,
+    // nor drive a parameter transfer on into a device object that is gone.
+    delete transfer;
+    transfer = nullptr;
     disconnect(serialTop, nullptr, this, nullptr);
     // Closing the port first makes a wait for an answer end at once instead
     // of running into its time-out. Asking the thread to quit then ends every

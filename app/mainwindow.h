@@ -7,12 +7,22 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
+#include "heightrecorder.h"
+
+class QCloseEvent;
+class QMessageBox;
+class QPoint;
+class QTextEdit;
 class QCPAxis;
 class QCPGraph;
 class QFileDialog;
 class QThread;
 class QTimer;
 class SerialTop;
+class ParameterTransfer;
+class StopSignals;
 class graph_plotter;
 class Ui_MainWindow;
 
@@ -22,7 +32,10 @@ enum class UiMode { Elevated, Assemblage, Default };
 // The configurator's one window. Its sources follow its concerns:
 // mainwindow.cpp (wiring, mode, connection panel, logs) and one file per tab
 // (mainwindow_measurement.cpp, mainwindow_settings.cpp,
-// mainwindow_telemetry.cpp, mainwindow_programming.cpp).
+// mainwindow_telemetry.cpp, mainwindow_programming.cpp), with the menu bar
+// and log files in mainwindow_menus.cpp, remembered settings, the port list
+// refresh and orderly ends in mainwindow_session.cpp, and the parameter
+// backup in mainwindow_backup.cpp.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -32,6 +45,25 @@ public:
 
     static constexpr int kHeightPointLimit = 300;
     static constexpr int kMeasPeriodMs = 100;
+    // Oldest lines of either log drop beyond this many.
+    static constexpr int kLogLineLimit = 10000;
+    static constexpr int kPortRefreshMs = 2000;
+
+    // What a file is for: each kind remembers the folder last used for it.
+    enum class FileKind { Image, Backup, Recording, Log };
+    struct FileRequest
+    {
+        FileKind kind;
+        bool forSaving;
+        QString caption;
+        QString filter;
+        QString suggestedName;
+        QString folder;   // where to start: the folder last used for the kind
+    };
+    // Asks the user for a file; an empty result means cancelled. Tests put
+    // their own in place of the file dialog.
+    using FileChooser = std::function<QString(const FileRequest &request)>;
+    void setFileChooser(FileChooser chooser) { fileChooser = std::move(chooser); }
 
     // Reads the mode from info.txt in the current working directory.
     static UiMode readUiMode();
@@ -48,6 +80,13 @@ public:
     // Stops the device thread and joins it. Runs from the destructor; safe to
     // call more than once.
     void shutdownDevice();
+
+    // SIGINT or SIGTERM: closes without asking, after a running firmware
+    // update has stopped between blocks.
+    void closeOnStopRequest();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     // Connection panel and logs (mainwindow.cpp)
@@ -90,6 +129,12 @@ private slots:
     void on_BusyChanged(bool state);
     void _firmwareUpdateFinished(bool success);
 
+    // Beyond the form: recording and statistics (mainwindow_measurement.cpp)
+    void on_pushButton_recordHeight_clicked(bool checked);
+    void on_pushButton_restartHeight_clicked();
+    void recordDistance(float value);
+    void recordPeriod(float value);
+
 private:
     void fitFixedPages();
     void applyUiMode(UiMode uiMode);
@@ -97,6 +142,32 @@ private:
     void initConnections();
     void setupHeightPlot();
     void appendHeightPoint(int graph, float value);
+    void showHeightStatistics();
+    void stopRecording(const QString &why);
+    void setUpdateRunning(bool running);
+
+    void createMenus();
+    void saveLog(QTextEdit *log);
+    void clearLog(QTextEdit *log);
+    void showLogMenu(QTextEdit *log, const QPoint &position);
+    void refreshPortList();
+    void saveParameters();
+    void loadParameters();
+    QString chooseFile(FileKind kind, bool forSaving, const QString &caption, const QString &filter,
+                       const QString &suggestedName = QString());
+    static QString folderKey(FileKind kind);
+    FileChooser dialogFileChooser();
+    QString rememberedFolder(FileKind kind) const;
+    void rememberFolder(FileKind kind, const QString &folder);
+    void restoreSettings();
+    void saveSettings();
+    void rememberPort(const QString &name);
+    void askBeforeClosingDuringUpdate();
+    void interruptUpdateAndClose();
+
+    bool transferAllowed();
+    void writeBackupFile(const QString &path);
+    void confirmRestore(const QString &path);
 
     Ui_MainWindow *ui = nullptr;
     UiMode mode = UiMode::Default;
@@ -114,4 +185,13 @@ private:
     QString heightLabel;
     QVector<double> heightKeys;
     QVector<double> heightValues;
+
+    HeightRecorder recorder;
+    FileChooser fileChooser;
+    QTimer *portRefreshTimer = nullptr;
+    StopSignals *stopSignals = nullptr;
+    ParameterTransfer *transfer = nullptr;
+    QPointer<QMessageBox> closeQuestion;
+    bool updateRunning = false;
+    bool closeWhenUpdateEnds = false;
 };

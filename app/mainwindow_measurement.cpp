@@ -1,11 +1,16 @@
-// Measurement tab: the 100 ms distance requests, the height label and the
-// running height curve of up to 300 readings.
+// Measurement tab: the 100 ms distance requests, the height label, the
+// running height curve of up to 300 readings with its statistics, and the
+// recording of every reading to a CSV file.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "serialtop.h"
 
+#include <QDateTime>
 #include <QTimer>
+
+#include <algorithm>
+#include <cmath>
 
 #include "axisstyle.h"
 
@@ -85,6 +90,89 @@ void MainWindow::appendHeightPoint(int graph, float value)
     if (heightGraph)
         heightGraph->setData(heightKeys, heightValues, true);
     ui->widget_plotter->replot();
+    showHeightStatistics();
+}
+
+// Count, mean, sample standard deviation, minimum and maximum of the
+// readings on the curve.
+void MainWindow::showHeightStatistics()
+{
+    const int n = heightValues.size();
+    if (n == 0) {
+        ui->label_heightStats->setText(tr("Точек: 0"));
+        return;
+    }
+    double sum = 0;
+    for (double v : qAsConst(heightValues))
+        sum += v;
+    const double mean = sum / n;
+    double squares = 0;
+    for (double v : qAsConst(heightValues))
+        squares += (v - mean) * (v - mean);
+    const double deviation = n > 1 ? std::sqrt(squares / (n - 1)) : 0.0;
+    const auto [low, high] = std::minmax_element(heightValues.cbegin(), heightValues.cend());
+    auto metres = [](double v) { return QString::number(v, 'f', 4); };
+    ui->label_heightStats->setText(tr("Точек: %1   среднее: %2 м   СКО: %3 м   мин: %4 м   макс: %5 м")
+                                       .arg(n)
+                                       .arg(metres(mean), metres(deviation), metres(*low), metres(*high)));
+}
+
+void MainWindow::on_pushButton_restartHeight_clicked()
+{
+    heightKeys.clear();
+    heightValues.clear();
+    if (heightGraph)
+        heightGraph->setData(heightKeys, heightValues, true);
+    ui->widget_plotter->replot();
+    showHeightStatistics();
+}
+
+void MainWindow::on_pushButton_recordHeight_clicked(bool checked)
+{
+    if (!checked) {
+        stopRecording(tr("остановлена пользователем"));
+        return;
+    }
+    const QString suggested = QStringLiteral("height-%1.csv")
+                                  .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    const QString path = chooseFile(FileKind::Recording, true, tr("Запись измерений"), tr("CSV (*.csv)"), suggested);
+    if (path.isEmpty()) {
+        ui->pushButton_recordHeight->setChecked(false);
+        return;
+    }
+    if (!recorder.start(path)) {
+        ui->pushButton_recordHeight->setChecked(false);
+        _appendLog(tr("Запись не начата: %1: %2").arg(path, recorder.errorString()));
+        return;
+    }
+    _appendLog(tr("Запись измерений в %1").arg(path));
+}
+
+void MainWindow::recordDistance(float value)
+{
+    if (!recorder.addDistance(double(value)))
+        stopRecording(QString());
+}
+
+void MainWindow::recordPeriod(float value)
+{
+    if (!recorder.addPeriod(double(value)))
+        stopRecording(QString());
+}
+
+void MainWindow::stopRecording(const QString &why)
+{
+    ui->pushButton_recordHeight->setChecked(false);
+    if (!recorder.isRecording())
+        return;
+    const bool whole = recorder.stop();
+    if (whole)
+        _appendLog(tr("Запись остановлена (%1): %2 строк в %3").arg(why).arg(recorder.rowCount()).arg(recorder.fileName()));
+    else
+        _appendLog(tr("Запись прервана: %1 (%2 строк в %3)")
+                       .arg(recorder.errorString())
+                       .arg(recorder.rowCount())
+                       .arg(recorder.fileName()));
 }
 
 void MainWindow::setupHeightPlot()

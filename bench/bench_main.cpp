@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -356,6 +357,8 @@ void cliInfoRatio()
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // Never the settings of the user running it, nor shaped by them.
+    QStandardPaths::setTestModeEnabled(true);
     // The window reads info.txt from the working directory: show every tab.
     QTemporaryDir workDir;
     QDir::setCurrent(workDir.path());

@@ -6,18 +6,26 @@
 #include "simprocess.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QDialog>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QSettings>
 #include <QTest>
+#include <QTextEdit>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -37,14 +45,79 @@ void settle(int ms)
         QTest::qWait(20);
 }
 
+bool save(const QPixmap &picture, const QString &path)
+{
+    const bool ok = picture.save(path, "PNG");
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
 bool shoot(MainWindow &window, const QString &dir, const char *tab, const char *name)
 {
     formWidget<QTabWidget>(window, "tabWidget")->setCurrentWidget(formWidget<QWidget>(window, tab));
     settle(300);
-    const QString path = dir + QStringLiteral("/tab-%1.png").arg(QString::fromLatin1(name));
-    const bool ok = window.grab().save(path, "PNG");
-    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return save(window.grab(), dir + QStringLiteral("/tab-%1.png").arg(QString::fromLatin1(name)));
+}
+
+bool settleUntil(const std::function<bool()> &done, int ms)
+{
+    QDeadlineTimer until(ms);
+    while (!done() && !until.hasExpired())
+        QTest::qWait(20);
+    return done();
+}
+
+void trigger(MainWindow &window, const char *action)
+{
+    if (auto *a = window.findChild<QAction *>(QString::fromLatin1(action)))
+        a->trigger();
+}
+
+QString mainLog(MainWindow &window)
+{
+    return formWidget<QTextEdit>(window, "textEdit_log")->toPlainText();
+}
+
+// A unit whose values moved since its backup, and the list of changes that
+// loading the backup would make.
+bool shootBackupDialog(MainWindow &window, const QString &dir)
+{
+    trigger(window, "action_saveParameters");
+    if (!settleUntil([&] { return mainLog(window).contains(QStringLiteral("Параметры сохранены")); }, 20000))
+        return false;
+    window.device()->setSizeLockData(3);
+    window.device()->setFmcwBandGHz(30);
+    window.device()->setDetThCoefMin(0.75f);
+    settle(500);
+    trigger(window, "action_loadParameters");
+    QDialog *dialog = nullptr;
+    if (!settleUntil([&] { return (dialog = window.findChild<QDialog *>(QStringLiteral("parameterChangesDialog"))); },
+                     20000))
+        return false;
+    settle(300);
+    const bool ok = save(dialog->grab(), dir + QStringLiteral("/backup-dialog.png"));
+    dialog->accept();
+    settleUntil([&] { return mainLog(window).contains(QStringLiteral("Параметры записаны")); }, 20000);
     return ok;
+}
+
+// The window with its "Устройство" menu open.
+bool shootMenu(MainWindow &window, const QString &dir)
+{
+    QMenuBar *bar = window.menuBar();
+    QAction *device = bar->actions().value(1);
+    if (!device || !device->menu())
+        return false;
+    bar->setActiveAction(device);
+    settle(300);
+    QMenu *menu = device->menu();
+    QPixmap picture = window.grab();
+    {
+        QPainter painter(&picture);
+        painter.drawPixmap(window.mapFromGlobal(menu->mapToGlobal(QPoint(0, 0))), menu->grab());
+    }
+    menu->close();
+    return save(picture, dir + QStringLiteral("/menu.png"));
 }
 
 } // namespace
@@ -55,6 +128,8 @@ int main(int argc, char **argv)
     const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs")).absolutePath();
     QTemporaryDir work;
     QDir::setCurrent(work.path());
+    // Pictures of a first start: no remembered settings, and none left behind.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, work.path());
     QFile info(QStringLiteral("info.txt"));
     if (!info.open(QIODevice::WriteOnly) || info.write("docs|Elevated") < 0)
         return 1;
@@ -76,15 +151,24 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    QString nextFile;
+    window.setFileChooser([&nextFile](const MainWindow::FileRequest &) { return nextFile; });
+
     formWidget<QAbstractButton>(window, "pushButton_getAllSettings")->click();
     settle(800);
     bool ok = shoot(window, out, "tab_rerulation", "settings");
     ok = shoot(window, out, "tab_debug", "debug") && ok;
+    nextFile = work.filePath(QStringLiteral("unit.json"));
+    ok = shootBackupDialog(window, out) && ok;
 
+    // Measuring and recording, with the statistics under the curve.
     formWidget<QTabWidget>(window, "tabWidget")->setCurrentWidget(formWidget<QWidget>(window, "tab_measurement"));
+    nextFile = work.filePath(QStringLiteral("height.csv"));
+    formWidget<QAbstractButton>(window, "pushButton_recordHeight")->click();
     formWidget<QAbstractButton>(window, "toolButton_start_meas")->click();
     settle(8000);
     ok = shoot(window, out, "tab_measurement", "measurement") && ok;
+    ok = shootMenu(window, out) && ok;
     formWidget<QAbstractButton>(window, "toolButton_start_meas")->click();
 
     formWidget<QAbstractButton>(window, "checkBox_rawAutoscale")->click();

@@ -10,10 +10,14 @@
 
 namespace {
 
+// Offscreen, and with a settings folder of its own: the program remembers
+// its port, which must not land in the settings of the user running tests.
 QProcessEnvironment offscreen()
 {
+    static QTemporaryDir config;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", config.path());
     return env;
 }
 

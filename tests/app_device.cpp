@@ -25,7 +25,7 @@
 
 namespace {
 
-constexpr int kLong = 30000; // generous bound for anything the device does
+constexpr int kLong = kDeviceWaitMs;
 
 // Start addresses of the holding-register reads in the simulator's log.
 QList<int> holdingReadsIn(const QByteArray &simLog)
@@ -46,17 +46,6 @@ int countLines(const QByteArray &simLog, const QByteArray &prefix)
     for (const QByteArray &line : simLog.split('\n'))
         n += line.startsWith(prefix) ? 1 : 0;
     return n;
-}
-
-// Connects the window to the simulator through the real connect button.
-bool connectTo(MainWindow &w, const QString &port)
-{
-    w.selectPort(port);
-    QueuedSpy changes(w.device(), &SerialTop::connectedChanged);
-    QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
-    if (!changes.wait(kLong) && changes.isEmpty())
-        return false;
-    return changes.first().first().toBool();
 }
 
 void click(const QWidget &w, const char *name)

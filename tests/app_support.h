@@ -1,16 +1,34 @@
 #pragma once
 
 // Helpers shared by the window tests: a private working directory (the window
-// reads info.txt from it and the plot saves into it) and access to the real
-// form's widgets by object name.
+// reads info.txt from it and the plot saves into it), a private settings
+// folder, and access to the real form's widgets by object name.
 
 #include "mainwindow.h"
+#include "queuedspy.h"
+#include "serialtop.h"
+#include "simprocess.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+
+// What the window remembers goes to a folder of the test's own, never into
+// the settings of the user running the tests. Runs as the application
+// object is made, before any window exists.
+inline void isolateWindowSettings()
+{
+    static QTemporaryDir folder;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
+    QCoreApplication::setOrganizationName(QStringLiteral("ZETRA"));
+}
+Q_COREAPP_STARTUP_FUNCTION(isolateWindowSettings)
 
 class ScopedWorkDir
 {
@@ -48,4 +66,17 @@ inline QString mainLog(const QWidget &window)
 inline QString programmingLog(const QWidget &window)
 {
     return widget<QTextEdit>(window, "textEdit_log_apdater")->toPlainText();
+}
+
+constexpr int kDeviceWaitMs = 30000; // generous bound for anything the device does
+
+// Connects the window to the simulator through the real connect button.
+inline bool connectTo(MainWindow &w, const QString &port)
+{
+    w.selectPort(port);
+    QueuedSpy changes(w.device(), &SerialTop::connectedChanged);
+    QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
+    if (!changes.wait(kDeviceWaitMs) && changes.isEmpty())
+        return false;
+    return changes.first().first().toBool();
 }

@@ -1,0 +1,137 @@
+// Menu bar, the logs' context menus, and saving and clearing the logs.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSaveFile>
+
+namespace {
+
+QAction *newAction(QMenu *menu, const char *objectName, const QString &text, const QKeySequence &shortcut = {})
+{
+    QAction *action = menu->addAction(text);
+    action->setObjectName(QString::fromLatin1(objectName));
+    action->setShortcut(shortcut);
+    return action;
+}
+
+QKeySequence shortcut(const char *keys)
+{
+    return QKeySequence(QString::fromLatin1(keys), QKeySequence::PortableText);
+}
+
+} // namespace
+
+void MainWindow::createMenus()
+{
+    Ui_MainWindow *f = ui;
+    QMenuBar *bar = menuBar();
+
+    QMenu *file = bar->addMenu(tr("&Файл"));
+    connect(newAction(file, "action_saveParameters", tr("Сохранить параметры…"), QKeySequence::Save),
+            &QAction::triggered, this, &MainWindow::saveParameters);
+    connect(newAction(file, "action_loadParameters", tr("Загрузить параметры…"), QKeySequence::Open),
+            &QAction::triggered, this, &MainWindow::loadParameters);
+    file->addSeparator();
+    connect(newAction(file, "action_quit", tr("Выход"), shortcut("Ctrl+Q")), &QAction::triggered,
+            this, &QWidget::close);
+
+    QMenu *device = bar->addMenu(tr("&Устройство"));
+    connect(newAction(device, "action_connect", tr("Подключить / отключить"), shortcut("Ctrl+K")),
+            &QAction::triggered, f->pushButton_connect_to_rs485, &QAbstractButton::click);
+    connect(newAction(device, "action_scanPorts", tr("Обновить список портов"), shortcut("F5")),
+            &QAction::triggered, f->toolButton_scan_port_rs485, &QAbstractButton::click);
+    // Measurement exists only where its tab does.
+    if (mode != UiMode::Default) {
+        device->addSeparator();
+        connect(newAction(device, "action_startMeasurement", tr("Измерение: пуск / стоп"),
+                          shortcut("Ctrl+M")),
+                &QAction::triggered, f->toolButton_start_meas, &QAbstractButton::click);
+        QAction *recordAction = newAction(device, "action_record", tr("Запись измерений…"), shortcut("Ctrl+R"));
+        recordAction->setCheckable(true);
+        connect(recordAction, &QAction::triggered, f->pushButton_recordHeight, &QAbstractButton::click);
+        connect(f->pushButton_recordHeight, &QAbstractButton::toggled, recordAction, &QAction::setChecked);
+        connect(newAction(device, "action_restartHeight", tr("Сбросить график и статистику"),
+                          shortcut("Ctrl+Shift+R")),
+                &QAction::triggered, f->pushButton_restartHeight, &QAbstractButton::click);
+    }
+
+    QMenu *logs = bar->addMenu(tr("&Журнал"));
+    QTextEdit *mainLog = f->textEdit_log;
+    QTextEdit *programmingLog = f->textEdit_log_apdater;
+    connect(newAction(logs, "action_saveLog", tr("Сохранить журнал…"), shortcut("Ctrl+L")),
+            &QAction::triggered, this, [this, mainLog] { saveLog(mainLog); });
+    connect(newAction(logs, "action_clearLog", tr("Очистить журнал"), shortcut("Ctrl+Shift+L")),
+            &QAction::triggered, this, [this, mainLog] { clearLog(mainLog); });
+    logs->addSeparator();
+    connect(newAction(logs, "action_saveProgrammingLog", tr("Сохранить журнал программирования…")),
+            &QAction::triggered, this, [this, programmingLog] { saveLog(programmingLog); });
+    connect(newAction(logs, "action_clearProgrammingLog", tr("Очистить журнал программирования")),
+            &QAction::triggered, this, [this, programmingLog] { clearLog(programmingLog); });
+
+    QMenu *help = bar->addMenu(tr("&Справка"));
+    connect(newAction(help, "action_about", tr("О программе")), &QAction::triggered, this, [this] {
+        QMessageBox::about(this, tr("О программе"),
+                           tr("%1 %2\nКонфигуратор радиовысотомера ZETRA (Modbus RTU, RS-485).")
+                               .arg(QApplication::applicationName(), QApplication::applicationVersion()));
+    });
+
+    // The logs keep their own edit menu and gain save and clear.
+    for (QTextEdit *log : {mainLog, programmingLog}) {
+        log->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(log, &QWidget::customContextMenuRequested, this,
+                [this, log](const QPoint &position) { showLogMenu(log, position); });
+    }
+}
+
+void MainWindow::showLogMenu(QTextEdit *log, const QPoint &position)
+{
+    QMenu *menu = log->createStandardContextMenu(position);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addSeparator();
+    connect(menu->addAction(tr("Сохранить журнал…")), &QAction::triggered, this, [this, log] { saveLog(log); });
+    connect(menu->addAction(tr("Очистить журнал")), &QAction::triggered, this, [this, log] { clearLog(log); });
+    menu->popup(log->viewport()->mapToGlobal(position));
+}
+
+void MainWindow::saveLog(QTextEdit *log)
+{
+    const bool programming = log == ui->textEdit_log_apdater;
+    const QString suggested = QStringLiteral("%1-%2.txt")
+                                  .arg(programming ? QStringLiteral("programming-log") : QStringLiteral("log"),
+                                       QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    const QString path = chooseFile(FileKind::Log, true, tr("Сохранить журнал"), tr("Текст (*.txt)"), suggested);
+    if (path.isEmpty())
+        return;
+    // The old file stays whole until the new one is completely written.
+    QSaveFile file(path);
+    QString text = log->toPlainText();
+    if (!text.isEmpty())
+        text += QLatin1Char('\n');
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit()) {
+        _appendLog(tr("Журнал не сохранён: %1: %2").arg(path, file.errorString()));
+        return;
+    }
+    _appendLog(tr("Журнал сохранён в %1").arg(path));
+}
+
+void MainWindow::clearLog(QTextEdit *log)
+{
+    log->clear();
+}
+
+QString MainWindow::chooseFile(FileKind kind, bool forSaving, const QString &caption, const QString &filter,
+                               const QString &suggestedName)
+{
+    FileRequest request{kind, forSaving, caption, filter, suggestedName, rememberedFolder(kind)};
+    QString path = fileChooser ? fileChooser(request) : QString();
+    if (!path.isEmpty())
+        rememberFolder(kind, QFileInfo(path).absolutePath());
+    return path;
+}
