@@ -1,5 +1,6 @@
 #include "parametertransfer.h"
 
+#include "parameterlink.h"
 #include "registermap.h"
 #include "serialtop.h"
 
@@ -26,20 +27,7 @@ ParameterTransfer::ParameterTransfer(SerialTop *device, QObject *parent)
     , device(device)
 {
     // Reports come from the device thread and are handled here, queued.
-    auto word = [this](uint16_t holding) { return [this, holding](int value) { received(holding, value); }; };
-    auto real = [this](uint16_t holding) { return [this, holding](float value) { received(holding, double(value)); }; };
-    connect(device, &SerialTop::rcvProtocolType, this, word(Holding::ProtType));
-    connect(device, &SerialTop::rcv_AdrMb, this, word(Holding::AdrMb));
-    // The band register holds a whole number; the report carries it as a float.
-    connect(device, &SerialTop::rcvFmcwBandGHz, this, real(Holding::FmcwBand));
-    connect(device, &SerialTop::rcv_FreqReduct, this, word(Holding::FreqRed));
-    connect(device, &SerialTop::rcv_SizeLockData, this, word(Holding::SizeLockData));
-    connect(device, &SerialTop::rcv_DetThCoefMin, this, real(Holding::DetThCoefMin));
-    connect(device, &SerialTop::rcv_DetThCoefMax, this, real(Holding::DetThCoefMax));
-    connect(device, &SerialTop::rcv_DetSmthCoef, this, real(Holding::DetSmthCoef));
-    connect(device, &SerialTop::rcv_DetMtiCoef, this, real(Holding::DetMtiCoef));
-    connect(device, &SerialTop::rcv_DetThCoefDC, this, real(Holding::DetThCoefDC));
-    connect(device, &SerialTop::rcv_TrsSmthCoef, this, real(Holding::TrsSmthCoef));
+    ParameterLink::onValues(device, this, [this](uint16_t holding, double value) { received(holding, value); });
     connect(device, &SerialTop::revisionReceived, this, &ParameterTransfer::revisionArrived);
     connect(device, &SerialTop::requestFailed, this, &ParameterTransfer::failed);
     connect(device, &SerialTop::connectedChanged, this, [this](bool connected) {
@@ -65,7 +53,7 @@ void ParameterTransfer::readAll()
     device->getFirmwareRevision();
     for (const Parameter &parameter : DeviceParameters::all()) {
         awaited.insert(parameter.holding);
-        requestRead(parameter.holding);
+        ParameterLink::requestRead(device, parameter);
     }
 }
 
@@ -95,8 +83,8 @@ void ParameterTransfer::writeNext()
         return;
     }
     const ParameterValue &entry = toWrite.at(current);
-    requestWrite(*entry.parameter, entry.value);
-    requestRead(entry.parameter->holding);
+    ParameterLink::requestWrite(device, *entry.parameter, entry.value);
+    ParameterLink::requestRead(device, *entry.parameter);
 }
 
 void ParameterTransfer::received(uint16_t holding, double value)
@@ -161,43 +149,5 @@ void ParameterTransfer::failed(const QString &reason)
         for (int i = current; i < toWrite.size(); ++i)
             problems << tr("%1: не подтверждён (%2)").arg(QLatin1String(toWrite.at(i).parameter->name), reason);
         emit writeFinished(problems);
-    }
-}
-
-void ParameterTransfer::requestRead(uint16_t holding)
-{
-    switch (holding) {
-    case Holding::ProtType: device->getProtType(); break;
-    case Holding::AdrMb: device->getAdrMb(); break;
-    case Holding::FmcwBand: device->getFmcwBandGHz(); break;
-    case Holding::FreqRed: device->getFreqRed(); break;
-    case Holding::SizeLockData: device->getSizeLockData(); break;
-    case Holding::DetThCoefMin: device->getDetThCoefMin(); break;
-    case Holding::DetThCoefMax: device->getDetThCoefMax(); break;
-    case Holding::DetSmthCoef: device->getDetSmthCoef(); break;
-    case Holding::DetMtiCoef: device->getDetMtiCoef(); break;
-    case Holding::DetThCoefDC: device->getDetThCoefDC(); break;
-    case Holding::TrsSmthCoef: device->getTrsSmthCoef(); break;
-    default: break;
-    }
-}
-
-void ParameterTransfer::requestWrite(const Parameter &parameter, double value)
-{
-    const int word = int(value);
-    const float real = float(value);
-    switch (parameter.holding) {
-    case Holding::ProtType: device->setProtType(word); break;
-    case Holding::AdrMb: device->setAdrMb(word); break;
-    case Holding::FmcwBand: device->setFmcwBandGHz(word); break;
-    case Holding::FreqRed: device->setFreqRed(word); break;
-    case Holding::SizeLockData: device->setSizeLockData(word); break;
-    case Holding::DetThCoefMin: device->setDetThCoefMin(real); break;
-    case Holding::DetThCoefMax: device->setDetThCoefMax(real); break;
-    case Holding::DetSmthCoef: device->setDetSmthCoef(real); break;
-    case Holding::DetMtiCoef: device->setDetMtiCoef(real); break;
-    case Holding::DetThCoefDC: device->setDetThCoefDC(real); break;
-    case Holding::TrsSmthCoef: device->setTrsSmthCoef(real); break;
-    default: break;
     }
 }

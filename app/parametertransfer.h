@@ -44,8 +44,6 @@ signals:
 private:
     enum class State { Idle, Reading, Writing };
 
-    void requestRead(uint16_t holding);
-    void requestWrite(const DeviceParameters::Parameter &parameter, double value);
     void received(uint16_t holding, double value);
     void revisionArrived(const QString &text);
     void failed(const QString &reason);
