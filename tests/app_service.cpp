@@ -7,6 +7,7 @@
 #include "firmwareimage.h"
 #include "modbuscodec.h"
 #include "registermap.h"
+#include "simdefaults.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -127,17 +128,19 @@ void AppService::backupThenRestorePutsFileValuesBackInDefaultMode()
         if (table->item(row, 0)->font().bold())
             changed << table->item(row, 0)->text() + ": " + table->item(row, 1)->text() + " -> "
                            + table->item(row, 2)->text();
-    QCOMPARE(changed, QStringList({"fmcw-band: 1500 -> 24", "lock-data-size: 3 -> 10", "th-coef-min: 0.75 -> 0.5"}));
+    QCOMPARE(changed, QStringList({QStringLiteral("fmcw-band: 1500 -> %1").arg(SimDefaults::kFmcwBand),
+                                   QStringLiteral("lock-data-size: 3 -> %1").arg(SimDefaults::kSizeLockData),
+                                   QStringLiteral("th-coef-min: 0.75 -> %1").arg(double(SimDefaults::kDetThCoefMin))}));
     dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
     QTRY_VERIFY_WITH_TIMEOUT(mainLog(w).contains("Параметры записаны и проверены: 11"), kDeviceWaitMs);
     QVERIFY(!mainLog(w).contains("Не подтверждено"));
 
     sim.stop();
     const QMap<int, quint32> registers = stateDump(dump);
-    QCOMPARE(registers.value(Holding::SizeLockData), 10u);
-    QCOMPARE(registers.value(Holding::FmcwBand), 24u);
-    QCOMPARE(floatAt(registers, Holding::DetThCoefMin), 0.5f);
-    QCOMPARE(floatAt(registers, Holding::TrsSmthCoef), 0.3f);
+    QCOMPARE(registers.value(Holding::SizeLockData), quint32(SimDefaults::kSizeLockData));
+    QCOMPARE(registers.value(Holding::FmcwBand), quint32(SimDefaults::kFmcwBand));
+    QCOMPARE(floatAt(registers, Holding::DetThCoefMin), SimDefaults::kDetThCoefMin);
+    QCOMPARE(floatAt(registers, Holding::TrsSmthCoef), SimDefaults::kTrsSmthCoef);
 }
 
 void AppService::refusedBackupFileWritesNothing()
