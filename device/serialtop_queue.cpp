@@ -104,13 +104,18 @@ void SerialTop::_sendCmdWithAcknowledge()
             // Refused, unanswered or no port: the rest of the ring is dropped.
             queueWrite = 0;
             queueRead = 0;
+            // A refusal or a lost port left its reason; otherwise the port
+            // was closed before sending, or the device stayed silent.
+            const bool portClosed = failureReason.isEmpty() && !worker->isOpen();
+            const bool silent = failureReason.isEmpty() && !portClosed;
             QString reason = failureReason;
             failureReason.clear();
-            const bool portClosed = !worker->isOpen() && reason.isEmpty();
-            // A procedure's step names anything but silence in its own words.
-            lastStepFailure = portClosed ? tr("Порт не открыт, команда не отправлена") : reason;
-            if (reason.isEmpty())
-                reason = portClosed ? lastStepFailure : tr("Нет ответа от устройства");
+            if (portClosed)
+                reason = tr("Порт не открыт, команда не отправлена");
+            else if (silent)
+                reason = tr("Нет ответа от устройства");
+            // A procedure's step names silence in its own words.
+            lastStepFailure = silent ? QString() : reason;
             if (!portClosed || !notOpenReported)
                 emit appendLog(reason);
             notOpenReported = portClosed;
