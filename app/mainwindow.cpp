@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "devicethread.h"
 #include "graph_plotter.h"
 #include "linesettings.h"
 #include "parametertransfer.h"
@@ -18,7 +19,6 @@
 #include <QSerialPortInfo>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -31,10 +31,6 @@ static void initAppResources()
 }
 
 namespace {
-
-// Bound on joining the device thread at shutdown. A wait in the device thread
-// ends as soon as the thread is asked to quit, so this is only a safety net.
-constexpr unsigned long kShutdownWaitMs = 10000;
 
 const char *const kModeFileName = "info.txt";
 
@@ -61,7 +57,8 @@ MainWindow::MainWindow(QWidget *parent)
     ui->textEdit_log_apdater->document()->setMaximumBlockCount(kLogLineLimit);
     showHeightStatistics();
 
-    serialTop = new SerialTop();
+    deviceThread = new DeviceThread();
+    serialTop = deviceThread->device();
     transfer = new ParameterTransfer(serialTop, this);
     fileChooser = dialogFileChooser();
 
@@ -69,9 +66,6 @@ MainWindow::MainWindow(QWidget *parent)
     firmwareFileDialog->setFileMode(QFileDialog::ExistingFile);
 
     fillPortList();
-
-    serialThread = new QThread();
-    serialTop->moveToThread(serialThread);
 
     measTimer = new QTimer();
     measTimer->setInterval(kMeasPeriodMs);
@@ -93,7 +87,7 @@ MainWindow::MainWindow(QWidget *parent)
     // device object can be emitted before its receiver is connected.
     initConnections();
     restoreSettings();
-    serialThread->start();
+    deviceThread->start();
 
     ui->tabWidget->setCurrentIndex(0);
 
@@ -176,7 +170,7 @@ void MainWindow::initConnections()
     SerialTop *top = serialTop;
     Ui_MainWindow *f = ui;
 
-    connect(serialThread, &QThread::started, top, &SerialTop::init);                                          // 1
+    // 1: the device thread's start runs SerialTop::init (DeviceThread).
     connect(measTimer, SIGNAL(timeout()), this, SLOT(_readDistance()));                                        // 2
     connect(f->checkBox_LogRxByte_rs485, SIGNAL(stateChanged(int)), top, SLOT(setLogRxByteEn(int)));          // 3
     connect(f->checkBox_LogTxByte_rs485, SIGNAL(stateChanged(int)), top, SLOT(setLogTxByteEn(int)));          // 4
@@ -264,13 +258,11 @@ void MainWindow::initConnections()
     });
     connect(firmwareFileDialog, &QFileDialog::fileSelected, this,
             [this](const QString &file) { rememberFolder(FileKind::Image, QFileInfo(file).absolutePath()); });
-    // The device object is deleted in its own thread once that thread ends.
-    connect(serialThread, &QThread::finished, top, &QObject::deleteLater);
 }
 
 void MainWindow::shutdownDevice()
 {
-    if (!serialThread)
+    if (!deviceThread)
         return;
     measTimer->stop();
     // Reports still on their way must not reach a window being torn down,
@@ -278,20 +270,11 @@ void MainWindow::shutdownDevice()
     delete transfer;
     transfer = nullptr;
     disconnect(serialTop, nullptr, this, nullptr);
-    // Closing the port first makes a wait for an answer end at once instead
-    // of running into its time-out. Asking the thread to quit then ends every
-    // event loop it runs, the nested waits included.
-    serialTop->disconnectFromPort();
-    serialThread->requestInterruption();
-    serialThread->quit();
-    if (serialThread->wait(kShutdownWaitMs)) {
-        // finished() has deleted the device object inside its thread.
-        delete serialThread;
-    } else {
-        // Never destroy a running thread: leave both to the end of the process.
-        std::fprintf(stderr, "Device thread did not stop within %lu ms\n", kShutdownWaitMs);
-    }
-    serialThread = nullptr;
+    if (deviceThread->stop())
+        delete deviceThread;
+    else
+        std::fprintf(stderr, "Device thread did not stop within %lu ms\n", DeviceThread::kShutdownWaitMs);
+    deviceThread = nullptr;
     serialTop = nullptr;
 }
 

@@ -18,10 +18,11 @@ class QTextEdit;
 class QCPAxis;
 class QCPGraph;
 class QFileDialog;
-class QThread;
+class DeviceThread;
 class QTimer;
 class SerialTop;
 class ParameterTransfer;
+struct ParameterReport;
 class StopSignals;
 class graph_plotter;
 class Ui_MainWindow;
@@ -165,6 +166,7 @@ private:
     void askBeforeClosingDuringUpdate();
     void interruptUpdateAndClose();
 
+    static QStringList unconfirmedValues(const ParameterReport &report);
     bool transferAllowed();
     void writeBackupFile(const QString &path);
     void confirmRestore(const QString &path);
@@ -172,7 +174,7 @@ private:
     Ui_MainWindow *ui = nullptr;
     UiMode mode = UiMode::Default;
     SerialTop *serialTop = nullptr;
-    QThread *serialThread = nullptr;
+    DeviceThread *deviceThread = nullptr;
     QTimer *measTimer = nullptr;
     QFileDialog *firmwareFileDialog = nullptr;
     QElapsedTimer updateClock;

@@ -7,6 +7,7 @@
 #include "deviceparameters.h"
 #include "parameterchangesdialog.h"
 #include "parametertransfer.h"
+#include "serialtop.h"
 
 #include <QDateTime>
 #include <QMessageBox>
@@ -16,7 +17,39 @@ namespace {
 
 const char *const kBackupFilter = QT_TRANSLATE_NOOP("MainWindow", "Параметры (*.json)");
 
+// Why a read-out is not whole: the request that stopped it, or else the
+// first parameter the device refused.
+QString readFailure(const ParameterReport &report)
+{
+    if (!report.stop.ok())
+        return SerialTop::describe(report.stop);
+    if (!report.failed.isEmpty())
+        return SerialTop::describe(report.failed.first().outcome);
+    return SerialTop::describe(RequestOutcome::failed(RequestOutcome::Failure::NoAnswer));
+}
+
 } // namespace
+
+// One line per value the write-out could not confirm: read back as another
+// value, failed, or never tried after the failure.
+QStringList MainWindow::unconfirmedValues(const ParameterReport &report)
+{
+    using DeviceParameters::formatValue;
+    QStringList problems;
+    for (const ParameterReport::Failed &failed : report.failed) {
+        const DeviceParameters::Parameter &parameter = *failed.parameter;
+        const QString name = QLatin1String(parameter.name);
+        if (failed.outcome.failure == RequestOutcome::Failure::NotConfirmed)
+            problems << tr("%1: записано %2, прочитано %3")
+                            .arg(name, formatValue(parameter, failed.outcome.written),
+                                 formatValue(parameter, failed.outcome.readBack));
+        else
+            problems << tr("%1: не подтверждён (%2)").arg(name, SerialTop::describe(failed.outcome));
+    }
+    for (const DeviceParameters::Parameter *parameter : report.notAttempted)
+        problems << tr("%1: не подтверждён (%2)").arg(QLatin1String(parameter->name), SerialTop::describe(report.stop));
+    return problems;
+}
 
 // Both actions need the device; without a connection they say so at once
 // instead of sending requests into a closed port.
@@ -52,15 +85,14 @@ void MainWindow::writeBackupFile(const QString &path)
     _appendLog(tr("Чтение параметров..."));
     auto *context = new QObject(this);
     connect(transfer, &ParameterTransfer::readFinished, context,
-            [this, context, path](bool ok, const QString &revision, const DeviceParameters::ParameterValues &values,
-                                  const QString &error) {
+            [this, context, path](const ParameterReport &report) {
                 context->deleteLater();
-                if (!ok) {
-                    _appendLog(tr("Параметры не сохранены: %1").arg(error));
+                if (!report.complete()) {
+                    _appendLog(tr("Параметры не сохранены: %1").arg(readFailure(report)));
                     return;
                 }
                 QString why;
-                if (DeviceParameters::writeBackup(path, revision, values, why))
+                if (DeviceParameters::writeBackup(path, report.revision, report.done, why))
                     _appendLog(tr("Параметры сохранены в %1").arg(path));
                 else
                     _appendLog(tr("Параметры не сохранены: %1").arg(why));
@@ -96,13 +128,13 @@ void MainWindow::confirmRestore(const QString &path)
     _appendLog(tr("Чтение параметров..."));
     auto *context = new QObject(this);
     connect(transfer, &ParameterTransfer::readFinished, context,
-            [this, context, path, backup](bool ok, const QString &, const DeviceParameters::ParameterValues &current,
-                                          const QString &readError) {
+            [this, context, path, backup](const ParameterReport &report) {
                 context->deleteLater();
-                if (!ok) {
-                    _appendLog(tr("Параметры не загружены: %1").arg(readError));
+                if (!report.complete()) {
+                    _appendLog(tr("Параметры не загружены: %1").arg(readFailure(report)));
                     return;
                 }
+                const DeviceParameters::ParameterValues &current = report.done;
                 // Opened, not run: the window keeps serving the device while
                 // the user reads the list.
                 auto *dialog = new ParameterChangesDialog(path, backup, current, this);
@@ -114,8 +146,9 @@ void MainWindow::confirmRestore(const QString &path)
                     auto *writing = new QObject(this);
                     const int count = backup.values.size();
                     connect(transfer, &ParameterTransfer::writeFinished, writing,
-                            [this, writing, count](const QStringList &problems) {
+                            [this, writing, count](const ParameterReport &report) {
                                 writing->deleteLater();
+                                const QStringList problems = unconfirmedValues(report);
                                 for (const QString &problem : problems)
                                     _appendLog(tr("Не подтверждено: %1").arg(problem));
                                 if (problems.isEmpty())

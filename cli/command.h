@@ -16,6 +16,7 @@ struct Invocation
     QString seconds;        // --seconds, empty when not given
     QString csv;            // --csv
     QString type;           // --type
+    bool partial = false;   // --partial
 };
 
 // One command: everything the user gave is checked in prepare(), before the

@@ -3,14 +3,16 @@
 
 #include "devicesession.h"
 #include "deviceparameters.h"
-#include "parameterlink.h"
+#include "parametertransfer.h"
 #include "report.h"
 #include "serialtop.h"
+#include "wording.h"
 
 #include <QFileInfo>
-#include <QHash>
+#include <QJsonArray>
 #include <QJsonObject>
-#include <QSet>
+
+#include <functional>
 
 using namespace DeviceParameters;
 using Outcome = DeviceSession::Outcome;
@@ -21,38 +23,26 @@ namespace {
 // bounds a wait for a report that cannot come.
 constexpr int kReportsTimeoutMs = 60000;
 
-using ValuesByHolding = QHash<uint16_t, double>;
-
-// Reads the parameters (and the revision when asked for) in one burst.
-Outcome readParameters(DeviceSession &session, const QVector<const Parameter *> &parameters,
-                       ValuesByHolding &values, QString *revision = nullptr)
+QString nameOf(const Parameter &parameter)
 {
-    SerialTop *top = session.device();
-    QObject context;
-    ValuesByHolding seen;
-    ParameterLink::onValues(top, &context, [&seen](uint16_t holding, double value) { seen.insert(holding, value); });
-    bool revisionSeen = revision == nullptr;
-    if (revision) {
-        QObject::connect(top, &SerialTop::revisionReceived, &context, [&](const QString &text) {
-            *revision = text;
-            revisionSeen = true;
-        });
-        top->getFirmwareRevision();
-    }
-    for (const Parameter *parameter : parameters)
-        ParameterLink::requestRead(top, *parameter);
-    const Outcome outcome = session.waitFor(
-        [&] {
-            if (!revisionSeen)
-                return false;
-            for (const Parameter *parameter : parameters)
-                if (!seen.contains(parameter->holding))
-                    return false;
-            return true;
-        },
-        kReportsTimeoutMs);
-    values = seen;
-    return outcome;
+    return QString::fromLatin1(parameter.name);
+}
+
+// Runs one read-out or write-out and waits for its report; the report, not
+// the first failed request, says how it ended.
+Outcome transfer(DeviceSession &session, ParameterReport &report,
+                 const std::function<void(ParameterTransfer &)> &start)
+{
+    ParameterTransfer transfer(session.device());
+    bool finished = false;
+    auto take = [&](const ParameterReport &result) {
+        report = result;
+        finished = true;
+    };
+    QObject::connect(&transfer, &ParameterTransfer::readFinished, &transfer, take);
+    QObject::connect(&transfer, &ParameterTransfer::writeFinished, &transfer, take);
+    start(transfer);
+    return session.waitFor([&] { return finished; }, kReportsTimeoutMs, true, false);
 }
 
 QVector<const Parameter *> everyParameter()
@@ -63,11 +53,6 @@ QVector<const Parameter *> everyParameter()
     return list;
 }
 
-QString nameOf(const Parameter &parameter)
-{
-    return QString::fromLatin1(parameter.name);
-}
-
 const Parameter *findByName(const QString &name, QString &error)
 {
     const Parameter *parameter = find(name);
@@ -76,34 +61,70 @@ const Parameter *findByName(const QString &name, QString &error)
     return parameter;
 }
 
-// Writes every value, reads each back and reports what the device holds.
+QJsonObject valuesJson(const ParameterValues &values)
+{
+    QJsonObject json;
+    for (const ParameterValue &entry : values)
+        json.insert(nameOf(*entry.parameter), jsonNumber(*entry.parameter, entry.value));
+    return json;
+}
+
+// Names each parameter that failed, with why, and those never tried, on
+// stderr and in the JSON result; returns a one-line summary.
+QString reportShortfall(Report &report, const ParameterReport &result)
+{
+    QJsonObject failed;
+    QStringList parts;
+    for (const ParameterReport::Failed &entry : result.failed) {
+        const QString why = Wording::outcome(entry.outcome);
+        failed.insert(nameOf(*entry.parameter), why);
+        Report::message(QStringLiteral("%1: %2").arg(nameOf(*entry.parameter), why));
+        parts << nameOf(*entry.parameter);
+    }
+    QJsonArray notAttempted;
+    QStringList skipped;
+    for (const Parameter *parameter : result.notAttempted) {
+        notAttempted.append(nameOf(*parameter));
+        skipped << nameOf(*parameter);
+    }
+    if (!skipped.isEmpty())
+        Report::message(QStringLiteral("not attempted: %1").arg(skipped.join(QStringLiteral(", "))));
+    report.set(QStringLiteral("failed"), failed);
+    report.set(QStringLiteral("not_attempted"), notAttempted);
+    QString summary = QStringLiteral("%1 of %2 failed").arg(parts.size()).arg(result.done.size() + parts.size() + skipped.size());
+    if (!parts.isEmpty())
+        summary += QStringLiteral(" (%1)").arg(parts.join(QStringLiteral(", ")));
+    if (!skipped.isEmpty())
+        summary += QStringLiteral(", %1 not attempted").arg(skipped.size());
+    if (result.revisionAsked && !result.revisionRead)
+        summary += QStringLiteral(", revision not read");
+    return summary;
+}
+
+// Writes every value, reads each back and says what the device holds; on a
+// failure part-way, what was confirmed, what failed and what was not tried.
 int writeAndVerify(DeviceSession &session, Report &report, const ParameterValues &values)
 {
-    QVector<const Parameter *> written;
-    for (const ParameterValue &entry : values) {
-        ParameterLink::requestWrite(session.device(), *entry.parameter, entry.value);
-        written << entry.parameter;
-    }
-    ValuesByHolding readBack;
-    const Outcome outcome = readParameters(session, written, readBack);
+    ParameterReport result;
+    const Outcome outcome =
+        transfer(session, result, [&](ParameterTransfer &transfer) { transfer.writeAndVerify(values); });
     if (outcome != Outcome::Done)
         return session.fail(outcome, report, QStringLiteral("writing parameters"));
 
-    QJsonObject json;
-    QStringList mismatches;
-    for (const ParameterValue &entry : values) {
-        const Parameter &parameter = *entry.parameter;
-        const double held = readBack.value(parameter.holding);
-        report.line(QStringLiteral("%1 = %2").arg(nameOf(parameter), formatValue(parameter, held)));
-        json.insert(nameOf(parameter), jsonNumber(parameter, held));
-        if (held != entry.value)
-            mismatches << QStringLiteral("%1 wrote %2, read back %3")
-                              .arg(nameOf(parameter), formatValue(parameter, entry.value), formatValue(parameter, held));
-    }
-    report.set(QStringLiteral("parameters"), json);
-    if (!mismatches.isEmpty())
-        return report.finish(Exit::Verdict, QStringLiteral("not read back as written: %1").arg(mismatches.join(QStringLiteral("; "))));
-    return report.finish(Exit::Done);
+    for (const ParameterValue &entry : qAsConst(result.done))
+        report.line(QStringLiteral("%1 = %2").arg(nameOf(*entry.parameter), formatValue(*entry.parameter, entry.value)));
+    report.set(QStringLiteral("written"), valuesJson(result.done));
+    report.set(QStringLiteral("parameters"), valuesJson(result.done));
+    if (result.complete())
+        return report.finish(Exit::Done);
+    const QString summary = reportShortfall(report, result);
+    // A request that failed is the line's fault; a value that read back
+    // otherwise is the device's word.
+    if (!result.stop.ok())
+        return report.finish(Exit::Communication,
+                             QStringLiteral("writing parameters stopped: %1: %2")
+                                 .arg(Wording::outcome(result.stop), summary));
+    return report.finish(Exit::Verdict, QStringLiteral("not read back as written: %1").arg(summary));
 }
 
 bool oneFile(const Invocation &invocation, QString &path, QString &error)
@@ -123,21 +144,22 @@ public:
 
     int run(DeviceSession &session, Report &report) override
     {
-        ValuesByHolding values;
-        QString revision;
-        const Outcome outcome = readParameters(session, everyParameter(), values, &revision);
+        ParameterReport result;
+        const Outcome outcome =
+            transfer(session, result, [](ParameterTransfer &transfer) { transfer.read(everyParameter(), true); });
         if (outcome != Outcome::Done)
             return session.fail(outcome, report, QStringLiteral("info"));
-        report.line(QStringLiteral("revision = %1").arg(revision));
-        report.set(QStringLiteral("revision"), revision);
-        QJsonObject json;
-        for (const Parameter &parameter : all()) {
-            const double value = values.value(parameter.holding);
-            report.line(QStringLiteral("%1 = %2").arg(nameOf(parameter), formatValue(parameter, value)));
-            json.insert(nameOf(parameter), jsonNumber(parameter, value));
+        // Every value that could be read is printed, whatever failed.
+        if (result.revisionRead) {
+            report.line(QStringLiteral("revision = %1").arg(result.revision));
+            report.set(QStringLiteral("revision"), result.revision);
         }
-        report.set(QStringLiteral("parameters"), json);
-        return report.finish(Exit::Done);
+        for (const ParameterValue &entry : qAsConst(result.done))
+            report.line(QStringLiteral("%1 = %2").arg(nameOf(*entry.parameter), formatValue(*entry.parameter, entry.value)));
+        report.set(QStringLiteral("parameters"), valuesJson(result.done));
+        if (result.complete())
+            return report.finish(Exit::Done);
+        return report.finish(Exit::Communication, QStringLiteral("info: %1").arg(reportShortfall(report, result)));
     }
 };
 
@@ -166,13 +188,17 @@ public:
         for (const Parameter *parameter : asked)
             if (!once.contains(parameter))
                 once << parameter;
-        ValuesByHolding values;
-        const Outcome outcome = readParameters(session, once, values);
+        ParameterReport result;
+        const Outcome outcome =
+            transfer(session, result, [&](ParameterTransfer &transfer) { transfer.read(once, false); });
         if (outcome != Outcome::Done)
             return session.fail(outcome, report, QStringLiteral("get"));
+        // Bare values only make sense all together, in the order asked.
+        if (!result.complete())
+            return report.finish(Exit::Communication, QStringLiteral("get: %1").arg(reportShortfall(report, result)));
         QJsonObject json;
         for (const Parameter *parameter : asked) {
-            const double value = values.value(parameter->holding);
+            const double value = result.value(*parameter)->value;
             report.line(formatValue(*parameter, value));
             json.insert(nameOf(*parameter), jsonNumber(*parameter, value));
         }
@@ -230,10 +256,14 @@ public:
     int run(DeviceSession &session, Report &report) override
     {
         session.device()->saveSettings();
-        // The store command reports nothing itself; a read queued behind it
-        // can only come back once the store was acknowledged.
-        ValuesByHolding values;
-        const Outcome outcome = readParameters(session, {&all().first()}, values);
+        // The store command reports nothing itself; a read run behind it
+        // can only come back once the store was settled, and a failed store
+        // ends the wait first.
+        ParameterTransfer transfer(session.device());
+        bool finished = false;
+        QObject::connect(&transfer, &ParameterTransfer::readFinished, &transfer, [&] { finished = true; });
+        transfer.read({&all().first()}, false);
+        const Outcome outcome = session.waitFor([&] { return finished; }, kReportsTimeoutMs);
         if (outcome != Outcome::Done)
             return session.fail(outcome, report, QStringLiteral("save"));
         Report::message(QStringLiteral("settings stored in non-volatile memory"));
@@ -246,34 +276,47 @@ class BackupCommand : public Command
 public:
     bool prepare(const Invocation &invocation, QString &error) override
     {
+        partial = invocation.partial;
         return oneFile(invocation, path, error) && checkOutputFile(path, error);
     }
 
     int run(DeviceSession &session, Report &report) override
     {
-        ValuesByHolding values;
-        QString revision;
-        const Outcome outcome = readParameters(session, everyParameter(), values, &revision);
+        ParameterReport result;
+        const Outcome outcome =
+            transfer(session, result, [](ParameterTransfer &transfer) { transfer.read(everyParameter(), true); });
         if (outcome != Outcome::Done)
             return session.fail(outcome, report, QStringLiteral("backup"));
-        ParameterValues backup;
-        QJsonObject json;
-        for (const Parameter &parameter : all()) {
-            backup.append({&parameter, values.value(parameter.holding)});
-            json.insert(nameOf(parameter), jsonNumber(parameter, values.value(parameter.holding)));
+        report.set(QStringLiteral("parameters"), valuesJson(result.done));
+        const bool whole = result.complete();
+        if (!whole) {
+            const QString summary = reportShortfall(report, result);
+            // A file that silently lacks a value would restore as if whole.
+            if (!partial || result.done.isEmpty())
+                return report.finish(Exit::Communication,
+                                     QStringLiteral("backup: %1; no file written%2")
+                                         .arg(summary, partial ? QString() : QStringLiteral(" (--partial saves what was read)")));
         }
         QString error;
-        if (!writeBackup(path, revision, backup, error))
+        if (!writeBackup(path, result.revision, result.done, error, !whole))
             return report.finish(Exit::BadInput, error);
         report.set(QStringLiteral("file"), path);
-        report.set(QStringLiteral("revision"), revision);
-        report.set(QStringLiteral("parameters"), json);
-        Report::message(QStringLiteral("revision and %1 parameters saved to %2").arg(backup.size()).arg(path));
-        return report.finish(Exit::Done);
+        report.set(QStringLiteral("revision"), result.revision);
+        report.set(QStringLiteral("partial"), !whole);
+        if (whole) {
+            Report::message(QStringLiteral("revision and %1 parameters saved to %2").arg(result.done.size()).arg(path));
+            return report.finish(Exit::Done);
+        }
+        Report::message(QStringLiteral("partial backup: %1 of %2 parameters saved to %3")
+                            .arg(result.done.size())
+                            .arg(all().size())
+                            .arg(path));
+        return report.finish(Exit::Communication, QStringLiteral("backup: partial file written to %1").arg(path));
     }
 
 private:
     QString path;
+    bool partial = false;
 };
 
 class RestoreCommand : public Command
@@ -287,6 +330,10 @@ public:
 
     int run(DeviceSession &session, Report &report) override
     {
+        if (backup.partial)
+            Report::message(QStringLiteral("partial backup: writing the %1 of %2 parameters it holds")
+                                .arg(backup.values.size())
+                                .arg(all().size()));
         return writeAndVerify(session, report, backup.values);
     }
 

@@ -3,34 +3,43 @@
 #include "linesettings.h"
 #include "report.h"
 #include "serialtop.h"
+#include "wording.h"
 
 #include <QAbstractEventDispatcher>
 #include <QEventLoop>
 #include <QTimer>
 
 namespace {
-// A wait in the device thread ends as soon as the thread is asked to quit,
-// so this is only a safety net.
-constexpr unsigned long kShutdownWaitMs = 10000;
 // The probe fails by itself within the device object's time-out; this bound
 // only catches a verdict that never comes.
 constexpr int kOpenTimeoutMs = 20000;
+
+QString openFailureText(const PortOpenFailure &failure)
+{
+    switch (failure.kind) {
+    case PortOpenFailure::Kind::NotFound:
+        return QStringLiteral("cannot open %1: no such port (%2)").arg(failure.port, failure.detail);
+    case PortOpenFailure::Kind::InUse:
+        return QStringLiteral("cannot open %1: it is in use by another program (%2)").arg(failure.port, failure.detail);
+    case PortOpenFailure::Kind::NoPermission:
+        return QStringLiteral("cannot open %1: no permission (%2); add the user to group %3, which owns the "
+                              "device (sudo usermod -aG %3 $USER), and log in again")
+            .arg(failure.port, failure.detail, failure.group);
+    case PortOpenFailure::Kind::Other:
+        break;
+    }
+    return QStringLiteral("cannot open %1: %2").arg(failure.port, failure.detail);
+}
 } // namespace
 
 DeviceSession::DeviceSession()
 {
-    top = new SerialTop;
-    top->moveToThread(&thread);
-    connect(&thread, &QThread::started, top, &SerialTop::init);
-    // Deleted in its own thread once every nested wait has unwound.
-    connect(&thread, &QThread::finished, top, &QObject::deleteLater);
+    top = thread.device();
     connect(top, &SerialTop::requestFailed, this, &DeviceSession::onRequestFailed);
     connect(top, &SerialTop::connectedChanged, this, &DeviceSession::onConnectedChanged);
-    connect(top, &SerialTop::logError, this, [this](const QString &text) {
-        // The first error of a failed open names its cause; closing the
-        // port that never opened adds more after it.
-        if (!opened && portError.isEmpty())
-            portError = text;
+    connect(top, &SerialTop::portOpenFailed, this, [this](const PortOpenFailure &failure) {
+        openFailed = true;
+        openFailure = failure;
     });
     connect(&stops, &StopSignals::stopRequested, this, &DeviceSession::onStop);
     thread.start();
@@ -43,13 +52,9 @@ DeviceSession::~DeviceSession()
 
 void DeviceSession::shutdown()
 {
-    // As the window does: nothing more reaches us, the port closes so a
-    // wait for an answer ends at once, then every loop of the thread ends.
+    // As the window does: nothing more reaches us, then the thread stops.
     disconnect(top, nullptr, this, nullptr);
-    top->disconnectFromPort();
-    thread.requestInterruption();
-    thread.quit();
-    if (!thread.wait(kShutdownWaitMs))
+    if (!thread.stop())
         Report::message(QStringLiteral("the device thread did not stop in time"));
 }
 
@@ -67,8 +72,8 @@ DeviceSession::Outcome DeviceSession::open(const QString &port)
     disconnect(connection);
     if (outcome == Outcome::Done && !verdict) {
         failed = true;
-        failureText = portError.isEmpty() ? QStringLiteral("the device on %1 did not answer the probe").arg(port)
-                                          : QStringLiteral("cannot open %1: %2").arg(port, portError);
+        failureText = openFailed ? openFailureText(openFailure)
+                                 : QStringLiteral("the device on %1 did not answer the probe").arg(port);
         return Outcome::Failed;
     }
     if (outcome == Outcome::Failed)
@@ -77,11 +82,13 @@ DeviceSession::Outcome DeviceSession::open(const QString &port)
     return outcome;
 }
 
-DeviceSession::Outcome DeviceSession::waitFor(const std::function<bool()> &done, int timeoutMs, bool interruptible)
+DeviceSession::Outcome DeviceSession::waitFor(const std::function<bool()> &done, int timeoutMs, bool interruptible,
+                                              bool endOnFailure)
 {
     interruptibleWait = interruptible;
+    failureEndsWait = endOnFailure;
     auto settled = [&] {
-        return failed || (interruptible && stopSignal != 0) || done();
+        return (endOnFailure && failed) || (interruptible && stopSignal != 0) || done();
     };
     bool timedOut = false;
     if (!settled()) {
@@ -108,7 +115,8 @@ DeviceSession::Outcome DeviceSession::waitFor(const std::function<bool()> &done,
         loop = nullptr;
     }
     interruptibleWait = true;
-    if (failed)
+    failureEndsWait = true;
+    if (endOnFailure && failed)
         return Outcome::Failed;
     if (done())
         return Outcome::Done;
@@ -141,13 +149,14 @@ void DeviceSession::onStop(int signalNumber)
         loop->quit();
 }
 
-void DeviceSession::onRequestFailed(const QString &reason)
+void DeviceSession::onRequestFailed(const RequestOutcome &outcome)
 {
     if (failed)
         return;
     failed = true;
-    failureText = reason;
-    if (loop)
+    failureOutcome = outcome;
+    failureText = Wording::outcome(outcome);
+    if (loop && failureEndsWait)
         loop->quit();
 }
 
@@ -157,6 +166,6 @@ void DeviceSession::onConnectedChanged(bool state)
         return;
     failed = true;
     failureText = QStringLiteral("the connection to the device was lost");
-    if (loop)
+    if (loop && failureEndsWait)
         loop->quit();
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "devicethread.h"
+#include "portopenfailure.h"
+#include "requestoutcome.h"
 #include "stopsignals.h"
 
 #include <QObject>
 #include <QString>
-#include <QThread>
 
 #include <functional>
 
@@ -25,14 +27,19 @@ public:
     ~DeviceSession() override;
 
     SerialTop *device() const { return top; }
+    // The request failure that ended the latest wait, if one did.
+    const RequestOutcome &failure() const { return failureOutcome; }
 
     // Opens the port and lets the device object probe the device.
     Outcome open(const QString &port);
 
     // Runs the event loop until done() holds. timeoutMs 0 waits without a
     // bound (the device object's own waits still end every request). Not
-    // interruptible: a stop signal only emits stopRequested.
-    Outcome waitFor(const std::function<bool()> &done, int timeoutMs, bool interruptible = true);
+    // interruptible: a stop signal only emits stopRequested. A failed request
+    // or a lost connection ends the wait unless the awaited report itself
+    // tells the failures (endOnFailure false).
+    Outcome waitFor(const std::function<bool()> &done, int timeoutMs, bool interruptible = true,
+                    bool endOnFailure = true);
 
     // Exit code for an outcome other than Done, after telling the user why.
     int fail(Outcome outcome, Report &report, const QString &what);
@@ -42,19 +49,22 @@ signals:
 
 private:
     void onStop(int signalNumber);
-    void onRequestFailed(const QString &reason);
+    void onRequestFailed(const RequestOutcome &outcome);
     void onConnectedChanged(bool state);
     void shutdown();
 
-    QThread thread;
+    DeviceThread thread;
     SerialTop *top = nullptr;
     StopSignals stops;
     QEventLoop *loop = nullptr;
     bool interruptibleWait = true;
+    bool failureEndsWait = true;
 
     bool opened = false;
     bool failed = false;
     QString failureText;
-    QString portError;
+    RequestOutcome failureOutcome;
+    bool openFailed = false;
+    PortOpenFailure openFailure;
     int stopSignal = 0;
 };

@@ -74,11 +74,17 @@ int usageError(const QString &command, bool json, const QString &error)
 const QVector<CommandInfo> &commands()
 {
     static const QVector<CommandInfo> table = {
-        {"info", "info                  revision and all eleven parameters, \"name = value\" a line", {}, makeInfo},
+        {"info", "info                  revision and every parameter, \"name = value\" a line; with one\n"
+                 "                        unreadable, the rest are printed and it is named", {}, makeInfo},
         {"get", "get NAME...           each parameter's value, one a line, bare", {}, makeGet},
-        {"set", "set NAME=VALUE...     write each, then read it back; fails if one does not read back", {}, makeSet},
+        {"set", "set NAME=VALUE...     write each, then read it back, the Modbus address last; on a\n"
+                "                        failure names what was confirmed, what failed, what was not tried",
+         {}, makeSet},
         {"save", "save                  store the settings in non-volatile memory", {}, makeSave},
-        {"backup", "backup FILE           the revision and all eleven parameters to a JSON file", {}, makeBackup},
+        {"backup", "backup [--partial] FILE\n"
+                   "                        the revision and every parameter to a JSON file; with one\n"
+                   "                        unreadable no file is written, unless --partial (marked so)",
+         {QStringLiteral("partial")}, makeBackup},
         {"restore", "restore FILE          write every parameter in the file, then verify by reading back", {},
          makeRestore},
         {"selftest", "selftest              run the self-test and print the verdict (healthy or faulty)", {},
@@ -115,7 +121,9 @@ int main(int argc, char *argv[])
                                  QStringLiteral("FILE"));
     const QCommandLineOption type(QStringLiteral("type"), QStringLiteral("raw: raw data type, 0 to 4."),
                                   QStringLiteral("T"));
-    parser.addOptions({port, json, seconds, csv, type});
+    const QCommandLineOption partial(QStringLiteral("partial"),
+                                     QStringLiteral("backup: save what could be read, marked as partial."));
+    parser.addOptions({port, json, seconds, csv, type, partial});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands above."),
                                  QStringLiteral("COMMAND [ARGS]"));
 
@@ -142,7 +150,7 @@ int main(int argc, char *argv[])
             info = &candidate;
     if (!info)
         return usageError(name, jsonMode, QStringLiteral("unknown command '%1'").arg(name));
-    for (const QCommandLineOption &option : {seconds, csv, type})
+    for (const QCommandLineOption &option : {seconds, csv, type, partial})
         if (parser.isSet(option) && !info->options.contains(option.names().first()))
             return usageError(name, jsonMode,
                               QStringLiteral("%1 takes no --%2").arg(name, option.names().first()));
@@ -155,6 +163,7 @@ int main(int argc, char *argv[])
     invocation.seconds = parser.value(seconds);
     invocation.csv = parser.value(csv);
     invocation.type = parser.value(type);
+    invocation.partial = parser.isSet(partial);
     const std::unique_ptr<Command> command = info->make();
     QString error;
     if (!command->prepare(invocation, error))

@@ -22,7 +22,7 @@ namespace {
 using namespace RegisterMap;
 
 constexpr double kMaxUnsigned16 = 65535;
-// A backup holds eleven numbers; anything far larger is not one.
+// A backup holds a dozen numbers; anything far larger is not one.
 constexpr qint64 kMaxBackupBytes = 1 << 20;
 
 QString tr(const char *text)
@@ -138,7 +138,8 @@ double jsonNumber(const Parameter &parameter, double value)
     return QLocale::c().toDouble(formatValue(parameter, value));
 }
 
-bool writeBackup(const QString &path, const QString &revision, const ParameterValues &values, QString &error)
+bool writeBackup(const QString &path, const QString &revision, const ParameterValues &values, QString &error,
+                 bool partial)
 {
     QJsonObject parameters;
     for (const ParameterValue &entry : values)
@@ -150,6 +151,8 @@ bool writeBackup(const QString &path, const QString &revision, const ParameterVa
     const QDateTime now = QDateTime::currentDateTime();
     root.insert(QStringLiteral("saved"), now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate));
     root.insert(QStringLiteral("parameters"), parameters);
+    if (partial)
+        root.insert(QStringLiteral("partial"), true);
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -226,6 +229,7 @@ bool readBackup(const QString &path, Backup &backup, QString &error)
     Backup result;
     result.revision = revision.toString();
     result.saved = saved.toString();
+    result.partial = root.value(QStringLiteral("partial")).toBool();
     for (const Parameter &parameter : all()) {
         const QJsonValue value = parameters.value(name(parameter));
         if (value.isUndefined())

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-// The eleven settings a user reads, writes, backs up and restores, under the
+// The settings a user reads, writes, backs up and restores, under the
 // names the command line and the backup file share. Values travel as double:
 // it holds every 16-bit word and every float exactly.
 namespace DeviceParameters {
@@ -63,11 +63,14 @@ struct Backup
     QString revision;
     QString saved;            // ISO 8601, as stored
     ParameterValues values;   // in table order
+    bool partial = false;     // saved knowingly without every parameter
 };
 
 // Writes the revision and values as a backup file, replacing it only once
-// the whole file is written. False with a message when it cannot.
-bool writeBackup(const QString &path, const QString &revision, const ParameterValues &values, QString &error);
+// the whole file is written; a partial one says so inside. False with a
+// message when it cannot.
+bool writeBackup(const QString &path, const QString &revision, const ParameterValues &values, QString &error,
+                 bool partial = false);
 
 // Reads and checks a backup file. Refuses another format or version,
 // unknown names, values that do not fit their register, malformed JSON and

@@ -5,12 +5,18 @@
 #include "registermap.h"
 #include "serialworker.h"
 
-#include <QFileInfo>
 #include <QMetaObject>
 
 using namespace RegisterMap;
 
-SerialTop::SerialTop() = default;
+SerialTop::SerialTop()
+{
+    // Outcomes cross into the callers' threads through queued connections.
+    qRegisterMetaType<RequestOutcome>();
+    qRegisterMetaType<ParameterReport>();
+    qRegisterMetaType<PortOpenFailure>();
+    engineClock.start();
+}
 
 SerialTop::~SerialTop()
 {
@@ -116,8 +122,12 @@ void SerialTop::_connectToDevice(QString name_port, int baudrate)
         if (worker->openPort(settings) != SerialWorker::OpenOk) {
             emit appendLog(tr("Ошибка подключения к порту"));
             // A second connect finds the port already open: nothing to explain.
-            if (!worker->isOpen())
-                emit appendLog(openFailureText(name_port));
+            if (!worker->isOpen()) {
+                const PortOpenFailure failure =
+                    PortOpenFailure::explain(name_port, worker->openError(), worker->openErrorText());
+                emit appendLog(describe(failure));
+                emit portOpenFailed(failure);
+            }
         } else {
             notOpenReported = false;
             _queueCmd(_creatReqResetAdr(), false, QString(), QString(), 0);
@@ -145,7 +155,8 @@ void SerialTop::_disconnectFromPort()
     worker->closePort();
     // A command waiting for its answer fails now, not after its time-out.
     if (queueRunning) {
-        failureReason = tr("Порт закрыт");
+        pendingFailure = RequestOutcome::failed(RequestOutcome::Failure::PortClosed, curRequest);
+        pendingFailure.sent = true;
         emit _waitEnded();
     }
     emit connectedChanged(connected);
@@ -153,40 +164,32 @@ void SerialTop::_disconnectFromPort()
 
 void SerialTop::_portLost(QString errorText)
 {
-    const QString text = tr("Соединение с портом %1 потеряно: %2").arg(portName, errorText);
+    const RequestOutcome lost = RequestOutcome::portLost(queueRunning ? curRequest : QByteArray(), portName, errorText);
     connected = false;
-    // A command in flight fails with this reason and the ring is dropped;
+    // A command in flight fails with this outcome and the ring is dropped;
     // otherwise the log says it here.
     if (queueRunning) {
-        failureReason = text;
+        pendingFailure = lost;
         emit _waitEnded();
     } else {
-        emit appendLog(text);
+        emit appendLog(describe(lost));
     }
     emit connectedChanged(false);
 }
 
-QString SerialTop::openFailureText(const QString &name) const
+QString SerialTop::describe(const PortOpenFailure &failure)
 {
-    const QString detail = worker->openErrorText();
-    switch (worker->openError()) {
-    case QSerialPort::DeviceNotFoundError:
-        return tr("Порт %1 не найден: %2").arg(name, detail);
-    case QSerialPort::PermissionError:
-    case QSerialPort::OpenError: {
-#ifdef Q_OS_UNIX
-        // Busy and forbidden look alike from here; the device node tells.
-        const QFileInfo node(name.contains(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name);
-        if (node.exists() && !(node.isReadable() && node.isWritable())) {
-            const QString group = node.group().isEmpty() ? QStringLiteral("dialout") : node.group();
-            return tr("Нет прав на доступ к порту %1: %2. Добавьте пользователя в группу %3, которой "
-                      "принадлежит устройство (sudo usermod -aG %3 $USER), и войдите в систему заново")
-                .arg(name, detail, group);
-        }
-#endif
-        return tr("Порт %1 уже открыт другой программой: %2").arg(name, detail);
+    switch (failure.kind) {
+    case PortOpenFailure::Kind::NotFound:
+        return tr("Порт %1 не найден: %2").arg(failure.port, failure.detail);
+    case PortOpenFailure::Kind::NoPermission:
+        return tr("Нет прав на доступ к порту %1: %2. Добавьте пользователя в группу %3, которой "
+                  "принадлежит устройство (sudo usermod -aG %3 $USER), и войдите в систему заново")
+            .arg(failure.port, failure.detail, failure.group);
+    case PortOpenFailure::Kind::InUse:
+        return tr("Порт %1 уже открыт другой программой: %2").arg(failure.port, failure.detail);
+    case PortOpenFailure::Kind::Other:
+        break;
     }
-    default:
-        return tr("Не удалось открыть порт %1: %2").arg(name, detail);
-    }
+    return tr("Не удалось открыть порт %1: %2").arg(failure.port, failure.detail);
 }

@@ -2,9 +2,15 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QVector>
+
+#include "parameterreport.h"
+#include "portopenfailure.h"
+#include "requestoutcome.h"
 
 #include <atomic>
 #include <cstdint>
@@ -88,6 +94,26 @@ public:
     // ends as a failure. Callable directly from any thread.
     void abortFirmwareUpdate();
 
+    // Parameter operations for callers that need one outcome per parameter.
+    // Each returns a ticket at once and ends in parametersRead or
+    // parametersWritten with that ticket. A read-out goes on past a refused
+    // parameter (an older firmware lacks some); any other failure stops it.
+    // A write-out writes and reads back one parameter at a time, the Modbus
+    // address last, and stops at the first request that fails.
+    quint64 readParameters(const QVector<const DeviceParameters::Parameter *> &parameters, bool withRevision);
+    quint64 writeParameters(const DeviceParameters::ParameterValues &values);
+
+    // The main log's words for a failed request.
+    static QString describe(const RequestOutcome &outcome);
+    static QString describe(const PortOpenFailure &failure);
+
+    // After a time-out the line must be quiet this long before the next
+    // request goes out, so that a late answer is dropped, not taken for the
+    // next request's own.
+    static constexpr int kQuietAfterTimeoutMs = 100;
+    // A line that never falls quiet holds the next request no longer than this.
+    static constexpr int kMaxSettleMs = 1000;
+
 signals:
     void logInfo(QString message);
     void logWarning(QString message);
@@ -135,15 +161,19 @@ signals:
     // Outcome of a firmware update attempt: true only when every block was
     // acknowledged and the firmware flag was written.
     void firmwareUpdateFinished(bool success);
-    // One acknowledged request failed: no answer, refused, or the port was
-    // lost. The reason is the text the main log shows.
-    void requestFailed(QString reason);
+    // One request failed: no answer, refused, the port lost or closed, or
+    // the ring full. describe() gives the text the main log shows.
+    void requestFailed(RequestOutcome outcome);
     // Outcomes for callers that must not parse log text: the revision text
     // as read (trailing NULs dropped), the self-test verdict, and the end of
     // a raw read-out, successful or not.
     void revisionReceived(QString text);
     void selfTestVerdict(bool healthy);
     void rawReadFinished(bool success);
+    // The port named in connectToDevice could not be opened.
+    void portOpenFailed(PortOpenFailure failure);
+    void parametersRead(quint64 ticket, ParameterReport report);
+    void parametersWritten(quint64 ticket, ParameterReport report);
 
 private slots:
     // Connection and request engine (serialtop.cpp, serialtop_queue.cpp)
@@ -216,6 +246,13 @@ private:
     bool queueWrite16(uint8_t func, uint16_t adr, uint16_t value, const QString &textBefore = QString(),
                       const QString &textAfter = QString());
     bool queueWriteFloat(uint16_t adr, float value);
+    // One parameter's request, sent and judged before it returns (the ring
+    // must be idle); false with lastFailure set when it failed.
+    bool readParameterNow(const DeviceParameters::Parameter &parameter, double &value);
+    bool writeParameterNow(const DeviceParameters::Parameter &parameter, double value);
+    void runParameterRead(quint64 ticket, const QVector<const DeviceParameters::Parameter *> &parameters,
+                          bool withRevision);
+    void runParameterWrite(quint64 ticket, const DeviceParameters::ParameterValues &values);
     void decodeHoldingAnswer(const QByteArray &frame, uint16_t start, int count);
     void decodeInputAnswer(const QByteArray &frame, uint16_t start, int count);
     void pause(int ms);
@@ -223,8 +260,6 @@ private:
     void takeAnswer(const QByteArray &frame);
     void takeRefusal(const QByteArray &frame);
     void dumpReceived(const QByteArray &bytes);
-    QString refusalText(const QByteArray &request, uint8_t code) const;
-    QString openFailureText(const QString &portName) const;
     // Why the latest acknowledged command failed, as a procedure step reports it.
     QString failedStepText() const;
     void _checkAnswered(bool ok, bool reportOk);
@@ -255,9 +290,16 @@ private:
     bool flashReady = false;
 
     // Why the command in flight failed, when it did not just go unanswered.
-    QString failureReason;
-    QString lastStepFailure;          // empty when the latest failed command went unanswered
+    RequestOutcome pendingFailure;
+    RequestOutcome lastFailure;       // of the latest failed command
     QString portName;
+    // Set by a time-out: the next request waits for a quiet line.
+    bool lineMustSettle = false;
+    bool settling = false;            // what arrives now is a late answer
+    int lateBytes = 0;
+    QElapsedTimer engineClock;
+    qint64 lastArrivalMs = 0;         // of the latest bytes, on engineClock
+    void settleLine();
     bool notOpenReported = false;     // one log line per episode of commands sent to a closed port
 
     // Request engine bookkeeping beyond the ring itself.
@@ -271,4 +313,9 @@ private:
     bool updateRunning = false;
     std::atomic<bool> updateAbortRequested{false};
     QVector<std::function<void()>> deferredProcedures;
+    std::atomic<quint64> nextTicket{1};
+    // The latest value each holding register was read as, and the latest
+    // revision text: what a parameter operation takes as its answer.
+    QHash<uint16_t, uint32_t> heldValues;
+    QString lastRevision;
 };

@@ -37,27 +37,45 @@ int SerialTop::_getAnswerSize_Byte(int func, int n)
     return size;
 }
 
-QString SerialTop::refusalText(const QByteArray &request, uint8_t code) const
+QString SerialTop::describe(const RequestOutcome &outcome)
 {
-    const auto function = static_cast<uint8_t>(request[1]);
+    using Failure = RequestOutcome::Failure;
     const auto hexByte = [](uint8_t byte) { return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper(); };
-    QString what = tr("функция %1").arg(hexByte(function));
-    switch (function) {
+    switch (outcome.failure) {
+    case Failure::None:
+        return QString();
+    case Failure::NoAnswer:
+        return tr("Нет ответа от устройства");
+    case Failure::PortClosed:
+        return outcome.sent ? tr("Порт закрыт") : tr("Порт не открыт, команда не отправлена");
+    case Failure::PortLost:
+        return tr("Соединение с портом %1 потеряно: %2").arg(outcome.port, outcome.portError);
+    case Failure::QueueFull:
+        return tr("Очередь команд переполнена, команда отброшена");
+    case Failure::NotConfirmed:
+        return tr("записано %1, прочитано %2").arg(outcome.written).arg(outcome.readBack);
+    case Failure::Interrupted:
+        return tr("прервано по запросу");
+    case Failure::Refused:
+        break;
+    }
+    QString what = tr("функция %1").arg(hexByte(outcome.function));
+    switch (outcome.function) {
     case ModbusCodec::ReadHoldingRegisters:
     case ModbusCodec::ReadInputRegisters:
     case ModbusCodec::WriteSingleRegister:
     case ModbusCodec::WriteMultipleRegisters:
-        what += tr(", регистр %1").arg(ModbusCodec::bigEndian(request, 2, 2));
+        what += tr(", регистр %1").arg(outcome.address);
         break;
     case ModbusCodec::ReadCoils:
     case ModbusCodec::WriteSingleCoil:
-        what += tr(", катушка %1").arg(ModbusCodec::bigEndian(request, 2, 2));
+        what += tr(", катушка %1").arg(outcome.address);
         break;
     default:
         break;
     }
     QString meaning;
-    switch (code) {
+    switch (outcome.exceptionCode) {
     case ModbusCodec::IllegalFunction: meaning = tr(", недопустимая функция"); break;
     case ModbusCodec::IllegalDataAddress: meaning = tr(", недопустимый адрес"); break;
     case ModbusCodec::IllegalDataValue: meaning = tr(", недопустимое значение"); break;
@@ -65,5 +83,5 @@ QString SerialTop::refusalText(const QByteArray &request, uint8_t code) const
     case ModbusCodec::DeviceBusy: meaning = tr(", устройство занято"); break;
     default: break;
     }
-    return tr("Устройство отклонило запрос (%1): код %2%3").arg(what, hexByte(code), meaning);
+    return tr("Устройство отклонило запрос (%1): код %2%3").arg(what, hexByte(outcome.exceptionCode), meaning);
 }

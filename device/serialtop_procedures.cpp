@@ -132,7 +132,10 @@ void SerialTop::_getDataRawMain(int idx)
 
 QString SerialTop::failedStepText() const
 {
-    return lastStepFailure.isEmpty() ? tr("Нет ответа от устройства!") : lastStepFailure;
+    // A procedure's step names silence in its own words.
+    if (lastFailure.failure == RequestOutcome::Failure::NoAnswer)
+        return tr("Нет ответа от устройства!");
+    return describe(lastFailure);
 }
 
 // The step's command was just sent; its failure is told in the ring's words

@@ -22,10 +22,12 @@ bool SerialTop::_queueCmd(QByteArray request, bool needAck, QString textBefore, 
     // does not fit is refused rather than overwriting one still pending.
     const int next = (queueWrite + 1) % kRingSize;
     if (next == queueRead) {
+        lastFailure = RequestOutcome::failed(RequestOutcome::Failure::QueueFull, request);
         if (!overflowReported) {
             overflowReported = true;
-            emit appendLog(tr("Очередь команд переполнена, команда отброшена"));
+            emit appendLog(describe(lastFailure));
         }
+        emit requestFailed(lastFailure);
         return false;
     }
 
@@ -67,7 +69,7 @@ void SerialTop::_sendCmdWithAcknowledge()
         answerSize = entry.answerSize;
         rxBuffer.clear();
         ackReceived = false;
-        failureReason.clear();
+        pendingFailure = RequestOutcome();
         worker->sendData(curRequest);
     };
 
@@ -87,6 +89,7 @@ void SerialTop::_sendCmdWithAcknowledge()
             ackReceived = false;
             timer.start(kPauseBeforeSendMs);
             loop.exec();
+            settleLine();
             // The port may have gone during the pause.
             if (worker->isOpen()) {
                 timer.start(kAckTimeoutMs);
@@ -95,6 +98,7 @@ void SerialTop::_sendCmdWithAcknowledge()
             }
             answered = ackReceived;
         } else if (worker->isOpen()) {
+            settleLine();
             timer.start(kNoAckWaitMs);
             send(entry);
             loop.exec();
@@ -104,22 +108,26 @@ void SerialTop::_sendCmdWithAcknowledge()
             // Refused, unanswered or no port: the rest of the ring is dropped.
             queueWrite = 0;
             queueRead = 0;
-            // A refusal or a lost port left its reason; otherwise the port
+            // A refusal or a lost port left its outcome; otherwise the port
             // was closed before sending, or the device stayed silent.
-            const bool portClosed = failureReason.isEmpty() && !worker->isOpen();
-            const bool silent = failureReason.isEmpty() && !portClosed;
-            QString reason = failureReason;
-            failureReason.clear();
-            if (portClosed)
-                reason = tr("Порт не открыт, команда не отправлена");
-            else if (silent)
-                reason = tr("Нет ответа от устройства");
-            // A procedure's step names silence in its own words.
-            lastStepFailure = silent ? QString() : reason;
-            if (!portClosed || !notOpenReported)
-                emit appendLog(reason);
-            notOpenReported = portClosed;
-            emit requestFailed(reason);
+            RequestOutcome outcome = pendingFailure;
+            pendingFailure = RequestOutcome();
+            if (outcome.ok())
+                outcome = RequestOutcome::failed(worker->isOpen() ? RequestOutcome::Failure::NoAnswer
+                                                                  : RequestOutcome::Failure::PortClosed,
+                                                 entry.request);
+            if (outcome.failure == RequestOutcome::Failure::NoAnswer) {
+                // The answer may still come: it belongs to no request now.
+                answerSize = 0;
+                lineMustSettle = true;
+                lastArrivalMs = engineClock.elapsed();
+            }
+            lastFailure = outcome;
+            const bool notSent = outcome.failure == RequestOutcome::Failure::PortClosed && !outcome.sent;
+            if (!notSent || !notOpenReported)
+                emit appendLog(describe(outcome));
+            notOpenReported = notSent;
+            emit requestFailed(outcome);
             break;
         }
         if (id == loopOwnerId)
@@ -134,8 +142,39 @@ void SerialTop::_sendCmdWithAcknowledge()
         QMetaObject::invokeMethod(this, "_runDeferred", Qt::QueuedConnection);
 }
 
+void SerialTop::settleLine()
+{
+    if (!lineMustSettle)
+        return;
+    lineMustSettle = false;
+    // Whatever arrives until the line has been quiet for a while answers a
+    // request that already timed out; it is dropped, never delivered.
+    settling = true;
+    lateBytes = 0;
+    const qint64 startMs = engineClock.elapsed();
+    for (;;) {
+        const qint64 now = engineClock.elapsed();
+        const qint64 quietFor = now - lastArrivalMs;
+        if (quietFor >= kQuietAfterTimeoutMs || now - startMs >= kMaxSettleMs || !worker->isOpen())
+            break;
+        pause(static_cast<int>(kQuietAfterTimeoutMs - quietFor));
+    }
+    settling = false;
+    if (lateBytes > 0)
+        emit appendLog(tr("Поздний ответ отброшен: %1 байт").arg(lateBytes));
+}
+
 void SerialTop::_logRx(QByteArray data)
 {
+    lastArrivalMs = engineClock.elapsed();
+    if (settling || answerSize == 0) {
+        // Nothing awaits an answer: a late one, or noise.
+        if (settling)
+            lateBytes += data.size();
+        dumpReceived(data);
+        rxBuffer.clear();
+        return;
+    }
     rxBuffer.append(data);
     if (rxBuffer.size() >= qMin(answerSize, ModbusCodec::kExceptionAnswerSize))
         _timeoutEndOfPack();
@@ -145,7 +184,7 @@ void SerialTop::_timeoutEndOfPack()
 {
     // Once the request in flight is settled, nothing more counts for it.
     const bool awaiting = answerSize > 0 && curRequest.size() >= kMinFrameSize && !ackReceived
-                          && failureReason.isEmpty();
+                          && pendingFailure.ok();
     if (!awaiting) {
         dumpReceived(rxBuffer);
         rxBuffer.clear();
@@ -205,7 +244,7 @@ void SerialTop::takeAnswer(const QByteArray &frame)
 
 void SerialTop::takeRefusal(const QByteArray &frame)
 {
-    failureReason = refusalText(curRequest, static_cast<uint8_t>(frame[2]));
+    pendingFailure = RequestOutcome::refused(curRequest, static_cast<uint8_t>(frame[2]));
     emit _waitEnded();
 }
 

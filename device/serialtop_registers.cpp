@@ -33,6 +33,7 @@ void SerialTop::decodeHoldingAnswer(const QByteArray &frame, uint16_t start, int
             emit appendLogUpdater(tr("  %1").arg(text), false, QColor(255, 255, 255, 255));
             while (text.endsWith(QChar(0)))
                 text.chop(1);
+            lastRevision = text;
             emit revisionReceived(text);
             k += Holding::RevisionLength;
             continue;
@@ -71,6 +72,7 @@ int SerialTop::_getParamInputSize(uint16_t adr) { return inputBlockSize(adr); }
 
 void SerialTop::_checkParamHold(ushort adr, uint value)
 {
+    heldValues.insert(adr, value);
     switch (adr) {
     case Holding::AdrMb: emit rcv_AdrMb(static_cast<int>(value)); break;
     case Holding::ProtType: emit rcvProtocolType(static_cast<int>(value)); break;
@@ -169,11 +171,7 @@ void SerialTop::_setSizeLockData(int value)
 }
 void SerialTop::_setAdrMb(int value) { queueWrite16(ModbusCodec::WriteSingleRegister, Holding::AdrMb, value); }
 
-void SerialTop::_setDetThCoefMax(float value)
-{
-    emit appendLog(QString::number(ModbusCodec::bitsFromFloat(value)));
-    queueWriteFloat(Holding::DetThCoefMax, value);
-}
+void SerialTop::_setDetThCoefMax(float value) { queueWriteFloat(Holding::DetThCoefMax, value); }
 void SerialTop::_setDetThCoefMin(float value) { queueWriteFloat(Holding::DetThCoefMin, value); }
 void SerialTop::_setDetThCoefDC(float value) { queueWriteFloat(Holding::DetThCoefDC, value); }
 void SerialTop::_setDetSmthCoef(float value) { queueWriteFloat(Holding::DetSmthCoef, value); }

@@ -289,7 +289,7 @@ void CliTest::faultyVerdictOrIgnoredWriteExitsThree()
     const QStringList args{"--port", sim.portName(), "set", "protocol-type=1", "fmcw-band=30"};
     const CliRun run = runCli(args);
     EXPECT_EXIT(run, args, 3);
-    QVERIFY2(run.err.contains("fmcw-band wrote 30"), qPrintable(run.err));
+    QVERIFY2(run.err.contains("fmcw-band: wrote 30, read back"), qPrintable(run.err));
 }
 
 void CliTest::measureAndRawWriteTheirCsv()

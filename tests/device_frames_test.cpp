@@ -19,11 +19,11 @@ public:
         top.answerSize = answerSize;
         top.rxBuffer.clear();
         top.ackReceived = false;
-        top.failureReason.clear();
+        top.pendingFailure = RequestOutcome();
     }
     void receive(const QByteArray &chunk) { top._logRx(chunk); }
     bool acknowledged() const { return top.ackReceived; }
-    QString refusal() const { return top.failureReason; }
+    QString refusal() const { return SerialTop::describe(top.pendingFailure); }
     int pendingBytes() const { return top.rxBuffer.size(); }
 
 private:
@@ -189,8 +189,12 @@ private slots:
         probe.expect(request, 7);
         probe.receive(withCrc(hex("1403020002"))); // another slave
         probe.receive(withCrc(hex("1304020002"))); // our slave, another function
+        probe.receive(withCrc(hex("138602")));       // a refusal of another function
         QVERIFY(!probe.acknowledged());
         QVERIFY(probe.refusal().isEmpty());
+        // The request's own answer still counts after all of them.
+        probe.receive(readAnswer(request, hex("0002")));
+        QVERIFY(probe.acknowledged());
 
         // A refusal is told at its fifth byte, with what was refused and why.
         probe.expect(request, 7);
@@ -207,7 +211,7 @@ private slots:
         probe.expect(request, 7);
         probe.receive(hex("00ff13") + readAnswer(request, hex("0001")) + hex("ff"));
         QVERIFY(probe.acknowledged());
-        QCOMPARE(prot.count(), 1);
+        QCOMPARE(prot.count(), 2);
 
         // An answer split 3 + 4 is processed once, at its last byte.
         probe.expect(request, 7);
@@ -217,8 +221,8 @@ private slots:
         probe.receive(answer.mid(3));
         QVERIFY(probe.acknowledged());
         probe.receive(answer); // a repeated answer is not taken twice
-        QCOMPARE(prot.count(), 2);
-        QCOMPARE(prot.at(1).at(0).toInt(), 3);
+        QCOMPARE(prot.count(), 3);
+        QCOMPARE(prot.at(2).at(0).toInt(), 3);
     }
 
     void partialRevisionBlockStaysInsideTheFrame()
