@@ -6,6 +6,7 @@
 #include "queuedspy.h"
 #include "registermap.h"
 #include "modbuscodec.h"
+#include "simdefaults.h"
 #include "simprocess.h"
 
 #include "deviceparameters.h"
@@ -242,6 +243,52 @@ void strayAnswerLoss()
     report("stray_answer_loss", 1.0 - double(answers.count()) / (kBursts * kPerBurst), "fraction");
 }
 
+// Reads of two registers whose answers have the same shape, alternating, one
+// answer in five late: how many reads report the other register's value.
+// Also what the quiet interval after each time-out costs the next read.
+void lateAnswerMisattributed()
+{
+    SimProcess sim({"--line-rate", "--late", "5"});
+    DeviceHarness device;
+    if (!connectDevice(device, sim))
+        return;
+    QueuedSpy band(device.top, &SerialTop::rcvFmcwBandGHz);
+    QueuedSpy lock(device.top, &SerialTop::rcv_SizeLockData);
+    QueuedSpy failed(device.top, &SerialTop::requestFailed);
+    constexpr int kReads = 30;
+    int misattributed = 0;
+    QVector<double> normalMs;
+    QVector<double> afterTimeoutMs;
+    bool previousTimedOut = false;
+    for (int i = 0; i < kReads; ++i) {
+        const int ended = band.count() + lock.count() + failed.count();
+        const int failedBefore = failed.count();
+        QElapsedTimer clock;
+        clock.start();
+        if (i % 2 == 0)
+            device.top->getFmcwBandGHz();
+        else
+            device.top->getSizeLockData();
+        if (!waitUntil([&] { return band.count() + lock.count() + failed.count() > ended; }, 10000)) {
+            std::fprintf(stderr, "late_answer: a read never ended\n");
+            return;
+        }
+        const bool timedOut = failed.count() > failedBefore;
+        (previousTimedOut ? afterTimeoutMs : normalMs) << clock.nsecsElapsed() / 1e6;
+        previousTimedOut = timedOut;
+    }
+    for (int k = 0; k < band.count(); ++k)
+        misattributed += band.at(k).at(0).toFloat() != float(SimDefaults::kFmcwBand);
+    for (int k = 0; k < lock.count(); ++k)
+        misattributed += lock.at(k).at(0).toInt() != SimDefaults::kSizeLockData;
+    std::sort(normalMs.begin(), normalMs.end());
+    std::sort(afterTimeoutMs.begin(), afterTimeoutMs.end());
+    report("late_answer_misattributed", misattributed, "reads");
+    if (!normalMs.isEmpty() && !afterTimeoutMs.isEmpty())
+        report("late_answer_drain_ms", afterTimeoutMs.at(afterTimeoutMs.size() / 2) - normalMs.at(normalMs.size() / 2),
+               "ms");
+}
+
 // Thirty seconds of measurement through the window's start button.
 void guiStallWhileMeasuring()
 {
@@ -381,5 +428,6 @@ int main(int argc, char **argv)
     run("port_loss", portLossMs);
     run("stray_answer", strayAnswerLoss);
     run("cli_info", cliInfoRatio);
+    run("late_answer", lateAnswerMisattributed);
     return 0;
 }

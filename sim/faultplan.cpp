@@ -47,6 +47,11 @@ FaultPlan::AnswerShape FaultPlan::nextAnswer(const QByteArray &answer)
         shape.head.truncate(cut);
         ++counts.split;
     }
+    if (due(faults.late, answers)) {
+        shape.delayMs = kLateAnswerMs;
+        ++counts.late;
+        spoiled = true;
+    }
     // A refused request is already counted as lost.
     if (spoiled && !refusing)
         ++counts.lost;

@@ -16,6 +16,7 @@ struct LineFaults
     int split = 0;          // answer in two chunks with a gap between them
     int stray = 0;          // stray bytes on the line before the answer
     int vanishAfter = 0;    // the line closes when request N + 1 comes (0 = never)
+    int late = 0;           // answer held back past the master's time-out
 };
 
 class FaultPlan
@@ -28,11 +29,15 @@ public:
         QByteArray stray;       // sent before the answer
         QByteArray head;        // the answer, or its first chunk when split
         QByteArray tail;        // the second chunk; empty unless split
+        int delayMs = 0;        // held back this long beyond the reply delay
     };
 
     // Code of the exception that stands in for the real answer.
     static constexpr uint8_t kRefusalCode = ModbusCodec::DeviceFailure;
     static constexpr int kSplitGapMs = 5;
+    // A late answer comes this long after its request: past the master's
+    // one-second time-out, within its quiet interval after it.
+    static constexpr int kLateAnswerMs = 1050;
 
     // What the plan has done so far. `lost` counts the requests that got no
     // answer a correct master can accept (dropped, refused, or answered with
@@ -45,6 +50,7 @@ public:
         long corrupt = 0;
         long stray = 0;
         long split = 0;
+        long late = 0;
         long lost = 0;
     };
 

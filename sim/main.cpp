@@ -57,8 +57,8 @@ void reportFlash(const FlashMemory &flash, const QString &dumpPath)
 
 void reportFaults(const FaultPlan::Tally &tally)
 {
-    std::fprintf(stderr, "faults: dropped %ld refused %ld corrupt %ld stray %ld split %ld lost %ld\n", tally.dropped,
-                 tally.refused, tally.corrupt, tally.stray, tally.split, tally.lost);
+    std::fprintf(stderr, "faults: dropped %ld refused %ld corrupt %ld stray %ld split %ld lost %ld late %ld\n",
+                 tally.dropped, tally.refused, tally.corrupt, tally.stray, tally.split, tally.lost, tally.late);
 }
 
 void dumpState(const DeviceModel &model, const QString &path)

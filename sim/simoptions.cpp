@@ -21,7 +21,7 @@ const char *const kDescription =
     "  # request dropped            notes start with '#'\n"
     "\n"
     "At exit standard error gets 'firmware flag: set' or 'firmware flag: unset',\n"
-    "then 'faults: dropped N refused N corrupt N stray N split N lost N', where\n"
+    "then 'faults: dropped N refused N corrupt N stray N split N lost N late N', where\n"
     "lost counts the requests left without an answer a master can accept.";
 
 bool readInt(const QCommandLineParser &parser, const QString &name, int min, int max, int &value, QString &error)
@@ -95,6 +95,7 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
         {"corrupt", "Every Nth answer has a bad CRC.", "N"},
         {"split", "Every Nth answer goes in two chunks 5 ms apart.", "N"},
         {"stray", "Every Nth answer is preceded by stray bytes 00 ff.", "N"},
+        {"late", "Every Nth answer comes 1050 ms after its request, past the master's time-out.", "N"},
         {"vanish-after", "Serve the first N requests, then close the line as an unplugged adapter "
                          "would: standard error gets 'line closed at NS' (CLOCK_MONOTONIC) and the "
                          "simulator exits.", "N"},
@@ -166,6 +167,7 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
         && readInt(parser, "corrupt", 1, kMaxEvery, line.faults.corrupt, message)
         && readInt(parser, "split", 1, kMaxEvery, line.faults.split, message)
         && readInt(parser, "stray", 1, kMaxEvery, line.faults.stray, message)
+        && readInt(parser, "late", 1, kMaxEvery, line.faults.late, message)
         && readInt(parser, "vanish-after", 1, kMaxEvery, line.faults.vanishAfter, message);
     for (const QString &text : parser.values("missing-register")) {
         bool ok = false;

@@ -115,7 +115,7 @@ void SimServer::serve(const QByteArray &request, int64_t readyNs)
     }
 
     const FaultPlan::AnswerShape shape = faults.nextAnswer(answer);
-    const int64_t earliest = readyNs + config.replyDelayMs * kNsPerMs;
+    const int64_t earliest = readyNs + (config.replyDelayMs + shape.delayMs) * kNsPerMs;
     if (!shape.stray.isEmpty()) {
         log("stray", shape.stray);
         send(shape.stray, earliest);

@@ -5,6 +5,7 @@
 #include "queuedspy.h"
 #include "registermap.h"
 #include "serialworker.h"
+#include "simdefaults.h"
 #include "simprocess.h"
 
 #include <QDir>
@@ -243,6 +244,26 @@ private slots:
         QCOMPARE(device.connectedStates.last(), false);
         // The queued read was dropped with the ring, not sent to a closed port.
         QVERIFY(!waitUntil([&] { return failed.count() > 1 || device.count(kNoAnswer) > 0; }, 1500));
+    }
+
+    // An answer that comes after its time-out is dropped as late; the next
+    // read of the same shape reports its own register, not the late value.
+    void lateAnswerIsNeverTakenForTheNextRequest()
+    {
+        SimProcess sim({"--late", "3"}); // address reset and probe come first
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        QueuedSpy failed(device.top, &SerialTop::requestFailed);
+        QueuedSpy band(device.top, &SerialTop::rcvFmcwBandGHz);
+        QueuedSpy lock(device.top, &SerialTop::rcv_SizeLockData);
+        device.top->getFmcwBandGHz();
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(failed.at(0).at(0).value<RequestOutcome>().failure, RequestOutcome::Failure::NoAnswer);
+        device.top->getSizeLockData();
+        QVERIFY(lock.wait(5000));
+        QCOMPARE(lock.at(0).at(0).toInt(), int(SimDefaults::kSizeLockData));
+        QCOMPARE(band.count(), 0);
+        QTRY_VERIFY(device.log.filter(QStringLiteral("Поздний ответ отброшен")).size() == 1);
     }
 
     // A refusal is told at once, in words, and costs only its own command;
