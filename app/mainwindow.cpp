@@ -237,6 +237,7 @@ void MainWindow::initConnections()
     // Beyond the table: the outcome of a firmware update, which arrives just
     // before busyChanged(false) and decides the closing line of the log.
     connect(top, &SerialTop::firmwareUpdateFinished, this, &MainWindow::_firmwareUpdateFinished);
+    connect(top, &SerialTop::firmwareUpdateEnded, this, &MainWindow::warnOfIncompleteFirmware);
     // After on_BusyChanged, so an update's closing lines are written before
     // a close that waited for them.
     connect(top, &SerialTop::busyChanged, this, &MainWindow::setUpdateRunning);

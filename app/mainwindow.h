@@ -23,6 +23,7 @@ class QTimer;
 class SerialTop;
 class ParameterTransfer;
 struct ParameterReport;
+struct FirmwareOutcome;
 class StopSignals;
 class graph_plotter;
 class Ui_MainWindow;
@@ -129,6 +130,7 @@ private slots:
     void on_pushButton_firmware_update_clicked();
     void on_BusyChanged(bool state);
     void _firmwareUpdateFinished(bool success);
+    void warnOfIncompleteFirmware(const FirmwareOutcome &outcome);
 
     // Beyond the form: recording and statistics (mainwindow_measurement.cpp)
     void on_pushButton_recordHeight_clicked(bool checked);

@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "firmwareoutcome.h"
 #include "serialtop.h"
 
 #include <QFileDialog>
@@ -11,6 +12,7 @@
 namespace {
 
 const QColor kLogWhite(255, 255, 255, 255);
+const QColor kLogRed(255, 0, 0, 255);
 
 } // namespace
 
@@ -36,6 +38,17 @@ void MainWindow::on_pushButton_firmware_update_clicked()
 void MainWindow::_firmwareUpdateFinished(bool success)
 {
     updateSucceeded = success;
+}
+
+// After the erase began, a failed update leaves the unit without complete
+// firmware: whatever stopped it, the user must know and how to recover.
+void MainWindow::warnOfIncompleteFirmware(const FirmwareOutcome &outcome)
+{
+    if (outcome.ok() || !outcome.eraseBegan)
+        return;
+    const QString warning = tr("Устройство осталось без полной прошивки: подключитесь заново и повторите обновление ПО");
+    _appendLogUpdater(warning, true, kLogRed);
+    _appendLog(warning);
 }
 
 void MainWindow::on_BusyChanged(bool state)

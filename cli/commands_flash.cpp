@@ -7,8 +7,9 @@
 #include "firmwareimage.h"
 #include "report.h"
 #include "serialtop.h"
+#include "wording.h"
 
-#include <QColor>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -23,8 +24,6 @@
 using Outcome = DeviceSession::Outcome;
 
 namespace {
-
-const QColor kFailureColor(255, 0, 0, 255); // the programming log's red lines
 
 bool stderrIsTerminal()
 {
@@ -64,6 +63,14 @@ public:
         } else if (writing && percent != lastPrinted) {
             std::fprintf(stderr, "%d\n", percent);
             lastPrinted = percent;
+        } else if (!writing) {
+            // A log that shows nothing for the whole erase looks hung.
+            if (!eraseClock.isValid())
+                eraseClock.start();
+            if (eraseClock.elapsed() >= nextAliveMs) {
+                std::fprintf(stderr, "erasing... %lld s\n", static_cast<long long>(eraseClock.elapsed() / 1000));
+                nextAliveMs += kAliveEveryMs;
+            }
         }
         std::fflush(stderr);
     }
@@ -77,7 +84,11 @@ public:
     }
 
 private:
+    static constexpr qint64 kAliveEveryMs = 3000;
+
     bool terminal;
+    QElapsedTimer eraseClock;
+    qint64 nextAliveMs = kAliveEveryMs;
     bool erased = false;
     bool writing = false;
     bool barShown = false;
@@ -98,6 +109,40 @@ QString problemText(FirmwareImage::Problem problem, qint64 size)
     }
     return QString();
 }
+
+QString stepName(FirmwareOutcome::Step step)
+{
+    switch (step) {
+    case FirmwareOutcome::Step::None: return QStringLiteral("done");
+    case FirmwareOutcome::Step::File: return QStringLiteral("reading the image file");
+    case FirmwareOutcome::Step::Image: return QStringLiteral("checking the image");
+    case FirmwareOutcome::Step::Revision: return QStringLiteral("reading the current revision");
+    case FirmwareOutcome::Step::ProgrammingMode: return QStringLiteral("entering programming mode");
+    case FirmwareOutcome::Step::FlashCheck: return QStringLiteral("checking the flash chip");
+    case FirmwareOutcome::Step::Erase: return QStringLiteral("erasing the flash");
+    case FirmwareOutcome::Step::Program: return QStringLiteral("writing");
+    case FirmwareOutcome::Step::Flag: return QStringLiteral("writing the firmware flag");
+    }
+    return QString();
+}
+
+// Why the step failed: the request's fate, or the device's own verdict.
+QString failureText(const FirmwareOutcome &outcome)
+{
+    QString where = stepName(outcome.failedStep);
+    if (outcome.failedStep == FirmwareOutcome::Step::Program)
+        where += QStringLiteral(" the block at 0x%1").arg(outcome.blockOffset, 8, 16, QLatin1Char('0'));
+    if (!outcome.request.ok())
+        return QStringLiteral("%1: %2").arg(where, Wording::outcome(outcome.request));
+    switch (outcome.failedStep) {
+    case FirmwareOutcome::Step::FlashCheck: return QStringLiteral("%1: the device reports the flash not ready").arg(where);
+    case FirmwareOutcome::Step::Erase: return QStringLiteral("%1: the flash was not ready in time").arg(where);
+    default: return QStringLiteral("%1: the device reports a failure").arg(where);
+    }
+}
+
+const char *const kNoCompleteFirmware =
+    "the device holds no complete firmware until an update runs to the end: connect again and flash again";
 
 class FlashCommand : public Command
 {
@@ -132,17 +177,14 @@ public:
         SerialTop *top = session.device();
         QObject context;
         ProgressDisplay progress;
-        QStringList failures;
-        int finished = -1;
+        FirmwareOutcome ended;
+        bool finished = false;
         int stopping = 0; // the stop signal's number once one came
         QObject::connect(top, &SerialTop::progressChanged, &context, [&](int percent) { progress.update(percent); });
-        QObject::connect(top, &SerialTop::appendLogUpdater, &context,
-                         [&](const QString &text, bool, const QColor &color) {
-                             if (color == kFailureColor)
-                                 failures << text;
-                         });
-        QObject::connect(top, &SerialTop::firmwareUpdateFinished, &context,
-                         [&](bool success) { finished = success; });
+        QObject::connect(top, &SerialTop::firmwareUpdateEnded, &context, [&](const FirmwareOutcome &outcome) {
+            ended = outcome;
+            finished = true;
+        });
         QObject::connect(&session, &DeviceSession::stopRequested, &context, [&](int signalNumber) {
             if (stopping)
                 return;
@@ -154,25 +196,30 @@ public:
         top->firmwareUpdate(path);
         // Not interruptible: a stop signal asks the update to stop and the
         // wait goes on until the device object says how it ended.
-        const Outcome outcome = session.waitFor([&] { return finished >= 0; }, 0, false);
+        const Outcome outcome = session.waitFor([&] { return finished; }, 0, false, false);
         progress.close();
         report.set(QStringLiteral("image"), path);
         if (outcome != Outcome::Done)
             return session.fail(outcome, report, QStringLiteral("flash"));
-        if (finished == 1) {
+        if (ended.ok()) {
             report.set(QStringLiteral("bytes"), size);
             if (stopping)
                 Report::message(QStringLiteral("the update had finished before the stop took effect"));
             Report::message(QStringLiteral("firmware written: %1 bytes from %2").arg(size).arg(path));
             return report.finish(Exit::Done);
         }
-        const QString why = failures.join(QStringLiteral("; "));
-        if (stopping)
-            return report.finish(Exit::interrupted(stopping),
-                                 QStringLiteral("firmware update interrupted (%1); the device holds no complete "
-                                                "firmware until an update runs to the end")
-                                     .arg(why));
-        return report.finish(Exit::Verdict, QStringLiteral("firmware update failed: %1").arg(why));
+        report.set(QStringLiteral("step"), stepName(ended.failedStep));
+        report.set(QStringLiteral("erase_began"), ended.eraseBegan);
+        QString why = failureText(ended);
+        if (ended.eraseBegan)
+            why += QStringLiteral("; ") + QLatin1String(kNoCompleteFirmware);
+        if (ended.request.failure == RequestOutcome::Failure::Interrupted)
+            return report.finish(Exit::interrupted(stopping), QStringLiteral("firmware update interrupted: %1").arg(why));
+        if (ended.failedStep == FirmwareOutcome::Step::File || ended.failedStep == FirmwareOutcome::Step::Image)
+            return report.finish(Exit::BadInput, QStringLiteral("firmware update refused: %1").arg(why));
+        // The device's own verdict is not the line's fault.
+        return report.finish(ended.deviceFault() ? Exit::Verdict : Exit::Communication,
+                             QStringLiteral("firmware update failed at %1").arg(why));
     }
 
 private:

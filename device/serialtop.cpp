@@ -15,6 +15,7 @@ SerialTop::SerialTop()
     qRegisterMetaType<RequestOutcome>();
     qRegisterMetaType<ParameterReport>();
     qRegisterMetaType<PortOpenFailure>();
+    qRegisterMetaType<FirmwareOutcome>();
     engineClock.start();
 }
 

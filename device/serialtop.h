@@ -8,6 +8,7 @@
 #include <QString>
 #include <QVector>
 
+#include "firmwareoutcome.h"
 #include "parameterreport.h"
 #include "portopenfailure.h"
 #include "requestoutcome.h"
@@ -161,6 +162,8 @@ signals:
     // Outcome of a firmware update attempt: true only when every block was
     // acknowledged and the firmware flag was written.
     void firmwareUpdateFinished(bool success);
+    // The same end with its facts; emitted just before firmwareUpdateFinished.
+    void firmwareUpdateEnded(FirmwareOutcome outcome);
     // One request failed: no answer, refused, the port lost or closed, or
     // the ring full. describe() gives the text the main log shows.
     void requestFailed(RequestOutcome outcome);
@@ -311,6 +314,7 @@ private:
 
     int procedureDepth = 0;
     bool updateRunning = false;
+    FirmwareOutcome updateProgress;   // the step under way and what failed in it
     std::atomic<bool> updateAbortRequested{false};
     QVector<std::function<void()>> deferredProcedures;
     std::atomic<quint64> nextTicket{1};

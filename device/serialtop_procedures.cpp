@@ -142,6 +142,8 @@ QString SerialTop::failedStepText() const
 // (refused, port lost) or as silence.
 void SerialTop::_checkAnswered(bool ok, bool reportOk)
 {
+    if (!ok)
+        updateProgress.request = lastFailure;
     _checkStep(ok, ok ? QString() : failedStepText(), reportOk);
 }
 
@@ -187,6 +189,8 @@ void SerialTop::_firmwareUpdate(QString f_name)
         emit busyChanged(true);
         emit appendLogUpdater(QString(59, QLatin1Char('*')), true, kWhite);
         emit appendLogUpdater(tr("Обновление ПО"), true, kWhite);
+        updateProgress = FirmwareOutcome();
+        updateProgress.failedStep = FirmwareOutcome::Step::File;
         bool success = false;
         if (_checkFileAndPrintInfo(f_name)) {
             try {
@@ -196,6 +200,9 @@ void SerialTop::_firmwareUpdate(QString f_name)
             }
         }
         updateRunning = false;
+        if (success)
+            updateProgress.failedStep = FirmwareOutcome::Step::None;
+        emit firmwareUpdateEnded(updateProgress);
         emit firmwareUpdateFinished(success);
         emit busyChanged(false);
     });
@@ -212,16 +219,20 @@ void SerialTop::_updateMainFirmware(QString f_name)
     const QByteArray image = file.read(FirmwareImage::kMaxSize + 1);
     _checkStep(file.error() == QFileDevice::NoError, tr("Ошибка чтения файла прошивки"), false);
     file.close();
+    updateProgress.failedStep = FirmwareOutcome::Step::Image;
     _checkFileData(image);
     emit appendLogUpdater(QStringLiteral("OK"), false, kGreen);
 
     emit appendLogUpdater(tr("Получение текущей версии ПО... "), true, kWhite);
+    updateProgress.failedStep = FirmwareOutcome::Step::Revision;
     _checkAnswered(queueRead16(ReadHoldingRegisters, Holding::Revision, Holding::RevisionLength), false);
 
     emit appendLogUpdater(tr("Перевод устройства в режим программирования... "), true, kWhite);
+    updateProgress.failedStep = FirmwareOutcome::Step::ProgrammingMode;
     _checkAnswered(queueWrite16(WriteSingleCoil, Coil::ProgrammingMode, 1), true);
 
     emit appendLogUpdater(tr("Проверка доступа и ID микросхемы FLASH... "), true, kWhite);
+    updateProgress.failedStep = FirmwareOutcome::Step::FlashCheck;
     flashReady = false;
     _checkAnswered(queueWrite16(WriteSingleCoil, Coil::FlashCheck, 1), false);
     pause(kFlashPollPauseMs);
@@ -229,6 +240,9 @@ void SerialTop::_updateMainFirmware(QString f_name)
     _checkStep(flashReady, tr("Ошибка чтения ID Flash"), true);
 
     emit appendLogUpdater(tr("Cтирание текущего ПО... "), true, kWhite);
+    updateProgress.failedStep = FirmwareOutcome::Step::Erase;
+    // From the erase command on, a failure leaves no complete firmware.
+    updateProgress.eraseBegan = true;
     flashReady = false;
     _checkAnswered(queueWrite16(WriteSingleCoil, Coil::EraseFirmware, 1), false);
     emit progressChanged(0);
@@ -247,10 +261,14 @@ void SerialTop::_updateMainFirmware(QString f_name)
     _checkStep(flashReady, tr("Ошибка стирания Flash. Timeout"), true);
 
     emit appendLogUpdater(tr("Программирование... "), true, kWhite);
+    updateProgress.failedStep = FirmwareOutcome::Step::Program;
     const int length = image.size();
     emit progressChanged(0);
     int offset = 0;
     while (offset < length) {
+        updateProgress.blockOffset = offset;
+        if (updateAbortRequested)
+            updateProgress.request = RequestOutcome::failed(RequestOutcome::Failure::Interrupted);
         _checkStep(!updateAbortRequested, tr("Обновление ПО прервано по запросу"), false);
         const int n = qMin(kProgramBlockSize, length - offset);
         const auto *block = reinterpret_cast<const uint8_t *>(image.constData() + offset);
@@ -264,6 +282,7 @@ void SerialTop::_updateMainFirmware(QString f_name)
     emit progressChanged(100);
 
     emit appendLogUpdater(tr("Запись флага прошивки... "), true, kWhite);
+    updateProgress.failedStep = FirmwareOutcome::Step::Flag;
     _checkAnswered(queueWrite16(WriteSingleCoil, Coil::FirmwareFlag, 1), false);
     emit appendLogUpdater(tr("ОК"), false, kGreen);
 }

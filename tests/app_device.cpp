@@ -349,6 +349,19 @@ void AppDevice::firmwareUpdateClosingLineTellsOutcome()
     QVERIFY(lastAttempt.contains("Обновление ПО завершено"));
     QVERIFY(!lastAttempt.contains("Обновление ПО прервано"));
     QCOMPARE(widget<QProgressBar>(w, "progressBar_staus_updater")->value(), 100);
+    QVERIFY(!log.contains("без полной прошивки"));
+
+    // A block lost after the erase: both logs say the unit holds no
+    // complete firmware and how to recover.
+    click(w, "pushButton_connect_to_rs485"); // disconnect
+    SimProcess failing({"--erase-ms", "0", "--fail-step", "block:1"});
+    QVERIFY(connectTo(w, failing.portName()));
+    busy.clear();
+    click(w, "pushButton_firmware_update");
+    QTRY_VERIFY_WITH_TIMEOUT(busy.size() == 2, kLong);
+    const QString warning = "Устройство осталось без полной прошивки: подключитесь заново и повторите обновление ПО";
+    QTRY_VERIFY_WITH_TIMEOUT(programmingLog(w).contains(warning), kLong);
+    QVERIFY(mainLog(w).contains(warning));
 }
 
 void AppDevice::closingDuringWaitStopsDeviceThread()

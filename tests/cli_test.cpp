@@ -343,10 +343,24 @@ void CliTest::flashWritesTheImageFailsOnABlockAndStopsOnSigterm()
         QVERIFY(readFile(dump) == image);
     }
     {
+        // A silent block after the erase: the line's fault, and the unit is
+        // left without firmware, which the message says.
         SimProcess sim({"--erase-ms", "0", "--fail-step", "block:3"});
         const QStringList args{"--port", sim.portName(), "flash", imagePath};
         const CliRun run = runCli(args);
-        QVERIFY2(run.exitCode != 0 && !run.err.contains("firmware written"), qPrintable(describe(args, run)));
+        EXPECT_EXIT(run, args, 2);
+        QVERIFY2(run.err.contains("at 0x00000200: no answer") && run.err.contains("holds no complete firmware")
+                     && !run.err.contains("firmware written"),
+                 qPrintable(describe(args, run)));
+    }
+    {
+        // The device's own verdict before the erase: exit 3, firmware intact.
+        SimProcess sim({"--erase-ms", "0", "--fail-step", "flashid"});
+        const QStringList args{"--port", sim.portName(), "flash", imagePath};
+        const CliRun run = runCli(args);
+        EXPECT_EXIT(run, args, 3);
+        QVERIFY2(run.err.contains("checking the flash chip") && !run.err.contains("no complete firmware"),
+                 qPrintable(describe(args, run)));
     }
     // At the line's own pace a larger image takes seconds: time to stop it.
     const QByteArray large = validImage(65536);
