@@ -245,6 +245,9 @@ void MainWindow::initConnections()
     // connection.
     connect(top, &SerialTop::checkDistance, this, &MainWindow::recordDistance);
     connect(top, &SerialTop::checkPeriodMeas, this, &MainWindow::recordPeriod);
+    // A lost line names itself before the measurement stops with it.
+    connect(top, &SerialTop::connectionLost, this,
+            [this](const RequestOutcome &outcome) { stopRecording(SerialTop::describe(outcome)); });
     connect(top, &SerialTop::connectedChanged, this, [this](bool connected) {
         if (!connected)
             stopRecording(tr("нет связи с устройством"));

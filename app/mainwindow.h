@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "heightrecorder.h"
+#include "heightstatistics.h"
 
 class QCloseEvent;
 class QMessageBox;
@@ -46,7 +47,7 @@ public:
     ~MainWindow() override;
 
     static constexpr int kHeightPointLimit = 300;
-    static constexpr int kMeasPeriodMs = 100;
+    static constexpr int kMeasPeriodMs = Measurement::kPeriodMs;
     // Oldest lines of either log drop beyond this many.
     static constexpr int kLogLineLimit = 10000;
     static constexpr int kPortRefreshMs = 2000;

@@ -4,13 +4,11 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "heightstatistics.h"
 #include "serialtop.h"
 
 #include <QDateTime>
 #include <QTimer>
-
-#include <algorithm>
-#include <cmath>
 
 #include "axisstyle.h"
 
@@ -97,24 +95,16 @@ void MainWindow::appendHeightPoint(int graph, float value)
 // readings on the curve.
 void MainWindow::showHeightStatistics()
 {
-    const int n = heightValues.size();
-    if (n == 0) {
+    const HeightStatistics statistics = HeightStatistics::of(heightValues);
+    if (statistics.count == 0) {
         ui->label_heightStats->setText(tr("Точек: 0"));
         return;
     }
-    double sum = 0;
-    for (double v : qAsConst(heightValues))
-        sum += v;
-    const double mean = sum / n;
-    double squares = 0;
-    for (double v : qAsConst(heightValues))
-        squares += (v - mean) * (v - mean);
-    const double deviation = n > 1 ? std::sqrt(squares / (n - 1)) : 0.0;
-    const auto [low, high] = std::minmax_element(heightValues.cbegin(), heightValues.cend());
     auto metres = [](double v) { return QString::number(v, 'f', 4); };
     ui->label_heightStats->setText(tr("Точек: %1   среднее: %2 м   СКО: %3 м   мин: %4 м   макс: %5 м")
-                                       .arg(n)
-                                       .arg(metres(mean), metres(deviation), metres(*low), metres(*high)));
+                                       .arg(statistics.count)
+                                       .arg(metres(statistics.mean), metres(statistics.deviation),
+                                            metres(statistics.low), metres(statistics.high)));
 }
 
 void MainWindow::on_pushButton_restartHeight_clicked()

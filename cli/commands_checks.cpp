@@ -3,8 +3,11 @@
 
 #include "devicesession.h"
 #include "deviceparameters.h"
+#include "heightrecorder.h"
+#include "heightstatistics.h"
 #include "report.h"
 #include "serialtop.h"
+#include "wording.h"
 
 #include <QElapsedTimer>
 #include <QLocale>
@@ -19,11 +22,13 @@ using Outcome = DeviceSession::Outcome;
 namespace {
 
 constexpr int kSelfTestTimeoutMs = 20000;
-constexpr int kMeasurePeriodMs = 100;       // 10 Hz, as the window measures
 constexpr double kMaxMeasureSeconds = 86400;
 // After the last tick, the answers still queued: a skipped tick never
 // answers, so the wait ends by time rather than by count.
 constexpr int kMeasureDrainMs = 2500;
+// A device that leaves this many requests in a row unanswered has stopped
+// answering; fewer are a noisy line, counted and measured through.
+constexpr int kMeasureMissesInARow = 3;
 constexpr int kRawTimeoutMs = 120000;
 constexpr int kRawTypeCount = 5;            // as on the telemetry tab
 constexpr int kRawTypeInterleavedIq = 2;    // samples alternate I, Q
@@ -76,32 +81,49 @@ public:
             error = QStringLiteral("measure needs --seconds N, N above 0 and at most %1").arg(kMaxMeasureSeconds);
             return false;
         }
-        ticks = qMax(1, int(std::lround(value * 1000 / kMeasurePeriodMs)));
+        ticks = qMax(1, int(std::lround(value * 1000 / Measurement::kPeriodMs)));
         csv = invocation.csv;
         return csv.isEmpty() || checkOutputFile(csv, error);
     }
 
+    // A missed answer is counted and the run goes on; a lost line or a stop
+    // signal ends it. Whatever ended it, every reading taken is in the file
+    // and in the statistics.
     int run(DeviceSession &session, Report &report) override
     {
-        struct Row
-        {
-            double seconds;
-            float distance;
-            QString period;
-        };
-        QVector<Row> rows;
-        int periods = 0;
         SerialTop *top = session.device();
         QObject context;
-        QElapsedTimer clock;
+        HeightRecorder recorder;
+        if (!csv.isEmpty() && !recorder.start(csv))
+            return report.finish(Exit::BadInput, QStringLiteral("cannot write %1: %2").arg(csv, recorder.errorString()));
+        QVector<double> readings;
+        int periods = 0;
+        int missed = 0;
+        bool recorderFailed = false;
+        RequestOutcome lostLine;
+        int missesInARow = 0;
         QObject::connect(top, &SerialTop::checkDistance, &context, [&](float distance) {
-            rows.append({clock.nsecsElapsed() / 1e9, distance, QString()});
+            missesInARow = 0;
+            readings << double(distance);
+            recorderFailed = !recorder.addDistance(double(distance)) || recorderFailed;
         });
         // The period read follows its distance read in the ring.
         QObject::connect(top, &SerialTop::checkPeriodMeas, &context, [&](float period) {
             ++periods;
-            if (!rows.isEmpty() && rows.last().period.isEmpty())
-                rows.last().period = shortestText(period);
+            recorderFailed = !recorder.addPeriod(double(period)) || recorderFailed;
+        });
+        QObject::connect(top, &SerialTop::requestFailed, &context, [&](const RequestOutcome &outcome) {
+            const bool miss =
+                outcome.failure == RequestOutcome::Failure::NoAnswer || outcome.failure == RequestOutcome::Failure::Refused;
+            if (miss)
+                ++missed;
+            if ((!miss || ++missesInARow >= kMeasureMissesInARow) && lostLine.ok())
+                lostLine = outcome;
+        });
+        QObject::connect(top, &SerialTop::connectionLost, &context, [&](const RequestOutcome &outcome) { lostLine = outcome; });
+        QObject::connect(top, &SerialTop::connectedChanged, &context, [&](bool connected) {
+            if (!connected && lostLine.ok())
+                lostLine = RequestOutcome::failed(RequestOutcome::Failure::PortClosed);
         });
 
         int sent = 0;
@@ -112,57 +134,59 @@ public:
             if (++sent == ticks)
                 tick.stop();
         });
-        clock.start();
         top->getDistance();
         if (++sent < ticks)
-            tick.start(kMeasurePeriodMs);
-        Outcome outcome = session.waitFor([&] { return sent == ticks; }, 0);
-        if (outcome == Outcome::Done) {
-            outcome = session.waitFor([&] { return periods >= sent; }, kMeasureDrainMs);
+            tick.start(Measurement::kPeriodMs);
+        const auto ended = [&] { return !lostLine.ok(); };
+        Outcome outcome = session.waitFor([&] { return sent == ticks || ended(); }, 0, true, false);
+        tick.stop();
+        // The answers still queued after the last tick; a skipped tick never
+        // answers, so this wait ends by time rather than by count.
+        if (outcome == Outcome::Done && !ended()) {
+            outcome = session.waitFor([&] { return periods + missed >= sent || ended(); }, kMeasureDrainMs, true, false);
             if (outcome == Outcome::TimedOut)
                 outcome = Outcome::Done;
         }
-        tick.stop();
+        const bool whole = recorder.stop() && !recorderFailed;
+
+        const HeightStatistics statistics = HeightStatistics::of(readings);
+        const auto number = [](double value) { return QString::number(value, 'f', 6); };
+        report.set(QStringLiteral("count"), statistics.count);
+        report.set(QStringLiteral("missed"), missed);
+        if (statistics.count > 0) {
+            report.line(QStringLiteral("count = %1").arg(statistics.count));
+            report.line(QStringLiteral("missed = %1").arg(missed));
+            report.line(QStringLiteral("mean = %1").arg(number(statistics.mean)));
+            report.line(QStringLiteral("stddev = %1").arg(number(statistics.deviation)));
+            report.line(QStringLiteral("min = %1").arg(number(statistics.low)));
+            report.line(QStringLiteral("max = %1").arg(number(statistics.high)));
+            report.set(QStringLiteral("mean"), statistics.mean);
+            report.set(QStringLiteral("stddev"), statistics.deviation);
+            report.set(QStringLiteral("min"), statistics.low);
+            report.set(QStringLiteral("max"), statistics.high);
+        }
+        if (!csv.isEmpty())
+            report.set(QStringLiteral("csv"), csv);
+        const QString kept = csv.isEmpty() ? QString()
+                                           : QStringLiteral("; %1 readings in %2").arg(recorder.rowCount()).arg(csv);
+        if (!whole)
+            return report.finish(Exit::BadInput, QStringLiteral("measure: writing %1 failed: %2 (%3 rows written)")
+                                                     .arg(csv, recorder.errorString())
+                                                     .arg(recorder.rowCount()));
+        if (outcome == Outcome::Interrupted)
+            return session.fail(outcome, report, QStringLiteral("measure") + kept);
+        if (ended())
+            return report.finish(Exit::Communication,
+                                 QStringLiteral("measure: %1%2%3")
+                                     .arg(Wording::outcome(lostLine),
+                                          missesInARow >= kMeasureMissesInARow
+                                              ? QStringLiteral(" (%1 requests in a row)").arg(missesInARow)
+                                              : QString(),
+                                          kept));
         if (outcome != Outcome::Done)
             return session.fail(outcome, report, QStringLiteral("measure"));
-        if (rows.isEmpty())
+        if (statistics.count == 0)
             return report.finish(Exit::Communication, QStringLiteral("measure: no distance came back"));
-
-        double sum = 0;
-        double low = rows.first().distance;
-        double high = low;
-        for (const Row &row : rows) {
-            sum += row.distance;
-            low = qMin<double>(low, row.distance);
-            high = qMax<double>(high, row.distance);
-        }
-        const double mean = sum / rows.size();
-        double squares = 0;
-        for (const Row &row : rows)
-            squares += (row.distance - mean) * (row.distance - mean);
-        const double deviation = rows.size() > 1 ? std::sqrt(squares / (rows.size() - 1)) : 0.0;
-
-        if (!csv.isEmpty()) {
-            QStringList lines{QStringLiteral("time_s;distance_m;period")};
-            for (const Row &row : rows)
-                lines << QStringLiteral("%1;%2;%3").arg(QString::number(row.seconds, 'f', 3),
-                                                        shortestText(row.distance), row.period);
-            QString error;
-            if (!writeCsv(csv, lines, error))
-                return report.finish(Exit::BadInput, error);
-            report.set(QStringLiteral("csv"), csv);
-        }
-        const auto number = [](double value) { return QString::number(value, 'f', 6); };
-        report.line(QStringLiteral("count = %1").arg(rows.size()));
-        report.line(QStringLiteral("mean = %1").arg(number(mean)));
-        report.line(QStringLiteral("stddev = %1").arg(number(deviation)));
-        report.line(QStringLiteral("min = %1").arg(number(low)));
-        report.line(QStringLiteral("max = %1").arg(number(high)));
-        report.set(QStringLiteral("count"), rows.size());
-        report.set(QStringLiteral("mean"), mean);
-        report.set(QStringLiteral("stddev"), deviation);
-        report.set(QStringLiteral("min"), low);
-        report.set(QStringLiteral("max"), high);
         return report.finish(Exit::Done);
     }
 

@@ -14,6 +14,7 @@
 #include <charconv>
 #include <cfloat>
 #include <cmath>
+#include <iterator>
 
 namespace DeviceParameters {
 
@@ -39,19 +40,7 @@ QString name(const Parameter &parameter)
 
 const QVector<Parameter> &all()
 {
-    static const QVector<Parameter> table = {
-        {"protocol-type", Holding::ProtType, Kind::Unsigned16},
-        {"modbus-address", Holding::AdrMb, Kind::Unsigned16},
-        {"fmcw-band", Holding::FmcwBand, Kind::Unsigned16},
-        {"power-reduction", Holding::FreqRed, Kind::Unsigned16},
-        {"lock-data-size", Holding::SizeLockData, Kind::Unsigned16},
-        {"th-coef-min", Holding::DetThCoefMin, Kind::Float},
-        {"th-coef-max", Holding::DetThCoefMax, Kind::Float},
-        {"smooth-coef", Holding::DetSmthCoef, Kind::Float},
-        {"mti-coef", Holding::DetMtiCoef, Kind::Float},
-        {"th-coef-dc", Holding::DetThCoefDC, Kind::Float},
-        {"tracker-smooth-coef", Holding::TrsSmthCoef, Kind::Float},
-    };
+    static const QVector<Parameter> table(std::begin(kTable), std::end(kTable));
     return table;
 }
 

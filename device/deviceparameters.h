@@ -1,5 +1,8 @@
 #pragma once
 
+#include "modbuscodec.h"
+#include "registermap.h"
+
 #include <QString>
 #include <QVector>
 
@@ -17,12 +20,47 @@ enum class Kind {
 
 struct Parameter
 {
-    const char *name;
-    uint16_t holding;
+    const char *name;   // on the command line and in the backup file
+    uint16_t holding;   // first holding register
     Kind kind;
+    double typical;     // what a new unit holds; the simulator starts with it
 };
 
-// In the order a read-out lists them.
+// The one table of parameters, in the order a read-out lists them. The
+// register map's block sizes, the command line's names, the backup file's
+// keys and the simulator's starting values all come from here.
+inline constexpr Parameter kTable[] = {
+    {"protocol-type", RegisterMap::Holding::ProtType, Kind::Unsigned16, 0},
+    {"modbus-address", RegisterMap::Holding::AdrMb, Kind::Unsigned16, ModbusCodec::kSlaveAddress},
+    {"fmcw-band", RegisterMap::Holding::FmcwBand, Kind::Unsigned16, 24},
+    {"power-reduction", RegisterMap::Holding::FreqRed, Kind::Unsigned16, 0},
+    {"lock-data-size", RegisterMap::Holding::SizeLockData, Kind::Unsigned16, 10},
+    {"th-coef-min", RegisterMap::Holding::DetThCoefMin, Kind::Float, 0.5},
+    {"th-coef-max", RegisterMap::Holding::DetThCoefMax, Kind::Float, 1.5},
+    {"smooth-coef", RegisterMap::Holding::DetSmthCoef, Kind::Float, 0.25},
+    {"mti-coef", RegisterMap::Holding::DetMtiCoef, Kind::Float, 0.9},
+    {"th-coef-dc", RegisterMap::Holding::DetThCoefDC, Kind::Float, 2.0},
+    {"tracker-smooth-coef", RegisterMap::Holding::TrsSmthCoef, Kind::Float, 0.3},
+};
+
+constexpr int registerCount(Kind kind) { return kind == Kind::Float ? 2 : 1; }
+
+// The parameter starting at that holding register, or nullptr.
+constexpr const Parameter *atRegister(uint16_t holding)
+{
+    for (const Parameter &parameter : kTable)
+        if (parameter.holding == holding)
+            return &parameter;
+    return nullptr;
+}
+
+constexpr double typicalValue(uint16_t holding)
+{
+    const Parameter *parameter = atRegister(holding);
+    return parameter ? parameter->typical : 0;
+}
+
+// The table as a list, in the order a read-out lists them.
 const QVector<Parameter> &all();
 
 // The parameter of that name, or nullptr.

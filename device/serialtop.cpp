@@ -175,6 +175,7 @@ void SerialTop::_portLost(QString errorText)
     } else {
         emit appendLog(describe(lost));
     }
+    emit connectionLost(lost);
     emit connectedChanged(false);
 }
 

@@ -173,6 +173,9 @@ signals:
     void revisionReceived(QString text);
     void selfTestVerdict(bool healthy);
     void rawReadFinished(bool success);
+    // The open port went away (an unplugged adapter), whether or not a
+    // request was in flight; connectedChanged(false) follows.
+    void connectionLost(RequestOutcome outcome);
     // The port named in connectToDevice could not be opened.
     void portOpenFailed(PortOpenFailure failure);
     void parametersRead(quint64 ticket, ParameterReport report);

@@ -1,5 +1,7 @@
 #include "devicemodel.h"
 
+#include "deviceparameters.h"
+
 #include "modbuscodec.h"
 #include "rawsignal.h"
 #include "registermap.h"
@@ -90,18 +92,13 @@ DeviceModel::DeviceModel(const ModelConfig &config, Clock clock)
         holding[adr] = ModbusCodec::floatHigh(value);
         holding[adr + 1] = ModbusCodec::floatLow(value);
     };
-    holding[Holding::AdrMb] = ModbusCodec::kSlaveAddress;
     holding[Holding::RawDataType] = RawSignal::AdcI;
-    holding[Holding::ProtType] = SimDefaults::kProtType;
-    holding[Holding::FmcwBand] = SimDefaults::kFmcwBand;
-    holding[Holding::FreqRed] = SimDefaults::kFreqRed;
-    holding[Holding::SizeLockData] = SimDefaults::kSizeLockData;
-    storeFloat(Holding::DetThCoefMin, SimDefaults::kDetThCoefMin);
-    storeFloat(Holding::DetThCoefMax, SimDefaults::kDetThCoefMax);
-    storeFloat(Holding::DetSmthCoef, SimDefaults::kDetSmthCoef);
-    storeFloat(Holding::DetMtiCoef, SimDefaults::kDetMtiCoef);
-    storeFloat(Holding::DetThCoefDC, SimDefaults::kDetThCoefDC);
-    storeFloat(Holding::TrsSmthCoef, SimDefaults::kTrsSmthCoef);
+    for (const DeviceParameters::Parameter &parameter : DeviceParameters::kTable) {
+        if (parameter.kind == DeviceParameters::Kind::Float)
+            storeFloat(parameter.holding, float(parameter.typical));
+        else
+            holding[parameter.holding] = static_cast<uint16_t>(parameter.typical);
+    }
 
     prepareRawBuffer();
 }

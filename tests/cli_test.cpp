@@ -6,6 +6,7 @@
 #include "simprocess.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -96,6 +97,7 @@ private slots:
     void silenceRefusalAndLostPortExitTwo();
     void faultyVerdictOrIgnoredWriteExitsThree();
     void measureAndRawWriteTheirCsv();
+    void partialRunsSayWhatTheyLeftBehind();
     void flashWritesTheImageFailsOnABlockAndStopsOnSigterm();
 
 private:
@@ -324,6 +326,74 @@ void CliTest::measureAndRawWriteTheirCsv()
     lines = QString::fromUtf8(readFile(raw)).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 1 + 9);
     QCOMPARE(lines.first(), QStringLiteral("index;value"));
+}
+
+void CliTest::partialRunsSayWhatTheyLeftBehind()
+{
+    using RegisterMap::Holding::SizeLockData;
+    const QString lockRegister = QString::number(SizeLockData);
+    const int readable = DeviceParameters::all().size() - 1;
+    {
+        // An older firmware lacks lock-data-size: info prints the rest.
+        SimProcess sim({"--missing-register", lockRegister});
+        const QStringList port{"--port", sim.portName()};
+        QStringList args = port + QStringList{"info"};
+        CliRun run = runCli(args);
+        EXPECT_EXIT(run, args, 2);
+        QCOMPARE(run.out.split('\n', Qt::SkipEmptyParts).size(), 1 + readable);
+        QVERIFY2(run.err.contains("lock-data-size: refused (function 03, register 70): code 02, illegal data address"),
+                 qPrintable(run.err));
+
+        // No silent gap in a backup: refused, or written and marked partial.
+        const QString backup = dir.filePath("partial.json");
+        args = port + QStringList{"backup", backup};
+        EXPECT_EXIT(runCli(args), args, 2);
+        QVERIFY(!QFile::exists(backup));
+        args = port + QStringList{"backup", "--partial", backup};
+        EXPECT_EXIT(runCli(args), args, 2);
+        DeviceParameters::Backup saved;
+        QString error;
+        QVERIFY2(DeviceParameters::readBackup(backup, saved, error), qPrintable(error));
+        QVERIFY(saved.partial);
+        QCOMPARE(saved.values.size(), readable);
+        args = port + QStringList{"restore", backup};
+        run = runCli(args);
+        EXPECT_EXIT(run, args, 0);
+        QCOMPARE(run.out.split('\n', Qt::SkipEmptyParts).size(), readable);
+    }
+    {
+        // A write refused part-way: what was confirmed, what failed, what
+        // was never tried; the Modbus address goes last whatever the order.
+        SimProcess sim({"--missing-register", lockRegister, "--verbose"});
+        const QStringList args{"--port", sim.portName(), "--json", "set", "modbus-address=19", "protocol-type=1",
+                               "lock-data-size=12", "fmcw-band=300"};
+        const CliRun run = runCli(args);
+        EXPECT_EXIT(run, args, 2);
+        const QJsonObject json = QJsonDocument::fromJson(run.out.toUtf8()).object();
+        QCOMPARE(json.value("written").toObject(), QJsonObject({{"protocol-type", 1}}));
+        QVERIFY(json.value("failed").toObject().value("lock-data-size").toString().contains("code 02"));
+        QCOMPARE(json.value("not_attempted").toArray(), QJsonArray({"fmcw-band", "modbus-address"}));
+        sim.stop();
+        QVERIFY(!sim.errorOutput().contains("rx 13 06 00 10")); // the address never written before the rest
+
+        SimProcess plain;
+        const QStringList again{"--port", plain.portName(), "set", "modbus-address=19", "fmcw-band=300"};
+        const CliRun done = runCli(again);
+        EXPECT_EXIT(done, again, 0);
+        QCOMPARE(done.out, QStringLiteral("fmcw-band = 300\nmodbus-address = 19\n"));
+    }
+    // The line vanishes when a distance has come but its period has not:
+    // that last reading is kept, with every one before it.
+    const QString csv = dir.filePath("vanishing.csv");
+    constexpr int kPairs = 4;
+    SimProcess sim({"--vanish-after", QString::number(2 + 2 * kPairs + 1)});
+    const QStringList args{"--port", sim.portName(), "measure", "--seconds", "30", "--csv", csv};
+    const CliRun run = runCli(args);
+    EXPECT_EXIT(run, args, 2);
+    QVERIFY2(run.out.startsWith(QStringLiteral("count = %1\n").arg(kPairs + 1)), qPrintable(describe(args, run)));
+    const QStringList rows = QString::fromUtf8(readFile(csv)).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 1 + kPairs + 1);
+    QVERIFY2(rows.last().endsWith(';'), qPrintable(rows.last()));
 }
 
 void CliTest::flashWritesTheImageFailsOnABlockAndStopsOnSigterm()

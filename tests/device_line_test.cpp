@@ -314,6 +314,15 @@ private slots:
         qInstallMessageHandler(previousHandler);
         QVERIFY2(!recordedWarnings().join('\n').contains(QLatin1String("not open")),
                  qPrintable(recordedWarnings().join('\n')));
+
+        // Lost with nothing in flight: no failed request tells it, the
+        // connection itself must drop.
+        QueuedSpy lostLine(device.top, &SerialTop::connectionLost);
+        again.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(device.connectedStates.last(), false, 10000);
+        QTRY_COMPARE(lostLine.size(), 1);
+        QCOMPARE(lostLine.at(0).at(0).value<RequestOutcome>().failure, RequestOutcome::Failure::PortLost);
+        QCOMPARE(device.log.filter(lost).size(), 2);
     }
 
     // Why a port cannot be opened, in the user's words.
