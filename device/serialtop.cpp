@@ -10,7 +10,11 @@
 
 using namespace RegisterMap;
 
-SerialTop::SerialTop() = default;
+SerialTop::SerialTop()
+{
+    connect(lineMonitor, &LineMonitor::framesRecorded, this, &SerialTop::lineFrames);
+    connect(lineMonitor, &LineMonitor::countersChanged, this, &SerialTop::lineCounters);
+}
 
 SerialTop::~SerialTop()
 {
@@ -113,6 +117,7 @@ void SerialTop::_connectToDevice(QString name_port, int baudrate)
         settings.portName = name_port;
         settings.baudRate = baudrate;
         portName = name_port;
+        lineMonitor->start(baudrate);
         if (worker->openPort(settings) != SerialWorker::OpenOk) {
             emit appendLog(tr("Ошибка подключения к порту"));
             // A second connect finds the port already open: nothing to explain.
@@ -143,6 +148,7 @@ void SerialTop::_disconnectFromPort()
     emit appendLog(tr("Отключение..."));
     connected = false;
     worker->closePort();
+    lineMonitor->stop();
     // A command waiting for its answer fails now, not after its time-out.
     if (queueRunning) {
         failureReason = tr("Порт закрыт");
@@ -154,6 +160,7 @@ void SerialTop::_disconnectFromPort()
 void SerialTop::_portLost(QString errorText)
 {
     const QString text = tr("Соединение с портом %1 потеряно: %2").arg(portName, errorText);
+    lineMonitor->portError(errorText);
     connected = false;
     // A command in flight fails with this reason and the ring is dropped;
     // otherwise the log says it here.

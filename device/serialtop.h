@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVector>
 
+#include "linemonitor.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -88,6 +90,10 @@ public:
     // ends as a failure. Callable directly from any thread.
     void abortFirmwareUpdate();
 
+    // Hands out the line frames and counters recorded so far at once,
+    // instead of with the next batch. Call in the device thread.
+    void flushLineMonitor() { lineMonitor->flush(); }
+
 signals:
     void logInfo(QString message);
     void logWarning(QString message);
@@ -144,6 +150,10 @@ signals:
     void revisionReceived(QString text);
     void selfTestVerdict(bool healthy);
     void rawReadFinished(bool success);
+    // The line monitor: frames in batches as they were sent, taken or
+    // dropped, and the line's counters since the connect.
+    void lineFrames(QVector<LineFrame> frames);
+    void lineCounters(LineCounters counters);
 
 private slots:
     // Connection and request engine (serialtop.cpp, serialtop_queue.cpp)
@@ -266,6 +276,10 @@ private:
     quint64 cmdIds[kRingSize] = {};
     quint64 loopOwnerId = 0;          // command whose caller runs the send loop
     bool loopOwnerAcked = false;
+
+    // Records every frame of the line; the request engine tells it what
+    // happened (serialtop_queue.cpp, serialtop.cpp).
+    LineMonitor *const lineMonitor = new LineMonitor(this);
 
     int procedureDepth = 0;
     bool updateRunning = false;

@@ -63,12 +63,14 @@ void SerialTop::_sendCmdWithAcknowledge()
         // over from an earlier, refused or incomplete answer must not be
         // glued in front of it, nor may an earlier answer count for it.
         dumpReceived(rxBuffer);
+        lineMonitor->dropped(rxBuffer, curRequest);
         curRequest = entry.request;
         answerSize = entry.answerSize;
         rxBuffer.clear();
         ackReceived = false;
         failureReason.clear();
         worker->sendData(curRequest);
+        lineMonitor->sent(curRequest);
     };
 
     for (;;) {
@@ -108,6 +110,13 @@ void SerialTop::_sendCmdWithAcknowledge()
             // was closed before sending, or the device stayed silent.
             const bool portClosed = failureReason.isEmpty() && !worker->isOpen();
             const bool silent = failureReason.isEmpty() && !portClosed;
+            if (silent) {
+                // What came for it is judged now; nothing of it can serve the next request.
+                lineMonitor->dropped(rxBuffer, curRequest);
+                dumpReceived(rxBuffer);
+                rxBuffer.clear();
+                lineMonitor->timedOut(curRequest);
+            }
             QString reason = failureReason;
             failureReason.clear();
             if (portClosed)
@@ -148,6 +157,7 @@ void SerialTop::_timeoutEndOfPack()
                           && failureReason.isEmpty();
     if (!awaiting) {
         dumpReceived(rxBuffer);
+        lineMonitor->unclaimed(rxBuffer);
         rxBuffer.clear();
         return;
     }
@@ -171,6 +181,7 @@ void SerialTop::_timeoutEndOfPack()
         if (!ModbusCodec::crcValid(frame))
             continue;
         dumpReceived(rxBuffer.left(at + size));
+        lineMonitor->taken(rxBuffer, at, size, curRequest);
         rxBuffer.clear(); // what follows an answer is noise
         if (size == answerSize && answerFunction == function)
             takeAnswer(frame);
@@ -184,6 +195,7 @@ void SerialTop::_timeoutEndOfPack()
     const int excess = rxBuffer.size() - kMaxPendingBytes;
     if (excess > 0) {
         dumpReceived(rxBuffer.left(excess));
+        lineMonitor->dropped(rxBuffer.left(excess), QByteArray());
         rxBuffer.remove(0, excess);
     }
 }
