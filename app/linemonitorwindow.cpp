@@ -56,7 +56,7 @@ LineMonitorWindow::LineMonitorWindow(LineFrameModel *model, PathChooser chooser,
 {
     setObjectName(QStringLiteral("lineMonitorWindow"));
     setWindowTitle(tr("Монитор линии"));
-    resize(900, 500);
+    resize(1150, 500);
 
     auto *filter = new PollingFilter(this);
     filter->setSourceModel(model);
@@ -72,12 +72,12 @@ LineMonitorWindow::LineMonitorWindow(LineFrameModel *model, PathChooser chooser,
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
     table->horizontalHeader()->setStretchLastSection(false);
-    table->setColumnWidth(LineFrameModel::Time, 90);
-    table->setColumnWidth(LineFrameModel::Direction, 60);
-    table->setColumnWidth(LineFrameModel::Bytes, 260);
-    table->setColumnWidth(LineFrameModel::Meaning, 300);
-    table->setColumnWidth(LineFrameModel::RoundTrip, 70);
-    table->horizontalHeader()->setSectionResizeMode(LineFrameModel::Status, QHeaderView::Stretch);
+    table->setColumnWidth(LineFrameModel::Time, 100);
+    table->setColumnWidth(LineFrameModel::Direction, 125);
+    table->setColumnWidth(LineFrameModel::Bytes, 240);
+    table->setColumnWidth(LineFrameModel::RoundTrip, 80);
+    table->setColumnWidth(LineFrameModel::Status, 105);
+    table->horizontalHeader()->setSectionResizeMode(LineFrameModel::Meaning, QHeaderView::Stretch);
 
     hidePolling = new QCheckBox(tr("Скрыть опрос измерения"), this);
     hidePolling->setObjectName(QStringLiteral("checkBox_hidePolling"));
@@ -124,6 +124,14 @@ LineMonitorWindow::LineMonitorWindow(LineFrameModel *model, PathChooser chooser,
     connect(shown, &QAbstractItemModel::rowsRemoved, this, &LineMonitorWindow::updateCount);
     connect(shown, &QAbstractItemModel::modelReset, this, &LineMonitorWindow::updateCount);
     updateCount();
+}
+
+void LineMonitorWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Opened after the frames came, it starts where they end.
+    if (followEnd)
+        table->scrollToBottom();
 }
 
 void LineMonitorWindow::setPaused(bool paused)

@@ -28,6 +28,9 @@ public:
     // between fields; the file is replaced only once it is whole.
     bool saveCsv(const QString &path, QString &error) const;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 signals:
     // What became of a save, for the main log.
     void message(QString text);

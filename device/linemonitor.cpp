@@ -458,6 +458,8 @@ double LineMonitor::clockMs()
 void LineMonitor::start(int baudRate)
 {
     flush();
+    heldBytes.clear();
+    lastBroadcast.clear();
     totals = LineCounters();
     totals.startedMs = clockMs();
     msPerByte = baudRate > 0 ? Line::kBitsPerByte * 1000.0 / baudRate : 0;
@@ -467,6 +469,8 @@ void LineMonitor::start(int baudRate)
 
 void LineMonitor::stop()
 {
+    dropped(std::exchange(heldBytes, QByteArray()), QByteArray());
+    lastBroadcast.clear();
     flush();
 }
 
@@ -480,6 +484,8 @@ void LineMonitor::record(LineFrame frame)
 
 void LineMonitor::sent(const QByteArray &requestBytes)
 {
+    // Whatever came after a broadcast without forming its echo was noise.
+    dropped(std::exchange(heldBytes, QByteArray()), QByteArray());
     LineFrame frame = LineDecoder::request(requestBytes);
     frame.timeMs = clockMs();
     // The wire, not the port driver, says when the request ended.
@@ -534,15 +540,19 @@ void LineMonitor::dropped(const QByteArray &bytes, const QByteArray &requestByte
 
 void LineMonitor::unclaimed(const QByteArray &bytes)
 {
-    // The device repeats the address reset as its own; nobody waits for it,
-    // yet it is that broadcast's answer, not noise.
-    const int echo = lastBroadcast.isEmpty() ? -1 : bytes.indexOf(lastBroadcast);
-    if (echo >= 0) {
-        const QByteArray broadcast = std::exchange(lastBroadcast, QByteArray());
-        taken(bytes, echo, broadcast.size(), broadcast);
+    if (lastBroadcast.isEmpty()) {
+        dropped(bytes, QByteArray());
         return;
     }
-    dropped(bytes, QByteArray());
+    // The device repeats the address reset as its own; nobody waits for it,
+    // yet it is that broadcast's answer, not noise. At the line rate it comes
+    // in pieces, so they are held until it is whole or the next request goes.
+    heldBytes += bytes;
+    const int echo = heldBytes.indexOf(lastBroadcast);
+    if (echo < 0)
+        return;
+    const QByteArray broadcast = std::exchange(lastBroadcast, QByteArray());
+    taken(std::exchange(heldBytes, QByteArray()), echo, broadcast.size(), broadcast);
 }
 
 void LineMonitor::timedOut(const QByteArray &requestBytes)

@@ -164,5 +164,6 @@ private:
     double msPerByte = 0;
     double requestEndMs = 0;  // when the request in flight left the wire
     QByteArray lastBroadcast; // the broadcast in flight, whose echo is its answer
+    QByteArray heldBytes;     // come since the broadcast, not yet its whole echo
     bool countersDirty = false;
 };
