@@ -86,6 +86,7 @@ MainWindow::MainWindow(QWidget *parent)
     // Everything is wired before the thread starts, so no report of the
     // device object can be emitted before its receiver is connected.
     initConnections();
+    initLineMonitor();
     restoreSettings();
     deviceThread->start();
 

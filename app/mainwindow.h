@@ -17,6 +17,10 @@ class QMessageBox;
 class QPoint;
 class QTextEdit;
 class QCPAxis;
+class QLabel;
+class LineFrameModel;
+class LineMonitorWindow;
+struct LineCounters;
 class QCPGraph;
 class QFileDialog;
 class DeviceThread;
@@ -76,6 +80,10 @@ public:
     // does not list it) and press the connect button as the user would.
     void selectPort(const QString &name);
     void pressConnect();
+
+    // The line monitor's window, opened by its menu entry; null until then.
+    LineMonitorWindow *lineMonitor() const;
+    void showLineMonitor();
 
     // The device object, for launch options and tests; null after shutdown.
     SerialTop *device() const { return serialTop; }
@@ -170,6 +178,10 @@ private:
     void interruptUpdateAndClose();
 
     static QStringList unconfirmedValues(const ParameterReport &report);
+    // Line monitor and the status bar's counters (mainwindow_linemonitor.cpp)
+    void initLineMonitor();
+    void showLineCounters(const LineCounters &counters);
+
     bool transferAllowed();
     void writeBackupFile(const QString &path);
     void confirmRestore(const QString &path);
@@ -199,4 +211,8 @@ private:
     QPointer<QMessageBox> closeQuestion;
     bool updateRunning = false;
     bool closeWhenUpdateEnds = false;
+
+    LineFrameModel *lineFrames = nullptr;
+    QPointer<LineMonitorWindow> lineMonitorWindow;
+    QLabel *lineStatus = nullptr;
 };

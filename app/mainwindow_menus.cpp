@@ -47,6 +47,8 @@ void MainWindow::createMenus()
             &QAction::triggered, f->pushButton_connect_to_rs485, &QAbstractButton::click);
     connect(newAction(device, "action_scanPorts", tr("Обновить список портов"), shortcut("F5")),
             &QAction::triggered, f->toolButton_scan_port_rs485, &QAbstractButton::click);
+    connect(newAction(device, "action_lineMonitor", tr("Монитор линии"), shortcut("Ctrl+Shift+M")),
+            &QAction::triggered, this, &MainWindow::showLineMonitor);
     // Measurement exists only where its tab does.
     if (mode != UiMode::Default) {
         device->addSeparator();

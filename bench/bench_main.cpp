@@ -12,6 +12,7 @@
 #include "deviceparameters.h"
 #include "firmwareimage.h"
 #include "mainwindow.h"
+#include "linemonitorwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -21,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -310,6 +312,73 @@ void guiStallWhileMeasuring()
     report("window_measure_rate_hz", distances.count() / (clock.nsecsElapsed() / 1e9), "Hz");
 }
 
+// The window with the line monitor open and following its end, through
+// ten seconds of measurement, a raw read-out and a firmware update.
+void guiStallWithMonitor()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("image.bin");
+    QByteArray payload(256 * 1024 - FirmwareImage::kTrailerSize, '\0');
+    for (int i = 0; i < payload.size(); ++i)
+        payload[i] = char((i * 7919) >> 3);
+    const QByteArray image = FirmwareImage::withTrailer(payload);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
+        return;
+    file.close();
+
+    SimProcess sim({"--line-rate", "--erase-ms", "0", "--raw-points", "1025"});
+    MainWindow window;
+    window.show();
+    if (!connectWindow(window, sim)) {
+        std::fprintf(stderr, "could not connect the window\n");
+        return;
+    }
+    window.showLineMonitor();
+    // Each phase is measured on its own, so a figure over the target says where.
+    double worst = 0;
+    auto *measure = formWidget<QAbstractButton>(window, "toolButton_start_meas");
+    {
+        StallMeter stall;
+        measure->click();
+        QElapsedTimer clock;
+        clock.start();
+        waitUntil([&] { return clock.elapsed() >= 10000; }, 20000);
+        std::fprintf(stderr, "gui_stall_monitor: measurement %.1f ms\n", stall.worstMs());
+        worst = qMax(worst, stall.worstMs());
+    }
+    {
+        StallMeter stall;
+        QueuedSpy rawDone(window.device(), &SerialTop::rawReadFinished);
+        formWidget<QAbstractButton>(window, "pushButton_readRaw")->click();
+        if (!rawDone.wait(60000) || !rawDone.at(0).at(0).toBool()) {
+            std::fprintf(stderr, "raw read-out failed\n");
+            return;
+        }
+        measure->click();
+        std::fprintf(stderr, "gui_stall_monitor: raw read-out %.1f ms\n", stall.worstMs());
+        worst = qMax(worst, stall.worstMs());
+    }
+    {
+        StallMeter stall;
+        QueuedSpy finished(window.device(), &SerialTop::firmwareUpdateFinished);
+        formWidget<QLineEdit>(window, "lineEdit_file_name")->setText(path);
+        formWidget<QAbstractButton>(window, "pushButton_firmware_update")->click();
+        if (!finished.wait(300000) || !finished.at(0).at(0).toBool()) {
+            std::fprintf(stderr, "firmware update failed\n");
+            return;
+        }
+        std::fprintf(stderr, "gui_stall_monitor: firmware update %.1f ms\n", stall.worstMs());
+        worst = qMax(worst, stall.worstMs());
+    }
+    const int rows = formWidget<QTableView>(*window.lineMonitor(), "tableView_frames")->model()->rowCount();
+    if (rows < 2 * image.size() / 256) {
+        std::fprintf(stderr, "the monitor missed frames: %d rows\n", rows);
+        return;
+    }
+    report("gui_stall_monitor_ms", worst, "ms");
+}
+
 // The largest image at line rate with an instant erase, started from the
 // programming tab, with the window's stalls measured meanwhile.
 void flashUpdateRatio()
@@ -424,6 +493,7 @@ int main(int argc, char **argv)
     run("raw_readout", rawReadoutRatio);
     run("gui_stall", guiStallWhileMeasuring);
     run("flash_update", flashUpdateRatio);
+    run("gui_stall_monitor", guiStallWithMonitor);
     run("exception_cycle", exceptionCycleRatio);
     run("port_loss", portLossMs);
     run("stray_answer", strayAnswerLoss);

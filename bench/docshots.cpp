@@ -1,6 +1,7 @@
 // Pictures of each tab for the user guide, taken from the real window at
 // work against the simulator: docs/tab-<name>.png.
 #include "firmwareimage.h"
+#include "linemonitorwindow.h"
 #include "mainwindow.h"
 #include "serialtop.h"
 #include "simprocess.h"
@@ -21,6 +22,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTest>
 #include <QTextEdit>
 
@@ -184,5 +186,14 @@ int main(int argc, char **argv)
     while (busy.count() < 2 && busy.wait(60000)) {
     }
     ok = shoot(window, out, "tab_programming", "programming") && ok;
+
+    // The line monitor beside the window, and the counters in its status bar.
+    trigger(window, "action_lineMonitor");
+    settle(500);
+    if (LineMonitorWindow *monitor = window.lineMonitor())
+        ok = save(monitor->grab(), out + QStringLiteral("/line-monitor.png")) && ok;
+    else
+        ok = false;
+    ok = save(window.statusBar()->grab(), out + QStringLiteral("/status-line.png")) && ok;
     return ok ? 0 : 1;
 }

@@ -125,6 +125,14 @@ DeviceSession::Outcome DeviceSession::waitFor(const std::function<bool()> &done,
     return timedOut ? Outcome::TimedOut : Outcome::Done;
 }
 
+void DeviceSession::flushLine()
+{
+    if (!thread.isRunning())
+        return;
+    SerialTop *device = top;
+    QMetaObject::invokeMethod(top, [device] { device->flushLineMonitor(); }, Qt::BlockingQueuedConnection);
+}
+
 int DeviceSession::fail(Outcome outcome, Report &report, const QString &what)
 {
     switch (outcome) {

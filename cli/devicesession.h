@@ -41,6 +41,10 @@ public:
     Outcome waitFor(const std::function<bool()> &done, int timeoutMs, bool interruptible = true,
                     bool endOnFailure = true);
 
+    // Asks the device object to hand out its line frames and counters now;
+    // returns once it has, so they are queued to this thread.
+    void flushLine();
+
     // Exit code for an outcome other than Done, after telling the user why.
     int fail(Outcome outcome, Report &report, const QString &what);
 

@@ -4,6 +4,7 @@
 #include "command.h"
 #include "deviceparameters.h"
 #include "devicesession.h"
+#include "linetrace.h"
 #include "report.h"
 
 #include <QCommandLineParser>
@@ -30,6 +31,13 @@ const char *const kDescription =
     "measure writes time_s;distance_m;period, raw index;value (index;i;q for the\n"
     "interleaved type 2). Raw types: 0 ADC I, 1 ADC Q, 2 ADC I/Q, 3 spectrum,\n"
     "4 integrator.\n"
+    "\n"
+    "With --trace every frame on the line goes to stderr as it passes, one a\n"
+    "line: milliseconds since the start, tx or rx (-- for a time-out or a lost\n"
+    "port), the bytes in hex and their meaning, an answer's round-trip in\n"
+    "brackets; at the end one 'line:' summary of the counters. --trace-file\n"
+    "PATH writes the same to a file. --json results carry the counters as\n"
+    "\"line\".\n"
     "\n"
     "Exit codes:\n"
     "  0  done\n"
@@ -105,6 +113,7 @@ const QVector<CommandInfo> &commands()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    LineTrace trace(LineMonitor::clockMs());
     QCoreApplication::setApplicationName(QStringLiteral("zetra-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZETRA_VERSION));
 
@@ -123,7 +132,11 @@ int main(int argc, char *argv[])
                                   QStringLiteral("T"));
     const QCommandLineOption partial(QStringLiteral("partial"),
                                      QStringLiteral("backup: save what could be read, marked as partial."));
-    parser.addOptions({port, json, seconds, csv, type, partial});
+    const QCommandLineOption traceOption(QStringLiteral("trace"),
+                                         QStringLiteral("Every frame on the line to stderr, and a summary."));
+    const QCommandLineOption traceFile(QStringLiteral("trace-file"),
+                                       QStringLiteral("The same trace to a file."), QStringLiteral("PATH"));
+    parser.addOptions({port, json, seconds, csv, type, partial, traceOption, traceFile});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands above."),
                                  QStringLiteral("COMMAND [ARGS]"));
 
@@ -169,8 +182,22 @@ int main(int argc, char *argv[])
     if (!command->prepare(invocation, error))
         return badInput(name, jsonMode, QStringLiteral("%1: %2").arg(name, error));
 
+    if (parser.isSet(traceFile) && !checkOutputFile(parser.value(traceFile), error))
+        return badInput(name, jsonMode, QStringLiteral("--trace-file: %1").arg(error));
+    if (parser.isSet(traceFile) && !trace.toFile(parser.value(traceFile), error))
+        return badInput(name, jsonMode, error);
+    if (parser.isSet(traceOption))
+        trace.toStandardError();
+
     Report report(name, jsonMode);
     DeviceSession session;
+    trace.follow(session);
+    report.setFinishing([&trace, &session](Report &finished) {
+        QString traceError;
+        finished.set(QStringLiteral("line"), trace.finish(session, traceError));
+        if (!traceError.isEmpty())
+            Report::message(traceError);
+    });
     const DeviceSession::Outcome opened = session.open(invocation.port);
     if (opened != DeviceSession::Outcome::Done)
         return session.fail(opened, report, QStringLiteral("connect"));

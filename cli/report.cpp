@@ -3,6 +3,7 @@
 #include <QJsonDocument>
 
 #include <cstdio>
+#include <utility>
 
 Report::Report(QString commandName, bool json)
     : command(std::move(commandName))
@@ -30,6 +31,8 @@ int Report::finish(int exitCode, const QString &error)
 {
     if (!error.isEmpty())
         message(error);
+    if (finishing)
+        std::exchange(finishing, nullptr)(*this);
     if (jsonMode) {
         QJsonObject result = object;
         result.insert(QStringLiteral("command"), command);

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Exit codes a script can act on.
 namespace Exit {
 constexpr int Done = 0;
@@ -30,6 +32,10 @@ public:
     // A message for the person at the terminal, on stderr at once.
     static void message(const QString &text);
 
+    // Runs once as the command ends, before the results are printed: the
+    // line's summary and its JSON object go in there.
+    void setFinishing(std::function<void(Report &)> hook) { finishing = std::move(hook); }
+
     // Ends the command: prints the results (or the JSON object, with the
     // error when there is one) and returns exitCode.
     int finish(int exitCode, const QString &error = QString());
@@ -39,4 +45,5 @@ private:
     bool jsonMode;
     QStringList lines;
     QJsonObject object;
+    std::function<void(Report &)> finishing;
 };

@@ -21,6 +21,7 @@ public:
 
     SerialTop *device() const { return top; }
     void start();
+    bool isRunning() const { return thread && thread->isRunning(); }
 
     // Closes the port, so that a wait for an answer ends at once, ends every
     // event loop of the thread, nested waits included, and joins it; the

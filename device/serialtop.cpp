@@ -17,6 +17,8 @@ SerialTop::SerialTop()
     qRegisterMetaType<PortOpenFailure>();
     qRegisterMetaType<FirmwareOutcome>();
     engineClock.start();
+    connect(lineMonitor, &LineMonitor::framesRecorded, this, &SerialTop::lineFrames);
+    connect(lineMonitor, &LineMonitor::countersChanged, this, &SerialTop::lineCounters);
 }
 
 SerialTop::~SerialTop()
@@ -120,6 +122,7 @@ void SerialTop::_connectToDevice(QString name_port, int baudrate)
         settings.portName = name_port;
         settings.baudRate = baudrate;
         portName = name_port;
+        lineMonitor->start(baudrate);
         if (worker->openPort(settings) != SerialWorker::OpenOk) {
             emit appendLog(tr("Ошибка подключения к порту"));
             // A second connect finds the port already open: nothing to explain.
@@ -154,6 +157,7 @@ void SerialTop::_disconnectFromPort()
     emit appendLog(tr("Отключение..."));
     connected = false;
     worker->closePort();
+    lineMonitor->stop();
     // A command waiting for its answer fails now, not after its time-out.
     if (queueRunning) {
         pendingFailure = RequestOutcome::failed(RequestOutcome::Failure::PortClosed, curRequest);
@@ -166,6 +170,7 @@ void SerialTop::_disconnectFromPort()
 void SerialTop::_portLost(QString errorText)
 {
     const RequestOutcome lost = RequestOutcome::portLost(queueRunning ? curRequest : QByteArray(), portName, errorText);
+    lineMonitor->portError(errorText);
     connected = false;
     // A command in flight fails with this outcome and the ring is dropped;
     // otherwise the log says it here.

@@ -12,6 +12,7 @@
 #include "parameterreport.h"
 #include "portopenfailure.h"
 #include "requestoutcome.h"
+#include "linemonitor.h"
 
 #include <atomic>
 #include <cstdint>
@@ -114,6 +115,9 @@ public:
     static constexpr int kQuietAfterTimeoutMs = 100;
     // A line that never falls quiet holds the next request no longer than this.
     static constexpr int kMaxSettleMs = 1000;
+    // Hands out the line frames and counters recorded so far at once,
+    // instead of with the next batch. Call in the device thread.
+    void flushLineMonitor() { lineMonitor->flush(); }
 
 signals:
     void logInfo(QString message);
@@ -180,6 +184,10 @@ signals:
     void portOpenFailed(PortOpenFailure failure);
     void parametersRead(quint64 ticket, ParameterReport report);
     void parametersWritten(quint64 ticket, ParameterReport report);
+    // The line monitor: frames in batches as they were sent, taken or
+    // dropped, and the line's counters since the connect.
+    void lineFrames(QVector<LineFrame> frames);
+    void lineCounters(LineCounters counters);
 
 private slots:
     // Connection and request engine (serialtop.cpp, serialtop_queue.cpp)
@@ -302,7 +310,7 @@ private:
     // Set by a time-out: the next request waits for a quiet line.
     bool lineMustSettle = false;
     bool settling = false;            // what arrives now is a late answer
-    int lateBytes = 0;
+    QByteArray lateBytes;
     QElapsedTimer engineClock;
     qint64 lastArrivalMs = 0;         // of the latest bytes, on engineClock
     void settleLine();
@@ -314,6 +322,10 @@ private:
     quint64 cmdIds[kRingSize] = {};
     quint64 loopOwnerId = 0;          // command whose caller runs the send loop
     bool loopOwnerAcked = false;
+
+    // Records every frame of the line; the request engine tells it what
+    // happened (serialtop_queue.cpp, serialtop.cpp).
+    LineMonitor *const lineMonitor = new LineMonitor(this);
 
     int procedureDepth = 0;
     bool updateRunning = false;

@@ -65,12 +65,14 @@ void SerialTop::_sendCmdWithAcknowledge()
         // over from an earlier, refused or incomplete answer must not be
         // glued in front of it, nor may an earlier answer count for it.
         dumpReceived(rxBuffer);
+        lineMonitor->dropped(rxBuffer, curRequest);
         curRequest = entry.request;
         answerSize = entry.answerSize;
         rxBuffer.clear();
         ackReceived = false;
         pendingFailure = RequestOutcome();
         worker->sendData(curRequest);
+        lineMonitor->sent(curRequest);
     };
 
     for (;;) {
@@ -117,6 +119,11 @@ void SerialTop::_sendCmdWithAcknowledge()
                                                                   : RequestOutcome::Failure::PortClosed,
                                                  entry.request);
             if (outcome.failure == RequestOutcome::Failure::NoAnswer) {
+                // What came for it is judged now; nothing of it can serve the next request.
+                lineMonitor->dropped(rxBuffer, curRequest);
+                dumpReceived(rxBuffer);
+                rxBuffer.clear();
+                lineMonitor->timedOut(curRequest);
                 // The answer may still come: it belongs to no request now.
                 answerSize = 0;
                 lineMustSettle = true;
@@ -150,7 +157,7 @@ void SerialTop::settleLine()
     // Whatever arrives until the line has been quiet for a while answers a
     // request that already timed out; it is dropped, never delivered.
     settling = true;
-    lateBytes = 0;
+    lateBytes.clear();
     const qint64 startMs = engineClock.elapsed();
     for (;;) {
         const qint64 now = engineClock.elapsed();
@@ -160,8 +167,10 @@ void SerialTop::settleLine()
         pause(static_cast<int>(kQuietAfterTimeoutMs - quietFor));
     }
     settling = false;
-    if (lateBytes > 0)
-        emit appendLog(tr("Поздний ответ отброшен: %1 байт").arg(lateBytes));
+    if (!lateBytes.isEmpty()) {
+        emit appendLog(tr("Поздний ответ отброшен: %1 байт").arg(lateBytes.size()));
+        lineMonitor->unclaimed(lateBytes);
+    }
 }
 
 void SerialTop::_logRx(QByteArray data)
@@ -169,10 +178,12 @@ void SerialTop::_logRx(QByteArray data)
     lastArrivalMs = engineClock.elapsed();
     if (settling || answerSize == 0) {
         // Nothing awaits an answer: a late one, or noise.
-        if (settling)
-            lateBytes += data.size();
         dumpReceived(data);
         rxBuffer.clear();
+        if (settling)
+            lateBytes += data; // judged whole once the line is quiet
+        else
+            lineMonitor->unclaimed(data);
         return;
     }
     rxBuffer.append(data);
@@ -187,6 +198,7 @@ void SerialTop::_timeoutEndOfPack()
                           && pendingFailure.ok();
     if (!awaiting) {
         dumpReceived(rxBuffer);
+        lineMonitor->unclaimed(rxBuffer);
         rxBuffer.clear();
         return;
     }
@@ -210,6 +222,7 @@ void SerialTop::_timeoutEndOfPack()
         if (!ModbusCodec::crcValid(frame))
             continue;
         dumpReceived(rxBuffer.left(at + size));
+        lineMonitor->taken(rxBuffer, at, size, curRequest);
         rxBuffer.clear(); // what follows an answer is noise
         if (size == answerSize && answerFunction == function)
             takeAnswer(frame);
@@ -223,6 +236,7 @@ void SerialTop::_timeoutEndOfPack()
     const int excess = rxBuffer.size() - kMaxPendingBytes;
     if (excess > 0) {
         dumpReceived(rxBuffer.left(excess));
+        lineMonitor->dropped(rxBuffer.left(excess), QByteArray());
         rxBuffer.remove(0, excess);
     }
 }

@@ -3,8 +3,11 @@
 
 #include "deviceharness.h"
 #include "firmwareimage.h"
+#include "lineframemodel.h"
+#include "linemonitorwindow.h"
 #include "queuedspy.h"
 #include "serialtop.h"
+#include "registermap.h"
 #include "simdefaults.h"
 #include "simprocess.h"
 
@@ -19,6 +22,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QTableView>
 #include <QToolButton>
 
 #include <qcustomplot.h>
@@ -67,6 +71,7 @@ private slots:
     void failedGraphSaveIsNotReportedAsSaved();
     void firmwareUpdateClosingLineTellsOutcome();
     void closingDuringWaitStopsDeviceThread();
+    void lineMonitorHidesPollingPausesAndSavesCsv();
 };
 
 void AppDevice::readAllQueuesElevenReadsAndFillsBothTabs()
@@ -362,6 +367,85 @@ void AppDevice::firmwareUpdateClosingLineTellsOutcome()
     const QString warning = "Устройство осталось без полной прошивки: подключитесь заново и повторите обновление ПО";
     QTRY_VERIFY_WITH_TIMEOUT(programmingLog(w).contains(warning), kLong);
     QVERIFY(mainLog(w).contains(warning));
+}
+
+namespace {
+
+// The rows a view shows whose meaning column starts with text.
+int rowsMeaning(const QAbstractItemModel *model, const QString &text)
+{
+    int n = 0;
+    for (int row = 0; row < model->rowCount(); ++row)
+        n += model->index(row, LineFrameModel::Meaning).data().toString().startsWith(text);
+    return n;
+}
+
+} // namespace
+
+void AppDevice::lineMonitorHidesPollingPausesAndSavesCsv()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Assemblage"));
+    SimProcess sim({"--distance", "12.5", "--missing-register", QString::number(RegisterMap::Holding::SizeLockData)});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    w.show();
+    const QString csv = dir.filePath("line.csv");
+    w.setFileChooser([&](const MainWindow::FileRequest &) { return csv; });
+    auto *counters = widget<QLabel>(w, "label_lineCounters");
+    QVERIFY(!counters->isVisible());
+    QVERIFY(connectTo(w, sim.portName()));
+    QTRY_VERIFY_WITH_TIMEOUT(counters->isVisible(), kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(counters->text().startsWith(QStringLiteral("Линия: запросов 2, ответов 2; сбои: нет")), kLong);
+
+    // Opened after the connect, the monitor still shows it.
+    w.findChild<QAction *>(QStringLiteral("action_lineMonitor"))->trigger();
+    LineMonitorWindow *monitor = w.lineMonitor();
+    QVERIFY(monitor && monitor->isVisible());
+    const QAbstractItemModel *shown = widget<QTableView>(*monitor, "tableView_frames")->model();
+    QCOMPARE(rowsMeaning(shown, QStringLiteral("сброс адреса (широковещательный)")), 1);
+    QCOMPARE(rowsMeaning(shown, QStringLiteral("ответ: катушка 9 (проверка связи) = ВЫКЛ")), 1);
+
+    QueuedSpy readings(w.device(), &SerialTop::checkDistance);
+    click(w, "toolButton_start_meas");
+    QTRY_VERIFY_WITH_TIMEOUT(readings.size() >= 3, kLong);
+    click(w, "toolButton_start_meas");
+    // Reading every setting meets the missing register.
+    QueuedSpy failed(w.device(), &SerialTop::requestFailed);
+    click(w, "pushButton_getAllSettings");
+    QVERIFY(failed.wait(kLong));
+    const QString refusal = QStringLiteral("отказ: функция 03, регистр 70, код 02 недопустимый адрес");
+    QTRY_COMPARE_WITH_TIMEOUT(rowsMeaning(shown, refusal), 1, kLong);
+    QVERIFY(rowsMeaning(shown, QStringLiteral("чтение входных регистров 2 ×2")) >= 3);
+    QTRY_VERIFY_WITH_TIMEOUT(counters->text().contains(QStringLiteral("сбои: отказ 1")), kLong);
+
+    click(*monitor, "checkBox_hidePolling");
+    QCOMPARE(rowsMeaning(shown, QStringLiteral("чтение входных регистров 2 ×2")), 0);
+    QCOMPARE(rowsMeaning(shown, QStringLiteral("ответ: 2–3 = 12.5")), 0);
+    QCOMPARE(rowsMeaning(shown, refusal), 1);
+
+    // Paused, the table stands still; resumed, it catches up.
+    click(*monitor, "pushButton_pause");
+    const int before = shown->rowCount();
+    QueuedSpy batches(w.device(), &SerialTop::lineFrames);
+    click(w, "pushButton_getProtType");
+    QVERIFY(batches.wait(kLong));
+    QCoreApplication::processEvents();
+    QCOMPARE(shown->rowCount(), before);
+    click(*monitor, "pushButton_pause");
+    QCOMPARE(rowsMeaning(shown, QStringLiteral("чтение регистров хранения 38 ×1")), 2);
+
+    click(*monitor, "pushButton_saveCsv");
+    QTRY_VERIFY_WITH_TIMEOUT(mainLog(w).contains(QStringLiteral("Кадры линии сохранены в %1").arg(csv)), kLong);
+    const QStringList lines = QString::fromUtf8(readFile(csv)).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), shown->rowCount() + 1);
+    QCOMPARE(lines.first(), QStringLiteral("time_ms;direction;bytes;meaning;round_trip_ms;status"));
+    QVERIFY(!lines.join('\n').contains(QStringLiteral("чтение входных регистров 2 ×2")));
+    QVERIFY(lines.join('\n').contains(QStringLiteral(";rx;13 83 02 ") ));
+    QVERIFY(lines.join('\n').contains(refusal + QStringLiteral(";")));
+
+    click(*monitor, "pushButton_clear");
+    QCOMPARE(shown->rowCount(), 0);
 }
 
 void AppDevice::closingDuringWaitStopsDeviceThread()

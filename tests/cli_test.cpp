@@ -86,6 +86,48 @@ QByteArray backupJson(const char *format, int version, const char *parameters)
         .toUtf8();
 }
 
+// A --trace output: the frame lines by field, and the closing summary.
+struct Trace
+{
+    struct Line
+    {
+        double ms;
+        QString direction;
+        QString bytes;
+        QString meaning;
+    };
+    QVector<Line> lines;
+    QString summary;
+
+    explicit Trace(const QString &text)
+    {
+        for (const QString &line : text.split('\n', Qt::SkipEmptyParts)) {
+            const QStringList fields = line.split('\t');
+            if (fields.size() == 4)
+                lines.append({fields.at(0).toDouble(), fields.at(1), fields.at(2), fields.at(3)});
+            else if (line.startsWith(QLatin1String("line: ")))
+                summary = line;
+        }
+    }
+    int count(const QString &direction, const QString &meaning = QString()) const
+    {
+        int n = 0;
+        for (const Line &line : lines)
+            n += line.direction == direction && line.meaning.startsWith(meaning);
+        return n;
+    }
+};
+
+// The count of one kind in the simulator's closing fault summary.
+int simFaults(SimProcess &sim, const char *kind)
+{
+    sim.stop();
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("faults:.* %1 (\\d+)").arg(QLatin1String(kind)))
+            .match(QString::fromLatin1(sim.errorOutput()));
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
 } // namespace
 
 class CliTest : public QObject
@@ -99,6 +141,7 @@ private slots:
     void measureAndRawWriteTheirCsv();
     void partialRunsSayWhatTheyLeftBehind();
     void flashWritesTheImageFailsOnABlockAndStopsOnSigterm();
+    void traceShowsEveryFrameAndCountsEachFault();
 
 private:
     QTemporaryDir dir;
@@ -449,6 +492,96 @@ void CliTest::flashWritesTheImageFailsOnABlockAndStopsOnSigterm()
     sim.stop();
     QVERIFY(sim.errorOutput().contains("firmware flag: unset"));
     QVERIFY(readFile(dump).size() < large.size());
+}
+
+void CliTest::traceShowsEveryFrameAndCountsEachFault()
+{
+    const int requests = 3 + DeviceParameters::all().size(); // reset, probe, revision, parameters
+    {
+        SimProcess sim({"--revision", "TRACE 1"});
+        const QStringList args{"--port", sim.portName(), "--trace", "--json", "info"};
+        const CliRun run = runCli(args);
+        EXPECT_EXIT(run, args, 0);
+        const Trace trace(run.err);
+        QCOMPARE(trace.lines.size(), 2 * requests);
+        QCOMPARE(trace.lines.at(0).meaning, QStringLiteral("address reset (broadcast)"));
+        QVERIFY(trace.lines.at(1).meaning.startsWith(QStringLiteral("answer: address reset echoed (")));
+        // Every request is answered at once, in order, and timed.
+        for (int i = 0; i < trace.lines.size(); i += 2) {
+            QCOMPARE(trace.lines.at(i).direction, QStringLiteral("tx"));
+            QCOMPARE(trace.lines.at(i + 1).direction, QStringLiteral("rx"));
+            QVERIFY2(trace.lines.at(i + 1).meaning.startsWith("answer: "), qPrintable(trace.lines.at(i + 1).meaning));
+            QVERIFY(trace.lines.at(i + 1).meaning.endsWith(" ms)"));
+            QVERIFY(trace.lines.at(i + 1).ms >= trace.lines.at(i).ms);
+        }
+        const uint16_t off = 0;
+        const QByteArray probe = ModbusCodec::writeRequest(ModbusCodec::WriteSingleCoil, RegisterMap::Coil::ConnectionProbe, &off, 1);
+        QCOMPARE(trace.lines.at(2).bytes, QString::fromLatin1(probe.toHex(' ')).toUpper());
+        QCOMPARE(trace.lines.at(2).meaning, QStringLiteral("write coil 9 (connection probe) = off"));
+        QCOMPARE(trace.count("tx", "read holding 18 ×18"), 1);
+        QCOMPARE(trace.count("rx", "answer: 18–35 = \"TRACE 1\""), 1);
+        QCOMPARE(trace.count("tx", "read holding 71 ×2"), 1);
+        QVERIFY2(trace.summary.startsWith(QStringLiteral("line: %1 requests, %1 answers, 0 time-outs, 0 bad CRC, "
+                                                         "0 refused, 0 stray, 0 late; round-trip mean ")
+                                              .arg(requests)),
+                 qPrintable(trace.summary));
+        const QJsonObject line = QJsonDocument::fromJson(run.out.toUtf8()).object().value("line").toObject();
+        QCOMPARE(line.value("requests").toInt(), requests);
+        QCOMPARE(line.value("answers").toInt(), requests);
+        QCOMPARE(line.value("time_outs").toInt(-1), 0);
+        QVERIFY(line.value("round_trip_max_ms").toDouble(-1) >= line.value("round_trip_mean_ms").toDouble());
+    }
+    {
+        SimProcess sim({"--missing-register", QString::number(RegisterMap::Holding::SizeLockData)});
+        const QStringList args{"--port", sim.portName(), "--trace", "info"};
+        const CliRun run = runCli(args);
+        EXPECT_EXIT(run, args, 2);
+        const Trace trace(run.err);
+        QCOMPARE(trace.count("rx", "refused: function 03, register 70, code 02 illegal data address"), 1);
+        QVERIFY2(trace.summary.contains(", 1 refused,"), qPrintable(trace.summary));
+    }
+    {
+        // The third answer (the revision) is spoilt: a bad CRC, then its time-out.
+        SimProcess sim({"--corrupt", "3"});
+        const QString path = dir.filePath("corrupt.trace");
+        const QStringList args{"--port", sim.portName(), "--trace-file", path, "info"};
+        const CliRun run = runCli(args);
+        EXPECT_EXIT(run, args, 2);
+        QVERIFY2(!run.err.contains("\trx\t"), qPrintable(run.err));
+        const Trace trace(QString::fromUtf8(readFile(path)));
+        QCOMPARE(trace.count("rx", "bad CRC"), 1);
+        QCOMPARE(trace.count("--", "no answer (time-out)"), 1);
+        QVERIFY2(trace.summary.contains("1 time-out, 1 bad CRC,"), qPrintable(trace.summary));
+        QCOMPARE(simFaults(sim, "corrupt"), 1);
+    }
+    {
+        SimProcess sim({"--stray", "1"});
+        const QStringList args{"--port", sim.portName(), "--trace", "set", "th-coef-min=0.25"};
+        const CliRun run = runCli(args);
+        EXPECT_EXIT(run, args, 0);
+        const Trace trace(run.err);
+        QCOMPARE(trace.count("tx", "write holding 71–72 = 0.25"), 1);
+        QCOMPARE(trace.count("rx", "answer: 71–72 = 0.25"), 1);
+        const int stray = simFaults(sim, "stray");
+        QVERIFY(stray > 0);
+        QCOMPARE(trace.count("rx", "stray bytes dropped"), stray);
+        QVERIFY2(trace.summary.contains(QStringLiteral(", %1 stray,").arg(stray)), qPrintable(trace.summary));
+    }
+    {
+        // The command's own request is lost.
+        SimProcess sim({"--drop", "3"});
+        const QStringList args{"--port", sim.portName(), "--trace", "--json", "get", "fmcw-band"};
+        const CliRun run = runCli(args);
+        EXPECT_EXIT(run, args, 2);
+        const Trace trace(run.err);
+        QCOMPARE(trace.count("tx", "read holding 39 ×1"), 1);
+        QCOMPARE(trace.count("--", "no answer (time-out)"), 1);
+        QCOMPARE(trace.count("rx"), 2);
+        QCOMPARE(simFaults(sim, "dropped"), 1);
+        const QJsonObject line = QJsonDocument::fromJson(run.out.toUtf8()).object().value("line").toObject();
+        QCOMPARE(line.value("time_outs").toInt(), 1);
+        QCOMPARE(line.value("requests").toInt(), 3);
+    }
 }
 
 QTEST_GUILESS_MAIN(CliTest)

@@ -1,5 +1,6 @@
 // Frames on the wire, answer decoding and robustness of the receive path.
 #include "firmwareimage.h"
+#include "linemonitor.h"
 #include "modbuscodec.h"
 #include "serialtop.h"
 
@@ -102,6 +103,113 @@ private slots:
         QCOMPARE(size, 0);
         QCOMPARE(log.count(), 1);
         QCOMPARE(log.at(0).at(0).toString(), QStringLiteral("_getAnswerSize_Byte: Неизвестный код функции"));
+    }
+
+    void lineMonitorWordsFramesInTheDevicesTerms()
+    {
+        using namespace ModbusCodec;
+        using LineDecoder::answer;
+        using LineDecoder::describe;
+        using LineDecoder::request;
+        const QByteArray read38 = readRequest(ReadHoldingRegisters, 38, 1);
+        QCOMPARE(describe(request(read38)), QStringLiteral("read holding 38 ×1"));
+        QCOMPARE(describe(answer(readAnswer(read38, hex("0002")), read38)), QStringLiteral("answer: 38 = 2"));
+
+        uint16_t half[2] = {floatHigh(0.5f), floatLow(0.5f)};
+        const QByteArray write71 = writeRequest(WriteMultipleRegisters, 71, half, 2);
+        QCOMPARE(describe(request(write71)), QStringLiteral("write holding 71–72 = 0.5"));
+        QCOMPARE(describe(answer(withCrc(write71.left(6)), write71)), QStringLiteral("answer: 71–72 written"));
+        // A float pair read back shows as the float, per the parameter table.
+        const QByteArray read71 = readRequest(ReadHoldingRegisters, 71, 2);
+        QCOMPARE(describe(answer(readAnswer(read71, hex("3F000000")), read71)), QStringLiteral("answer: 71–72 = 0.5"));
+
+        QByteArray block(256, '\x11');
+        const QByteArray program = programBlockRequest(0x00012300, 256, reinterpret_cast<const uint8_t *>(block.constData()));
+        QCOMPARE(describe(request(program)), QStringLiteral("firmware block @0x00012300, 256 bytes"));
+        QCOMPARE(describe(request(resetAddressRequest())), QStringLiteral("address reset (broadcast)"));
+        QCOMPARE(request(resetAddressRequest()).kind, LineFrame::Kind::Broadcast);
+
+        const QByteArray read70 = readRequest(ReadHoldingRegisters, 70, 1);
+        const LineFrame refusal = answer(exceptionAnswer(ReadHoldingRegisters, IllegalDataAddress), read70);
+        QCOMPARE(refusal.kind, LineFrame::Kind::Refusal);
+        QCOMPARE(describe(refusal), QStringLiteral("refused: function 03, register 70, code 02 illegal data address"));
+
+        uint16_t off = 0;
+        QCOMPARE(describe(request(writeRequest(WriteSingleCoil, 9, &off, 1))),
+                 QStringLiteral("write coil 9 (connection probe) = off"));
+
+        // The measurement's polling is told apart, its answers too; a
+        // raw-data read of the same function is not polling.
+        const QByteArray distance = readRequest(ReadInputRegisters, 2, 2);
+        QVERIFY(request(distance).isPolling());
+        const LineFrame reading = answer(readAnswer(distance, hex("41200000")), distance);
+        QVERIFY(reading.isPolling());
+        QCOMPARE(describe(reading), QStringLiteral("answer: 2–3 = 10"));
+        QVERIFY(!request(readRequest(ReadInputRegisters, 93, 2)).isPolling());
+
+        LineCounters counters;
+        counters.requests = 14;
+        counters.answers = 13;
+        counters.timeOuts = 1;
+        counters.roundTrips = 2;
+        counters.roundTripSumMs = 2.8;
+        counters.roundTripMaxMs = 2.1;
+        QCOMPARE(LineDecoder::describeCounters(counters),
+                 QStringLiteral("line: 14 requests, 13 answers, 1 time-out, 0 bad CRC, 0 refused, 0 stray, 0 late; "
+                                "round-trip mean 1.4 ms, max 2.1 ms"));
+    }
+
+    // What arrives around and after an answer is recorded for what it is.
+    void lineMonitorSortsStrayLateAndBadCrc()
+    {
+        using namespace ModbusCodec;
+        SerialTop top;
+        FrameProcessingProbe probe(top);
+        QVector<LineFrame> frames;
+        LineCounters counters;
+        QObject::connect(&top, &SerialTop::lineFrames, [&](const QVector<LineFrame> &batch) { frames += batch; });
+        QObject::connect(&top, &SerialTop::lineCounters, [&](const LineCounters &c) { counters = c; });
+
+        const QByteArray read38 = readRequest(ReadHoldingRegisters, 38, 1);
+        const QByteArray answer38 = readAnswer(read38, hex("0002"));
+        probe.expect(read38, answerSize(ReadHoldingRegisters, 1));
+        probe.receive(hex("00FF") + answer38 + hex("55"));
+        QVERIFY(probe.acknowledged());
+        // The same answer again, with nothing awaiting it: late.
+        probe.receive(answer38);
+        top.flushLineMonitor();
+        QCOMPARE(frames.size(), 4);
+        QCOMPARE(frames.at(0).kind, LineFrame::Kind::Stray);
+        QCOMPARE(frames.at(0).bytes, hex("00FF"));
+        QCOMPARE(frames.at(1).kind, LineFrame::Kind::Answer);
+        QVERIFY(frames.at(1).roundTripMs >= 0);
+        QCOMPARE(frames.at(2).kind, LineFrame::Kind::Stray);
+        QCOMPARE(frames.at(3).kind, LineFrame::Kind::Late);
+        QCOMPARE(LineDecoder::describe(frames.at(3)), QStringLiteral("late answer dropped"));
+        QCOMPARE(counters.answers, 1);
+        QCOMPARE(counters.stray, 2);
+        QCOMPARE(counters.late, 1);
+        QCOMPARE(counters.roundTrips, 1);
+
+        // Dropped when its request is given up: an answer of the request's
+        // shape with a spoilt CRC is a bad CRC, noise is stray.
+        LineMonitor monitor;
+        QVector<LineFrame> dropped;
+        QObject::connect(&monitor, &LineMonitor::framesRecorded, [&](const QVector<LineFrame> &batch) { dropped += batch; });
+        monitor.start(115200);
+        QByteArray spoilt = answer38;
+        spoilt[4] = char(spoilt[4] ^ 0x01);
+        monitor.dropped(spoilt, read38);
+        monitor.dropped(hex("13"), read38);
+        monitor.timedOut(read38);
+        monitor.flush();
+        QCOMPARE(dropped.size(), 3);
+        QCOMPARE(LineDecoder::describe(dropped.at(0)), QStringLiteral("bad CRC"));
+        QCOMPARE(LineDecoder::describe(dropped.at(1)), QStringLiteral("stray bytes dropped"));
+        QCOMPARE(LineDecoder::describe(dropped.at(2)), QStringLiteral("no answer (time-out)"));
+        QCOMPARE(monitor.counters().badCrc, 1);
+        QCOMPARE(monitor.counters().stray, 1);
+        QCOMPARE(monitor.counters().timeOuts, 1);
     }
 
     void firmwareChecksumFollowsCarryRule()
