@@ -2,6 +2,8 @@
 
 #include <QColor>
 #include <QElapsedTimer>
+#include <QHash>
+#include <QSet>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -9,6 +11,7 @@
 
 #include <functional>
 
+#include "deviceparameters.h"
 #include "heightrecorder.h"
 #include "heightstatistics.h"
 
@@ -24,6 +27,7 @@ struct LineCounters;
 class QCPGraph;
 class QFileDialog;
 class DeviceThread;
+class QAbstractSpinBox;
 class QTimer;
 class SerialTop;
 class ParameterTransfer;
@@ -178,6 +182,11 @@ private:
     void interruptUpdateAndClose();
 
     static QStringList unconfirmedValues(const ParameterReport &report);
+    // Fields linked by the parameter table alone (mainwindow_parameterfields.cpp)
+    void linkTableFields();
+    void readTableFields();
+    void writeTableField(const DeviceParameters::Parameter &parameter);
+    void showTableFields(quint64 ticket, const ParameterReport &report);
     // Line monitor and the status bar's counters (mainwindow_linemonitor.cpp)
     void initLineMonitor();
     void showLineCounters(const LineCounters &counters);
@@ -190,6 +199,8 @@ private:
     UiMode mode = UiMode::Default;
     SerialTop *serialTop = nullptr;
     DeviceThread *deviceThread = nullptr;
+    QHash<const DeviceParameters::Parameter *, QAbstractSpinBox *> tableFields;
+    QSet<quint64> fieldTickets;
     QTimer *measTimer = nullptr;
     QFileDialog *firmwareFileDialog = nullptr;
     QElapsedTimer updateClock;
