@@ -43,6 +43,11 @@ void report(const char *name, double value, const char *unit)
     std::fflush(stdout);
 }
 
+void report(const QByteArray &name, double value, const char *unit)
+{
+    report(name.constData(), value, unit);
+}
+
 // Lateness of a 10 ms timer in the window thread: how long the window
 // could not react while the device worked.
 class StallMeter
@@ -98,10 +103,14 @@ bool connectDevice(DeviceHarness &device, SimProcess &sim)
     return true;
 }
 
+// A USB adapter's default latency timer on Linux (FTDI: 16 ms), which holds
+// every short answer back before the program sees it.
+const QStringList kAdapterHold{"--answer-hold-ms", "16"};
+
 // One acknowledged read of a single holding register, in a steady burst.
-void readCycleRatio()
+void readCycle(const QStringList &lineOptions, const char *msName, const char *ratioName)
 {
-    SimProcess sim({"--line-rate"});
+    SimProcess sim(QStringList{"--line-rate"} + lineOptions);
     DeviceHarness device;
     if (!connectDevice(device, sim))
         return;
@@ -119,8 +128,13 @@ void readCycleRatio()
     }
     const double perRead = clock.nsecsElapsed() / 1e9 / (kBursts * kPerBurst);
     const double floor = (8 + 7) * kByteSeconds + kPauseSeconds;
-    report("read_cycle_ms", perRead * 1000, "ms");
-    report("read_cycle_ratio", perRead / floor, "x");
+    report(msName, perRead * 1000, "ms");
+    report(ratioName, perRead / floor, "x");
+}
+
+void readCycleRatio()
+{
+    readCycle({}, "read_cycle_ms", "read_cycle_ratio");
 }
 
 // Distance readings per second with the 100 ms measurement timer running.
@@ -381,7 +395,7 @@ void guiStallWithMonitor()
 
 // The largest image at line rate with an instant erase, started from the
 // programming tab, with the window's stalls measured meanwhile.
-void flashUpdateRatio()
+void flashUpdate(const QStringList &lineOptions, const char *prefix)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("image.bin");
@@ -394,7 +408,7 @@ void flashUpdateRatio()
         return;
     file.close();
 
-    SimProcess sim({"--line-rate", "--erase-ms", "0"});
+    SimProcess sim(QStringList{"--line-rate", "--erase-ms", "0"} + lineOptions);
     MainWindow window;
     window.show();
     if (!connectWindow(window, sim)) {
@@ -414,9 +428,24 @@ void flashUpdateRatio()
     const double seconds = clock.nsecsElapsed() / 1e9;
     const int blocks = (image.size() + 255) / 256;
     const double floor = blocks * ((10 + 256 + 6) * kByteSeconds + kPauseSeconds);
-    report("flash_update_s", seconds, "s");
-    report("flash_update_ratio", seconds / floor, "x");
-    report("gui_stall_update_ms", stall.worstMs(), "ms");
+    const QByteArray name(prefix);
+    report(name + "_s", seconds, "s");
+    report(name + "_ratio", seconds / floor, "x");
+    if (lineOptions.isEmpty())
+        report("gui_stall_update_ms", stall.worstMs(), "ms");
+}
+
+void flashUpdateRatio()
+{
+    flashUpdate({}, "flash_update");
+}
+
+// What the adapter's hold costs: the read cycle and the firmware update
+// again, each answer held 16 ms. Ratios against the same floor as above.
+void adapterHold()
+{
+    readCycle(kAdapterHold, "read_cycle_hold16_ms", "read_cycle_hold16_ratio");
+    flashUpdate(kAdapterHold, "flash_update_hold16");
 }
 
 // A whole `zetra-cli info` process, start to exit: connect, revision and the
@@ -499,5 +528,6 @@ int main(int argc, char **argv)
     run("stray_answer", strayAnswerLoss);
     run("cli_info", cliInfoRatio);
     run("late_answer", lateAnswerMisattributed);
+    run("adapter_hold", adapterHold);
     return 0;
 }

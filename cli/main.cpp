@@ -47,8 +47,9 @@ const char *const kDescription =
     "     lost port\n"
     "  3  the device says faulty (selftest), a value did not read back as\n"
     "     written, or a firmware update step failed on the device\n"
-    "  128+N  stopped by signal N (Ctrl-C: 130, SIGTERM: 143). During flash the\n"
-    "     update stops before its next block and is reported as interrupted.";
+    "  128+N  stopped by signal N (Ctrl-C: 130, SIGTERM: 143). During flash\n"
+    "         the update stops before its next block and is reported as\n"
+    "         interrupted.";
 
 QString commandList()
 {

@@ -14,11 +14,11 @@ const char *const kDescription =
     "\n"
     "With --verbose every frame goes to standard error, one a line, as a tag,\n"
     "a blank and the bytes in lower-case hex separated by single blanks:\n"
-    "  rx 13 03 00 26 00 01 66 b3   request for the device\n"
-    "  tx 13 03 02 00 00 00 47      answer as sent (split answers on one line)\n"
-    "  stray 00 ff                  stray bytes sent before an answer\n"
-    "  skip 05 03 00 26 00 01 64 45 bytes ignored: other address, bad CRC, garbage\n"
-    "  # request dropped            notes start with '#'\n"
+    "  rx 13 03 00 26 00 01 66 b3    request for the device\n"
+    "  tx 13 03 02 00 00 00 47       answer as sent (split answers on one line)\n"
+    "  stray 00 ff                   stray bytes sent before an answer\n"
+    "  skip 05 03 00 26 00 01 64 45  bytes ignored: other address, bad CRC, garbage\n"
+    "  # request dropped             notes start with '#'\n"
     "\n"
     "At exit standard error gets 'firmware flag: set' or 'firmware flag: unset',\n"
     "then 'faults: dropped N refused N corrupt N stray N split N lost N late N', where\n"
@@ -89,6 +89,9 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
                        "a line, both decimal.", "PATH"},
         {"line-rate", "Bytes take their wire time at 115200 baud, 11 bits each (8N2)."},
         {"reply-delay", "Wait MS milliseconds before each answer.", "MS"},
+        {"answer-hold-ms", "Hand each answer over MS milliseconds after its last byte has crossed the "
+                           "line, in one piece, as a USB adapter's latency timer does (16 on FTDI "
+                           "adapters by default).", "MS"},
         {"drop", "Every Nth request is lost: no answer, no effect (1 = all).", "N"},
         {"silent-after", "Serve the first N requests, then fall silent (a device that dies).", "N"},
         {"exception", "Every Nth request gets exception 04 instead of being served.", "N"},
@@ -161,6 +164,7 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
     const bool numbersOk = readInt(parser, "raw-points", 0, DeviceModel::kMaxRawPoints, model.rawPoints, message)
         && readInt(parser, "erase-ms", 0, kMaxMs, model.eraseMs, message)
         && readInt(parser, "reply-delay", 0, kMaxMs, line.replyDelayMs, message)
+        && readInt(parser, "answer-hold-ms", 0, kMaxMs, line.answerHoldMs, message)
         && readInt(parser, "drop", 1, kMaxEvery, line.faults.drop, message)
         && readInt(parser, "silent-after", 1, kMaxEvery, line.faults.silentAfter, message)
         && readInt(parser, "exception", 1, kMaxEvery, line.faults.exception, message)

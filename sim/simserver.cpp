@@ -145,8 +145,16 @@ void SimServer::pump()
             return;
         }
 
+        const int64_t wireEndNs = segmentStartNs + (config.lineRate ? segment.bytes.size() * kByteNs : 0);
         int due = segment.bytes.size();
-        if (config.lineRate) {
+        if (config.answerHoldMs > 0) {
+            // The adapter keeps what came in until its timer runs out.
+            const int64_t releaseNs = wireEndNs + config.answerHoldMs * kNsPerMs;
+            if (now < releaseNs) {
+                wakeAfter(releaseNs - now);
+                return;
+            }
+        } else if (config.lineRate) {
             // A byte reaches the client once its last stop bit is through.
             due = static_cast<int>(qMin<int64_t>(due, (now - segmentStartNs) / kByteNs));
         }
@@ -159,7 +167,8 @@ void SimServer::pump()
             wakeAfter(next - now);
             return;
         }
-        lineFreeNs = config.lineRate ? segmentStartNs + segment.bytes.size() * kByteNs : now;
+        // The wire is free once the bytes are through, held or not.
+        lineFreeNs = config.lineRate || config.answerHoldMs > 0 ? wireEndNs : now;
         segmentStartNs = -1;
         segmentWritten = 0;
         out.pop_front();

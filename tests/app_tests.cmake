@@ -2,7 +2,7 @@
 zetra_add_test(app_form_modes SOURCES app_form_modes.cpp app_support.h LIBS zetra_app LABELS app TIMEOUT 300)
 zetra_add_test(app_panel_logs SOURCES app_panel_logs.cpp app_support.h LIBS zetra_app LABELS app TIMEOUT 300)
 zetra_add_test(app_device SOURCES app_device.cpp app_support.h LIBS zetra_app zetra_deviceharness zetra_simmodel LABELS app sim TIMEOUT 600)
-zetra_add_test(app_cli SOURCES app_cli.cpp LIBS Qt5::Gui LABELS app sim TIMEOUT 300)
+zetra_add_test(app_cli SOURCES app_cli.cpp LIBS Qt::Gui LABELS app sim TIMEOUT 300)
 target_compile_definitions(app_cli PRIVATE ZETRA_CONFIGURATOR_PATH="$<TARGET_FILE:zetra-configurator>")
 add_dependencies(app_cli zetra-configurator)
 zetra_add_test(app_service SOURCES app_service.cpp app_support.h LIBS zetra_app zetra_simmodel LABELS app sim TIMEOUT 600)

@@ -1,5 +1,5 @@
 add_library(zetra_deviceharness STATIC deviceharness.cpp deviceharness.h)
-target_link_libraries(zetra_deviceharness PUBLIC zetra_device Qt5::Test)
+target_link_libraries(zetra_deviceharness PUBLIC zetra_device Qt::Test)
 target_include_directories(zetra_deviceharness PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 
 zetra_add_test(device_frames_test SOURCES device_frames_test.cpp LIBS zetra_device LABELS device)

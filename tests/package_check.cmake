@@ -1,7 +1,9 @@
 # Builds the Debian package from the build tree and checks what it holds:
 # the three programs (which start from the unpacked tree), the desktop entry,
-# the icon, and a Depends line drawn from the shared libraries.
-#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DCPACK=... -DDPKG_DEB=... -DVERSION=... -P package_check.cmake
+# the icon, changelog, copyright and manual pages, and a Depends line drawn
+# from the shared libraries.
+#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DCPACK=... -DDPKG_DEB=... -DVERSION=... -DPACKAGE_VERSION=...
+#         -DQT_VERSION=5|6 -DQT_TRANSLATIONS=... -DGZIP=... -DMAN_PAGES=ON|OFF -P package_check.cmake
 
 function(fail)
   message(FATAL_ERROR "package check: ${ARGV0}")
@@ -20,22 +22,36 @@ execute_process(COMMAND "${DPKG_DEB}" --contents "${packages}" OUTPUT_VARIABLE l
 if(NOT rc EQUAL 0)
   fail("dpkg-deb --contents gave ${rc}")
 endif()
-foreach(path usr/bin/zetra-configurator usr/bin/zetra-cli usr/bin/zetra-sim
-        usr/share/applications/zetra-configurator.desktop
-        usr/share/icons/hicolor/48x48/apps/zetra-configurator.png
-        usr/share/icons/hicolor/256x256/apps/zetra-configurator.png)
+set(paths usr/bin/zetra-configurator usr/bin/zetra-cli usr/bin/zetra-sim
+    usr/share/applications/zetra-configurator.desktop
+    usr/share/icons/hicolor/48x48/apps/zetra-configurator.png
+    usr/share/icons/hicolor/256x256/apps/zetra-configurator.png
+    usr/share/doc/zetra-configurator/copyright
+    usr/share/doc/zetra-configurator/changelog.Debian.gz)
+set(programs zetra-configurator zetra-cli zetra-sim)
+if(MAN_PAGES)
+  foreach(program IN LISTS programs)
+    list(APPEND paths usr/share/man/man1/${program}.1.gz)
+  endforeach()
+endif()
+foreach(path IN LISTS paths)
   if(NOT listing MATCHES " \\./${path}\n")
     fail("the package lacks /${path}:\n${listing}")
   endif()
 endforeach()
 
 execute_process(COMMAND "${DPKG_DEB}" --field "${packages}" Package Version Depends OUTPUT_VARIABLE fields)
-if(NOT fields MATCHES "Package: zetra-configurator\n" OR NOT fields MATCHES "Version: ${VERSION}\n")
+if(NOT fields MATCHES "Package: zetra-configurator\n" OR NOT fields MATCHES "Version: ${PACKAGE_VERSION}\n")
   fail("package name or version wrong:\n${fields}")
 endif()
 # Without dpkg-shlibdeps there would be no Depends at all; these are the
-# libraries every one of the programs needs.
-foreach(library libqt5core5a libqt5serialport5 libqt5widgets5 libqcustomplot libstdc\\+\\+6)
+# libraries every one of the programs needs, of the Qt they were built with.
+if(QT_VERSION EQUAL 6)
+  set(libraries libqt6core6 libqt6serialport6 libqt6widgets6 libqcustomplot2.1-qt6)
+else()
+  set(libraries libqt5core5a libqt5serialport5 libqt5widgets5 "libqcustomplot2\\.1( |,|$)")
+endif()
+foreach(library ${libraries} libstdc\\+\\+6 ${QT_TRANSLATIONS})
   if(NOT fields MATCHES "Depends:[^\n]*${library}")
     fail("Depends lacks ${library}:\n${fields}")
   endif()
@@ -48,5 +64,21 @@ if(NOT rc EQUAL 0)
 endif()
 include(${CMAKE_CURRENT_LIST_DIR}/check_programs.cmake)
 check_programs_start("${WORK_DIR}/root/usr/bin" "${VERSION}")
+
+# Manual pages drawn from each program's --help: its options, and for
+# zetra-cli the exit codes and the example session.
+if(MAN_PAGES)
+  set(parts_zetra-cli "\\.SH EXAMPLES" "Exit codes" "128\\+N" "zetra\\\\-cli \\\\-\\\\-port /tmp/zetra get")
+  foreach(program IN LISTS programs)
+    execute_process(COMMAND "${GZIP}" -dc "${WORK_DIR}/root/usr/share/man/man1/${program}.1.gz"
+                    OUTPUT_VARIABLE page RESULT_VARIABLE rc)
+    string(TOUPPER "${program}" title)
+    foreach(part "\\.TH ${title} \"1\"" "\\.SH OPTIONS" "\\\\-\\\\-help" ${parts_${program}})
+      if(NOT rc EQUAL 0 OR NOT page MATCHES "${part}")
+        fail("${program}.1.gz lacks ${part}:\n${page}")
+      endif()
+    endforeach()
+  endforeach()
+endif()
 
 message(STATUS "package ${packages} is complete")

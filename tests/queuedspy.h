@@ -81,8 +81,13 @@ private:
     {
         QList<QVariant> values;
         values.reserve(types.size());
-        for (int i = 0; i < types.size(); ++i)
+        for (int i = 0; i < types.size(); ++i) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+            values << QVariant(QMetaType(types.at(i)), args[i + 1]);
+#else
             values << QVariant(types.at(i), args[i + 1]);
+#endif
+        }
         append(values);
         if (waiting)
             waiting->quit();

@@ -99,7 +99,7 @@ private slots:
     void corruptedAnswersFailTheirCrc();
     void refusedRequestsGetAnExceptionInstead();
     void strayBytesPrecedeTheAnswer();
-    void lineRateAndReplyDelayHoldAnswersBack();
+    void lineRateReplyDelayAndAdapterHoldAnswersBack();
     void verboseLogShowsEveryFrameAsHex();
     void flashDumpHoldsWhatTheLineWrote();
     void terminationEndsCleanlyAndRemovesTheLink();
@@ -259,7 +259,7 @@ void SimLineTests::strayBytesPrecedeTheAnswer()
     QVERIFY(!ModbusCodec::crcValid(bytes));
 }
 
-void SimLineTests::lineRateAndReplyDelayHoldAnswersBack()
+void SimLineTests::lineRateReplyDelayAndAdapterHoldAnswersBack()
 {
     // 100 registers: an 8-byte request and a 205-byte answer of 11 bits a
     // byte at the line's baud rate need at least 20.3 ms on the wire.
@@ -286,6 +286,22 @@ void SimLineTests::lineRateAndReplyDelayHoldAnswersBack()
         QVERIFY(port.write(kRead));
         QCOMPARE(hex(port.read(7)), hex(kReadAnswer));
         QVERIFY(clock.elapsed() >= 150);
+    }
+    {
+        // The adapter's hold comes after the wire time: not a byte shows
+        // before the whole answer has crossed the line and the hold is over.
+        constexpr int kHoldMs = 60;
+        SimProcess sim({"--line-rate", "--answer-hold-ms", QString::number(kHoldMs)});
+        RawPort port(sim.portName());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(port.write(bigRead));
+        const QByteArray first = port.read(1);
+        const qint64 firstNs = clock.nsecsElapsed();
+        const QByteArray answer = first + port.read(answerSize - first.size());
+        QCOMPARE(answer.size(), answerSize);
+        QVERIFY(ModbusCodec::crcValid(answer));
+        QVERIFY2(firstNs >= wireNs + kHoldMs * 1000000, qPrintable(QString::number(firstNs)));
     }
 }
 
