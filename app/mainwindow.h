@@ -12,6 +12,7 @@
 #include "heightrecorder.h"
 
 class QCloseEvent;
+class QMenu;
 class QMessageBox;
 class QPoint;
 class QTextEdit;
@@ -147,6 +148,7 @@ private:
     void setUpdateRunning(bool running);
 
     void createMenus();
+    void createLanguageMenu(QMenu *menu);
     void saveLog(QTextEdit *log);
     void clearLog(QTextEdit *log);
     void showLogMenu(QTextEdit *log, const QPoint &position);

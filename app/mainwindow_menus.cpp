@@ -2,7 +2,10 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "language.h"
+
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QDateTime>
 #include <QFileDialog>
@@ -38,6 +41,8 @@ void MainWindow::createMenus()
             &QAction::triggered, this, &MainWindow::saveParameters);
     connect(newAction(file, "action_loadParameters", tr("Загрузить параметры…"), QKeySequence::Open),
             &QAction::triggered, this, &MainWindow::loadParameters);
+    file->addSeparator();
+    createLanguageMenu(file->addMenu(tr("Язык")));
     file->addSeparator();
     connect(newAction(file, "action_quit", tr("Выход"), shortcut("Ctrl+Q")), &QAction::triggered,
             this, &QWidget::close);
@@ -87,6 +92,35 @@ void MainWindow::createMenus()
         log->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(log, &QWidget::customContextMenuRequested, this,
                 [this, log](const QPoint &position) { showLogMenu(log, position); });
+    }
+}
+
+// Each language is named in itself, so that a user lost in the other one
+// still finds their own. The choice applies from the next start.
+void MainWindow::createLanguageMenu(QMenu *menu)
+{
+    menu->setObjectName(QStringLiteral("menu_language"));
+    const QString now = Language::current().isEmpty() ? Language::available().first() : Language::current();
+    auto *group = new QActionGroup(menu);
+    const QList<QPair<QString, QString>> names = {{QStringLiteral("ru"), QStringLiteral("Русский")},
+                                                  {QStringLiteral("en"), QStringLiteral("English")}};
+    for (const auto &[code, name] : names) {
+        QAction *action = menu->addAction(name);
+        action->setObjectName(QStringLiteral("action_language_%1").arg(code));
+        action->setCheckable(true);
+        action->setChecked(code == now);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, code = code, now] {
+            Language::remember(code);
+            if (code == now)
+                return;
+            auto *box = new QMessageBox(QMessageBox::Information, tr("Язык"),
+                                        tr("Язык окна сменится при следующем запуске программы."), QMessageBox::Ok,
+                                        this);
+            box->setObjectName(QStringLiteral("messageBox_languageChanged"));
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        });
     }
 }
 

@@ -1,6 +1,9 @@
 // Pictures of each tab for the user guide, taken from the real window at
-// work against the simulator: docs/tab-<name>.png.
+// work against the simulator: docs/tab-<name>.png, or docs/tab-<name>-en.png
+// and so on for the English window.
+//   zetra-docshots [DIR [ru|en]]
 #include "firmwareimage.h"
+#include "language.h"
 #include "mainwindow.h"
 #include "serialtop.h"
 #include "simprocess.h"
@@ -29,6 +32,20 @@
 
 namespace {
 
+// "" for the Russian pictures, "-en" for the English ones.
+QString suffix;
+
+QString picture(const QString &dir, const QString &name)
+{
+    return dir + QStringLiteral("/%1%2.png").arg(name, suffix);
+}
+
+// A log line's beginning in the window's language.
+QString logText(const char *russian)
+{
+    return QCoreApplication::translate("MainWindow", russian).section(QStringLiteral("%1"), 0, 0).trimmed();
+}
+
 template<typename T>
 T *formWidget(QWidget &window, const char *name)
 {
@@ -56,7 +73,7 @@ bool shoot(MainWindow &window, const QString &dir, const char *tab, const char *
 {
     formWidget<QTabWidget>(window, "tabWidget")->setCurrentWidget(formWidget<QWidget>(window, tab));
     settle(300);
-    return save(window.grab(), dir + QStringLiteral("/tab-%1.png").arg(QString::fromLatin1(name)));
+    return save(window.grab(), picture(dir, QStringLiteral("tab-%1").arg(QString::fromLatin1(name))));
 }
 
 bool settleUntil(const std::function<bool()> &done, int ms)
@@ -83,7 +100,7 @@ QString mainLog(MainWindow &window)
 bool shootBackupDialog(MainWindow &window, const QString &dir)
 {
     trigger(window, "action_saveParameters");
-    if (!settleUntil([&] { return mainLog(window).contains(QStringLiteral("Параметры сохранены")); }, 20000))
+    if (!settleUntil([&] { return mainLog(window).contains(logText("Параметры сохранены в %1")); }, 20000))
         return false;
     window.device()->setSizeLockData(3);
     window.device()->setFmcwBandGHz(30);
@@ -95,9 +112,9 @@ bool shootBackupDialog(MainWindow &window, const QString &dir)
                      20000))
         return false;
     settle(300);
-    const bool ok = save(dialog->grab(), dir + QStringLiteral("/backup-dialog.png"));
+    const bool ok = save(dialog->grab(), picture(dir, QStringLiteral("backup-dialog")));
     dialog->accept();
-    settleUntil([&] { return mainLog(window).contains(QStringLiteral("Параметры записаны")); }, 20000);
+    settleUntil([&] { return mainLog(window).contains(logText("Параметры записаны и проверены: %1")); }, 20000);
     return ok;
 }
 
@@ -117,7 +134,7 @@ bool shootMenu(MainWindow &window, const QString &dir)
         painter.drawPixmap(window.mapFromGlobal(menu->mapToGlobal(QPoint(0, 0))), menu->grab());
     }
     menu->close();
-    return save(picture, dir + QStringLiteral("/menu.png"));
+    return save(picture, ::picture(dir, QStringLiteral("menu")));
 }
 
 } // namespace
@@ -126,6 +143,15 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs")).absolutePath();
+    const QString language = argc > 2 ? QString::fromLatin1(argv[2]) : QStringLiteral("ru");
+    if (!Language::available().contains(language)) {
+        std::fprintf(stderr, "docshots: unknown language %s\n", qPrintable(language));
+        return 1;
+    }
+    QString problem;
+    if (!Language::apply(language, &problem))
+        std::fprintf(stderr, "docshots: %s\n", qPrintable(problem));
+    suffix = language == Language::available().first() ? QString() : QStringLiteral("-") + language;
     QTemporaryDir work;
     QDir::setCurrent(work.path());
     // Pictures of a first start: no remembered settings, and none left behind.
