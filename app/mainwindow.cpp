@@ -198,15 +198,15 @@ void MainWindow::initConnections()
     connect(f->pushButton_saveSettingsDbg, &QPushButton::clicked, top, &SerialTop::saveSettings);             // 19
     connect(f->pushButton_getProtType, &QPushButton::clicked, top, &SerialTop::getProtType);                  // 20
     connect(f->pushButton_getAdrMb, &QPushButton::clicked, top, &SerialTop::getAdrMb);                        // 21
-    connect(top, &SerialTop::rcv_AdrMb, f->spinBox_mbAdr, &QSpinBox::setValue);                               // 22
-    connect(top, &SerialTop::rcv_AdrMb, f->spinBox_AdrMbDbg, &QSpinBox::setValue);                            // 23
+    // Reported values pass through showReported, which flags what a field cannot show.
+    auto show = [this](QAbstractSpinBox *box) { return [this, box](double value) { showReported(box, value); }; };
+    connect(top, &SerialTop::rcv_AdrMb, this, show(f->spinBox_mbAdr));                                        // 22
+    connect(top, &SerialTop::rcv_AdrMb, this, show(f->spinBox_AdrMbDbg));                                     // 23
     connect(f->pushButton_setAdrMb, &QPushButton::clicked, this, &MainWindow::_changeAdrMb);                  // 24
     connect(f->pushButton_setAdrMbDbg, &QPushButton::clicked, this, &MainWindow::_changeAdrMbDbg);            // 25
     connect(top, &SerialTop::checkDistance, this, &MainWindow::_checkDistance);                               // 26
     connect(f->pushButton_setFmcwBand, &QPushButton::clicked, this, &MainWindow::_changeFmcwBand);            // 27
-    // The band arrives as a float; the spin box takes it truncated toward zero.
-    QSpinBox *band = f->spinBox_FmcwBand;
-    connect(top, &SerialTop::rcvFmcwBandGHz, band, [band](float value) { band->setValue(int(value)); });     // 28
+    connect(top, &SerialTop::rcvFmcwBandGHz, this, show(f->spinBox_FmcwBand));                                // 28
     QPushButton *all = f->pushButton_getAllSettings;
     connect(all, &QPushButton::clicked, top, &SerialTop::getProtType);                                        // 29
     connect(all, &QPushButton::clicked, top, &SerialTop::getFmcwBandGHz);                                     // 30
@@ -228,13 +228,13 @@ void MainWindow::initConnections()
     connect(f->pushButton_setDetMtiCoef, &QPushButton::clicked, this, &MainWindow::_changeDetMtiCoef);       // 46
     connect(f->pushButton_setTrsSmthCoef, &QPushButton::clicked, this, &MainWindow::_changeTrsSmthCoef);     // 47
     connect(top, &SerialTop::rcv_FreqReduct, f->comboBox_ReductionTxPowerList, &QComboBox::setCurrentIndex);  // 48
-    connect(top, &SerialTop::rcv_SizeLockData, f->spinBox_SizeLockData, &QSpinBox::setValue);                 // 49
-    connect(top, &SerialTop::rcv_DetThCoefMax, f->doubleSpinBox_DetThCoefMax, &QDoubleSpinBox::setValue);     // 50
-    connect(top, &SerialTop::rcv_DetThCoefMin, f->doubleSpinBox_DetThCoefMin, &QDoubleSpinBox::setValue);     // 51
-    connect(top, &SerialTop::rcv_DetThCoefDC, f->doubleSpinBox_DetThCoefDC, &QDoubleSpinBox::setValue);       // 52
-    connect(top, &SerialTop::rcv_DetSmthCoef, f->doubleSpinBox_DetSmthCoef, &QDoubleSpinBox::setValue);       // 53
-    connect(top, &SerialTop::rcv_DetMtiCoef, f->doubleSpinBox_DetMtiCoef, &QDoubleSpinBox::setValue);         // 54
-    connect(top, &SerialTop::rcv_TrsSmthCoef, f->doubleSpinBox_TrsSmthCoef, &QDoubleSpinBox::setValue);       // 55
+    connect(top, &SerialTop::rcv_SizeLockData, this, show(f->spinBox_SizeLockData));                          // 49
+    connect(top, &SerialTop::rcv_DetThCoefMax, this, show(f->doubleSpinBox_DetThCoefMax));                    // 50
+    connect(top, &SerialTop::rcv_DetThCoefMin, this, show(f->doubleSpinBox_DetThCoefMin));                    // 51
+    connect(top, &SerialTop::rcv_DetThCoefDC, this, show(f->doubleSpinBox_DetThCoefDC));                      // 52
+    connect(top, &SerialTop::rcv_DetSmthCoef, this, show(f->doubleSpinBox_DetSmthCoef));                      // 53
+    connect(top, &SerialTop::rcv_DetMtiCoef, this, show(f->doubleSpinBox_DetMtiCoef));                        // 54
+    connect(top, &SerialTop::rcv_TrsSmthCoef, this, show(f->doubleSpinBox_TrsSmthCoef));                      // 55
     connect(top, &SerialTop::rcvRawData, this, &MainWindow::on_rcvRawData);                                   // 56
     connect(top, &SerialTop::rcvRawDataSize, this, &MainWindow::on_rcvRawDataSize);                           // 57
     connect(top, &SerialTop::RawIsRead, this, &MainWindow::on_rcvRawIsRead);                                  // 58
@@ -334,6 +334,14 @@ void MainWindow::on_pushButton_connect_to_rs485_clicked(bool checked)
 
 void MainWindow::_connectedChange(bool state)
 {
+    const bool connectedNow = state && !deviceConnected;
+    deviceConnected = state;
+    if (connectedNow) {
+        // Another unit, or the same one changed meanwhile: its own curve and
+        // statistics, and its own values in every field.
+        on_pushButton_restartHeight_clicked();
+        readAllFields();
+    }
     if (state)
         return;
     // The measurement stops with the connection, and its button says so.

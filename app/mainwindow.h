@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -12,6 +13,7 @@
 #include "heightrecorder.h"
 
 class QCloseEvent;
+class QAbstractSpinBox;
 class QMenu;
 class QMessageBox;
 class QPoint;
@@ -137,6 +139,17 @@ private slots:
     void recordPeriod(float value);
 
 private:
+    // Settings and debug fields (mainwindow_settings.cpp): a reported value
+    // is shown, and flagged when the field cannot show it exactly; ✓ on a
+    // flagged field asks before writing what the field shows.
+    void showReported(QAbstractSpinBox *box, double value);
+    void writeField(QAbstractSpinBox *box, const std::function<void()> &write);
+    void setFieldFlag(QAbstractSpinBox *box, const QString &deviceText);
+    QString fieldName(const QAbstractSpinBox *box) const;
+    void readAllFields();
+    // Parameter file keys to the names the tabs give them.
+    QHash<QString, QString> parameterNames() const;
+
     void fitFixedPages();
     void applyUiMode(UiMode uiMode);
     void fillPortList();
@@ -196,4 +209,13 @@ private:
     QPointer<QMessageBox> closeQuestion;
     bool updateRunning = false;
     bool closeWhenUpdateEnds = false;
+    bool deviceConnected = false;
+    // Fields showing something other than the device's value: what the
+    // device holds, and what the field showed when flagged.
+    struct FieldFlag
+    {
+        QString held;
+        QString shown;
+    };
+    QHash<QAbstractSpinBox *, FieldFlag> flaggedFields;
 };

@@ -11,7 +11,7 @@ constexpr float kPeriod = 0.1f;         // seconds
 constexpr const char *kRevision = "ZSIM v1.0";
 
 constexpr uint16_t kProtType = 0;
-constexpr uint16_t kFmcwBand = 24;
+constexpr uint16_t kFmcwBand = 250;   // inside the window's field, 100..2000
 constexpr uint16_t kFreqRed = 0;
 constexpr uint16_t kSizeLockData = 10;
 constexpr float kDetThCoefMin = 0.5f;

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -61,6 +62,7 @@ class AppDevice : public QObject
 private slots:
     void readAllQueuesElevenReadsAndFillsBothTabs();
     void setButtonsSendWidgetValues();
+    void fieldsReadOnConnectAndFlaggedWhenTheyCannotShowTheValue();
     void listWithoutChoiceWritesNothing();
     void measurementShowsDistanceWithFourDecimals();
     void interleavedRawDataSplitsOverTwoCurves();
@@ -97,7 +99,7 @@ void AppDevice::readAllQueuesElevenReadsAndFillsBothTabs()
     QCOMPARE(widget<QSpinBox>(w, "spinBox_AdrMbDbg")->value(), 19);
     QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeList")->currentIndex(), SimDefaults::kProtType);
     QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeListDbg")->currentIndex(), SimDefaults::kProtType);
-    QCOMPARE(widget<QSpinBox>(w, "spinBox_FmcwBand")->value(), 100); // the default band clamped to the minimum
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_FmcwBand")->value(), SimDefaults::kFmcwBand);
     QCOMPARE(widget<QComboBox>(w, "comboBox_ReductionTxPowerList")->currentIndex(), SimDefaults::kFreqRed);
     QCOMPARE(widget<QSpinBox>(w, "spinBox_SizeLockData")->value(), SimDefaults::kSizeLockData);
     QCOMPARE(float(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefMin")->value()), SimDefaults::kDetThCoefMin);
@@ -107,6 +109,70 @@ void AppDevice::readAllQueuesElevenReadsAndFillsBothTabs()
     QCOMPARE(float(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetMtiCoef")->value()), SimDefaults::kDetMtiCoef);
     QCOMPARE(float(widget<QDoubleSpinBox>(w, "doubleSpinBox_TrsSmthCoef")->value()), SimDefaults::kTrsSmthCoef);
     QVERIFY(!mainLog(w).contains("Нет ответа от устройства"));
+}
+
+void AppDevice::fieldsReadOnConnectAndFlaggedWhenTheyCannotShowTheValue()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    SimProcess sim({"--verbose"});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    auto *band = widget<QSpinBox>(w, "spinBox_FmcwBand");
+    auto *coefMin = widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefMin");
+    auto *debugAddress = widget<QSpinBox>(w, "spinBox_AdrMbDbg");
+    // Placeholders, or a previous unit's values.
+    band->setValue(1500);
+    coefMin->setValue(7.5);
+    debugAddress->setValue(3);
+
+    // Connecting alone fills every field with the unit's values, none flagged.
+    QVERIFY(connectTo(w, sim.portName()));
+    QTRY_COMPARE_WITH_TIMEOUT(debugAddress->value(), 19, kLong);
+    QCOMPARE(band->value(), SimDefaults::kFmcwBand);
+    QCOMPARE(float(coefMin->value()), SimDefaults::kDetThCoefMin);
+    for (QAbstractSpinBox *box : w.findChildren<QAbstractSpinBox *>())
+        QVERIFY2(box->toolTip().isEmpty(), qPrintable(box->objectName()));
+
+    // Values another tool wrote: below the band's range, finer than two decimals.
+    w.device()->setFmcwBandGHz(24);
+    w.device()->setDetThCoefMin(0.125f);
+    QueuedSpy lastReport(w.device(), &SerialTop::rcv_AdrMb);
+    click(w, "pushButton_getAllSettings");
+    QVERIFY(lastReport.wait(kLong));
+    QTRY_COMPARE_WITH_TIMEOUT(band->value(), 100, kLong);
+    QCOMPARE(coefMin->text(), QString("0.13"));
+    QVERIFY(!band->toolTip().isEmpty());
+    QVERIFY(!coefMin->toolTip().isEmpty());
+    QVERIFY2(mainLog(w).contains("(fmcw-band): в устройстве 24, поле показывает 100"), qPrintable(mainLog(w)));
+    QVERIFY(mainLog(w).contains("(th-coef-min): в устройстве 0.125, поле показывает 0.13"));
+
+    // ✓ on the flagged band asks first; "No" writes nothing.
+    click(w, "pushButton_setFmcwBand");
+    QMessageBox *question = nullptr;
+    QTRY_VERIFY((question = w.findChild<QMessageBox *>("messageBox_writeFlaggedField")));
+    QCOMPARE(question->defaultButton(), question->button(QMessageBox::No));
+    QVERIFY(question->text().contains("24"));
+    QPointer<QMessageBox> refused = question;
+    question->button(QMessageBox::No)->click();
+    QTRY_VERIFY(!refused);
+    QVERIFY(mainLog(w).contains("(fmcw-band): не записано"));
+    // "Yes" writes what the field shows, 100, and the flag goes.
+    click(w, "pushButton_setFmcwBand");
+    QTRY_VERIFY((question = w.findChild<QMessageBox *>("messageBox_writeFlaggedField")));
+    QPointer<QMessageBox> answered = question;
+    question->button(QMessageBox::Yes)->click();
+    QTRY_VERIFY(!answered);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 27 00 64"), kLong);
+    QCOMPARE(countLines(sim.errorOutput(), "rx 13 06 00 27 00 64"), 1);
+    QVERIFY(band->toolTip().isEmpty());
+
+    // A value the user sets is no longer flagged: ✓ writes it at once.
+    coefMin->setValue(0.75);
+    QVERIFY(coefMin->toolTip().isEmpty());
+    click(w, "pushButton_setDetThCoefMin");
+    QVERIFY(!w.findChild<QMessageBox *>("messageBox_writeFlaggedField"));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 10 00 47 00 02 04 3f 40 00 00"), kLong);
 }
 
 void AppDevice::setButtonsSendWidgetValues()
@@ -195,7 +261,7 @@ void AppDevice::measurementShowsDistanceWithFourDecimals()
     QVERIFY(dir.writeFile("info.txt", "x|Assemblage"));
     // The adapter is unplugged after a few readings.
     const QString link = dir.path() + QStringLiteral("/ttyZETRA");
-    SimProcess sim({"--distance", "12.5", "--vanish-after", "20", "--link", link});
+    SimProcess sim({"--distance", "12.5", "--vanish-after", QString::number(connectRequests() + 18), "--link", link});
     QVERIFY(sim.isRunning());
     MainWindow w;
     QVERIFY(connectTo(w, link));
@@ -348,6 +414,9 @@ void AppDevice::firmwareUpdateClosingLineTellsOutcome()
     QVERIFY2(lastAttempt.contains("Запись флага прошивки... ОК"), qPrintable(lastAttempt));
     QVERIFY(lastAttempt.contains("Обновление ПО завершено"));
     QVERIFY(!lastAttempt.contains("Обновление ПО прервано"));
+    // The revision ends its line without the padding of its registers.
+    QVERIFY2(lastAttempt.contains(QStringLiteral("Получение текущей версии ПО...   %1\n").arg(SimDefaults::kRevision)),
+             qPrintable(lastAttempt));
     QCOMPARE(widget<QProgressBar>(w, "progressBar_staus_updater")->value(), 100);
 }
 

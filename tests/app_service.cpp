@@ -182,10 +182,10 @@ void AppService::refusedBackupFileWritesNothing()
 void AppService::restoreNamesEveryValueNotReadBack()
 {
     ScopedWorkDir dir;
-    // Connecting takes two requests, reading the unit twelve; then the device
+    // Connecting takes its requests, reading the unit twelve; then the device
     // answers four writes with their read-backs and one more write, and dies.
     // It acknowledges the lock data size without taking it.
-    SimProcess sim({"--silent-after", QString::number(2 + 12 + 4 * 2 + 1), "--ignore-write",
+    SimProcess sim({"--silent-after", QString::number(connectRequests() + 12 + 4 * 2 + 1), "--ignore-write",
                     QString::number(Holding::SizeLockData)});
     QVERIFY(sim.isRunning());
     MainWindow w;
@@ -217,10 +217,10 @@ void AppService::recordingSurvivesCurveWrapAndEndsWithConnection()
 {
     ScopedWorkDir dir;
     QVERIFY(dir.writeFile("info.txt", "x|Assemblage"));
-    // The line goes some twenty readings past the curve's wrap: the reset
-    // and the probe, then a distance and a period each.
+    // The line goes some twenty readings past the curve's wrap: the
+    // connection's requests, then a distance and a period each.
     const int wrapAt = MainWindow::kHeightPointLimit + 5;
-    SimProcess sim({"--vanish-after", QString::number(2 + 2 * (wrapAt + 20))});
+    SimProcess sim({"--vanish-after", QString::number(connectRequests() + 2 * (wrapAt + 20))});
     QVERIFY(sim.isRunning());
     MainWindow w;
     QVERIFY(connectTo(w, sim.portName()));

@@ -4,6 +4,7 @@
 // reads info.txt from it and the plot saves into it), a private settings
 // folder, and access to the real form's widgets by object name.
 
+#include "deviceparameters.h"
 #include "mainwindow.h"
 #include "queuedspy.h"
 #include "serialtop.h"
@@ -70,13 +71,25 @@ inline QString programmingLog(const QWidget &window)
 
 constexpr int kDeviceWaitMs = 30000; // generous bound for anything the device does
 
-// Connects the window to the simulator through the real connect button.
+// Requests a connection sends: the address reset and the probe, then one
+// read per parameter as the window fills its fields.
+inline int connectRequests()
+{
+    return 2 + DeviceParameters::all().size();
+}
+
+// Connects the window to the simulator through the real connect button, and
+// waits for the fields to be read (the Modbus address comes last), so that
+// a test's own values in the fields are not overwritten behind its back.
 inline bool connectTo(MainWindow &w, const QString &port)
 {
     w.selectPort(port);
     QueuedSpy changes(w.device(), &SerialTop::connectedChanged);
+    QueuedSpy lastField(w.device(), &SerialTop::rcv_AdrMb);
     QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
     if (!changes.wait(kDeviceWaitMs) && changes.isEmpty())
         return false;
-    return changes.first().first().toBool();
+    if (!changes.first().first().toBool())
+        return false;
+    return !lastField.isEmpty() || lastField.wait(kDeviceWaitMs);
 }

@@ -21,6 +21,7 @@
 #include "modbuscodec.h"
 #include "serialtop.h"
 #include "queuedspy.h"
+#include "simdefaults.h"
 #include "simprocess.h"
 
 #include <QAbstractButton>
@@ -252,13 +253,13 @@ struct Param
 };
 
 const Param kParams[] = {
-    {"spinBox_FmcwBand", "pushButton_setFmcwBand", 39, false, 24},
-    {"doubleSpinBox_DetThCoefMin", "pushButton_setDetThCoefMin", 71, true, 0.5},
-    {"doubleSpinBox_DetThCoefMax", "pushButton_setDetThCoefMax", 73, true, 1.5},
-    {"doubleSpinBox_DetSmthCoef", "pushButton_setDetSmthCoef", 75, true, 0.25},
-    {"doubleSpinBox_DetMtiCoef", "pushButton_setDetMtiCoef", 77, true, 0.9},
-    {"doubleSpinBox_DetThCoefDC", "pushButton_setDetThCoefDC", 79, true, 2.0},
-    {"doubleSpinBox_TrsSmthCoef", "pushButton_setTrsSmthCoef", 90, true, 0.3},
+    {"spinBox_FmcwBand", "pushButton_setFmcwBand", 39, false, SimDefaults::kFmcwBand},
+    {"doubleSpinBox_DetThCoefMin", "pushButton_setDetThCoefMin", 71, true, SimDefaults::kDetThCoefMin},
+    {"doubleSpinBox_DetThCoefMax", "pushButton_setDetThCoefMax", 73, true, SimDefaults::kDetThCoefMax},
+    {"doubleSpinBox_DetSmthCoef", "pushButton_setDetSmthCoef", 75, true, SimDefaults::kDetSmthCoef},
+    {"doubleSpinBox_DetMtiCoef", "pushButton_setDetMtiCoef", 77, true, SimDefaults::kDetMtiCoef},
+    {"doubleSpinBox_DetThCoefDC", "pushButton_setDetThCoefDC", 79, true, SimDefaults::kDetThCoefDC},
+    {"doubleSpinBox_TrsSmthCoef", "pushButton_setTrsSmthCoef", 90, true, SimDefaults::kTrsSmthCoef},
 };
 constexpr int kParamCount = int(sizeof kParams / sizeof kParams[0]);
 

@@ -582,6 +582,40 @@ Interrupt the update and close the program?</translation>
         <source>Ошибка сохранения данных: %1</source>
         <translation>Saving the data failed: %1</translation>
     </message>
+    <message>
+        <source>вне пределов поля %1…%2</source>
+        <translation>outside the field&apos;s range %1…%2</translation>
+    </message>
+    <message>
+        <source>дробная часть отброшена</source>
+        <translation>fraction dropped</translation>
+    </message>
+    <message>
+        <source>округлено: знаков после запятой в поле %1</source>
+        <translation>rounded: the field has %1 decimals</translation>
+    </message>
+    <message>
+        <source>%1: в устройстве %2, поле показывает %3 (%4)</source>
+        <translation>%1: the device holds %2, the field shows %3 (%4)</translation>
+    </message>
+    <message>
+        <source>В устройстве %1; поле не может показать это значение</source>
+        <translation>The device holds %1; the field cannot show that value</translation>
+    </message>
+    <message>
+        <source>Запись параметра</source>
+        <translation>Writing a parameter</translation>
+    </message>
+    <message>
+        <source>%1: в устройстве %2, поле показывает %3.
+Записать в устройство %3?</source>
+        <translation>%1: the device holds %2, the field shows %3.
+Write %3 into the device?</translation>
+    </message>
+    <message>
+        <source>%1: не записано</source>
+        <translation>%1: not written</translation>
+    </message>
 </context>
 <context>
     <name>ParameterChangesDialog</name>
