@@ -16,6 +16,8 @@
 #include <QFileInfo>
 #include <QScrollBar>
 #include <QSerialPortInfo>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QThread>
@@ -38,6 +40,9 @@ constexpr unsigned long kShutdownWaitMs = 10000;
 
 const char *const kModeFileName = "info.txt";
 
+// The port box's designed width, kept for short names.
+constexpr int kPortBoxMinWidth = 75;
+
 QString logStamp()
 {
     return QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral(": ");
@@ -56,10 +61,15 @@ MainWindow::MainWindow(QWidget *parent)
     mode = readUiMode();
     applyUiMode(mode);
     createMenus();
+    // The logs record what happened; typing into them would end up in a
+    // saved log as if it had.
+    ui->textEdit_log->setReadOnly(true);
+    ui->textEdit_log_apdater->setReadOnly(true);
     // Hours of byte dumps must not grow the logs without bound.
     ui->textEdit_log->document()->setMaximumBlockCount(kLogLineLimit);
     ui->textEdit_log_apdater->document()->setMaximumBlockCount(kLogLineLimit);
     showHeightStatistics();
+    setupRecordingIndicator();
 
     serialTop = new SerialTop();
     transfer = new ParameterTransfer(serialTop, this);
@@ -258,6 +268,7 @@ void MainWindow::initConnections()
         if (!measuring)
             stopRecording(tr("измерение остановлено"));
     });
+    connect(f->comboBox_list_port_rs485, &QComboBox::currentTextChanged, this, &MainWindow::fitPortBox);
     connect(f->pushButton_connect_to_rs485, &QAbstractButton::clicked, this, [this](bool connecting) {
         if (connecting)
             rememberPort(ui->comboBox_list_port_rs485->currentText());
@@ -304,6 +315,28 @@ void MainWindow::selectPort(const QString &name)
         index = ports->count() - 1;
     }
     ports->setCurrentIndex(index);
+}
+
+// A port's whole path is shown (a by-id name runs to sixty characters or
+// more): the box grows with its text, and the window with the box.
+void MainWindow::fitPortBox()
+{
+    QComboBox *ports = ui->comboBox_list_port_rs485;
+    QStyleOptionComboBox option;
+    option.initFrom(ports);
+    option.editable = true;
+    const QFontMetrics metrics = ports->fontMetrics();
+    // Room for the text and the edit's cursor and margins.
+    const QSize text(metrics.horizontalAdvance(ports->currentText()) + 2 * metrics.horizontalAdvance(QLatin1Char('M')),
+                     metrics.height());
+    const int needed = ports->style()->sizeFromContents(QStyle::CT_ComboBox, &option, text, ports).width();
+    ports->setMinimumWidth(qMax(kPortBoxMinWidth, needed));
+    // The window's own minimum is set, so its layout's does not apply by
+    // itself: a box wider than the window left would cover its neighbours.
+    // Once the layouts have taken the box's new width.
+    if (!designedMinimumSize.isValid())
+        designedMinimumSize = minimumSize();
+    QTimer::singleShot(0, this, [this] { setMinimumSize(designedMinimumSize.expandedTo(layout()->minimumSize())); });
 }
 
 void MainWindow::pressConnect()

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <QVector>
 
@@ -37,8 +38,8 @@ enum class UiMode { Elevated, Assemblage, Default };
 // (mainwindow_measurement.cpp, mainwindow_settings.cpp,
 // mainwindow_telemetry.cpp, mainwindow_programming.cpp), with the menu bar
 // and log files in mainwindow_menus.cpp, remembered settings, the port list
-// refresh and orderly ends in mainwindow_session.cpp, and the parameter
-// backup in mainwindow_backup.cpp.
+// refresh and orderly ends in mainwindow_session.cpp, the parameter backup in
+// mainwindow_backup.cpp and the recording indicator in mainwindow_recording.cpp.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -153,12 +154,18 @@ private:
     void fitFixedPages();
     void applyUiMode(UiMode uiMode);
     void fillPortList();
+    void fitPortBox();
     void initConnections();
     void setupHeightPlot();
     void appendHeightPoint(int graph, float value);
     void showHeightStatistics();
     void stopRecording(const QString &why);
+    // Recording indicator (mainwindow_recording.cpp)
+    void setupRecordingIndicator();
+    void showRecordingStarted();
+    void refreshRecordingIndicator();
     void setUpdateRunning(bool running);
+    void askBeforeUpdate(const QString &path, qint64 size, const QString &revision);
 
     void createMenus();
     void createLanguageMenu(QMenu *menu);
@@ -202,6 +209,8 @@ private:
     QVector<double> heightValues;
 
     HeightRecorder recorder;
+    QTimer *recordingRefresh = nullptr;
+    QElapsedTimer recordingClock;
     FileChooser fileChooser;
     QTimer *portRefreshTimer = nullptr;
     StopSignals *stopSignals = nullptr;
@@ -210,6 +219,8 @@ private:
     bool updateRunning = false;
     bool closeWhenUpdateEnds = false;
     bool deviceConnected = false;
+    QSize designedMinimumSize;
+    bool updateQuestionPending = false;
     // Fields showing something other than the device's value: what the
     // device holds, and what the field showed when flagged.
     struct FieldFlag

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSaveFile>
 
 namespace {
@@ -155,9 +156,26 @@ void MainWindow::saveLog(QTextEdit *log)
     _appendLog(tr("Журнал сохранён в %1").arg(path));
 }
 
+// A log is a record of what happened: it goes only when the user says so.
 void MainWindow::clearLog(QTextEdit *log)
 {
-    log->clear();
+    if (log->document()->isEmpty())
+        return;
+    const bool programming = log == ui->textEdit_log_apdater;
+    auto *question = new QMessageBox(
+        QMessageBox::Question, programming ? tr("Очистить журнал программирования") : tr("Очистить журнал"),
+        tr("Удалить из журнала все строки (%1)? Несохранённые строки будут потеряны.")
+            .arg(log->document()->blockCount()),
+        QMessageBox::Yes | QMessageBox::No, this);
+    question->setObjectName(QStringLiteral("messageBox_clearLog"));
+    question->setDefaultButton(QMessageBox::No);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<QTextEdit> target = log;
+    connect(question, &QMessageBox::finished, this, [target](int result) {
+        if (result == QMessageBox::Yes && target)
+            target->clear();
+    });
+    question->open();
 }
 
 QString MainWindow::chooseFile(FileKind kind, bool forSaving, const QString &caption, const QString &filter,

@@ -7,10 +7,15 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 
 namespace {
 
 const QColor kLogWhite(255, 255, 255, 255);
+constexpr int kRevisionWaitMs = 10000;
 
 } // namespace
 
@@ -28,9 +33,55 @@ void MainWindow::on_pushButton_open_file_image_clicked()
     }
 }
 
+// The update erases the unit's firmware before it writes the new one, so it
+// asks first, naming the file, its size and the revision it replaces. A file
+// that does not exist, or a unit not connected, goes straight to the device
+// object, which says what is wrong.
 void MainWindow::on_pushButton_firmware_update_clicked()
 {
-    serialTop->firmwareUpdate(ui->lineEdit_file_name->text());
+    const QString path = ui->lineEdit_file_name->text();
+    const QFileInfo file(path);
+    if (!file.isFile() || !ui->pushButton_connect_to_rs485->isChecked()) {
+        serialTop->firmwareUpdate(path);
+        return;
+    }
+    if (updateQuestionPending)
+        return;
+    updateQuestionPending = true;
+    // The unit's revision first; a failed read still lets the user decide.
+    auto *reading = new QObject(this);
+    auto ask = [this, reading, path, size = file.size()](const QString &revision) {
+        delete reading;
+        askBeforeUpdate(path, size, revision);
+    };
+    connect(serialTop, &SerialTop::revisionReceived, reading, ask);
+    connect(serialTop, &SerialTop::requestFailed, reading,
+            [ask](const QString &reason) { ask(tr("не прочитана (%1)").arg(reason)); });
+    // A request the full command ring dropped reports nothing at all.
+    QTimer::singleShot(kRevisionWaitMs, reading, [ask] { ask(tr("не прочитана (нет ответа)")); });
+    serialTop->getFirmwareRevision();
+}
+
+void MainWindow::askBeforeUpdate(const QString &path, qint64 size, const QString &revision)
+{
+    auto *question = new QMessageBox(
+        QMessageBox::Warning, tr("Обновление ПО"),
+        tr("Текущее ПО устройства будет стёрто и заменено.\n\nФайл: %1\nРазмер: %2 байт\nВерсия ПО устройства: %3\n\n"
+           "Обновить ПО?")
+            .arg(path, QLocale().toString(size), revision.isEmpty() ? tr("пустая") : revision),
+        QMessageBox::NoButton, this);
+    question->setObjectName(QStringLiteral("messageBox_confirmUpdate"));
+    QPushButton *update = question->addButton(tr("Обновить ПО"), QMessageBox::AcceptRole);
+    QPushButton *cancel = question->addButton(tr("Отмена"), QMessageBox::RejectRole);
+    question->setDefaultButton(cancel);
+    question->setEscapeButton(cancel);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    connect(question, &QMessageBox::finished, this, [this, question, update, path] {
+        updateQuestionPending = false;
+        if (question->clickedButton() == update)
+            serialTop->firmwareUpdate(path);
+    });
+    question->open();
 }
 
 void MainWindow::_firmwareUpdateFinished(bool success)

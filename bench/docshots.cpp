@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -115,6 +116,8 @@ bool shootBackupDialog(MainWindow &window, const QString &dir)
     const bool ok = save(dialog->grab(), picture(dir, QStringLiteral("backup-dialog")));
     dialog->accept();
     settleUntil([&] { return mainLog(window).contains(logText("Параметры записаны и проверены: %1")); }, 20000);
+    if (auto *outcome = window.findChild<QMessageBox *>(QStringLiteral("messageBox_restoreOutcome")))
+        outcome->reject();
     return ok;
 }
 
@@ -190,8 +193,8 @@ int main(int argc, char **argv)
     // Measuring and recording, with the statistics under the curve.
     formWidget<QTabWidget>(window, "tabWidget")->setCurrentWidget(formWidget<QWidget>(window, "tab_measurement"));
     nextFile = work.filePath(QStringLiteral("height.csv"));
+    // Recording starts the measurement.
     formWidget<QAbstractButton>(window, "pushButton_recordHeight")->click();
-    formWidget<QAbstractButton>(window, "toolButton_start_meas")->click();
     settle(8000);
     ok = shoot(window, out, "tab_measurement", "measurement") && ok;
     ok = shootMenu(window, out) && ok;
@@ -207,6 +210,13 @@ int main(int argc, char **argv)
     formWidget<QLineEdit>(window, "lineEdit_file_name")->setText(work.filePath(QStringLiteral("firmware.bin")));
     QSignalSpy busy(window.device(), &SerialTop::busyChanged);
     formWidget<QAbstractButton>(window, "pushButton_firmware_update")->click();
+    QMessageBox *question = nullptr;
+    settleUntil([&] { return (question = window.findChild<QMessageBox *>(QStringLiteral("messageBox_confirmUpdate"))); },
+                20000);
+    if (question)
+        for (QAbstractButton *button : question->buttons())
+            if (question->buttonRole(button) == QMessageBox::AcceptRole)
+                button->click();
     while (busy.count() < 2 && busy.wait(60000)) {
     }
     ok = shoot(window, out, "tab_programming", "programming") && ok;

@@ -289,9 +289,13 @@ void AppDevice::measurementShowsDistanceWithFourDecimals()
         complaints.clear();
     }
 
-    // The adapter is back: one click connects, one click measures again.
+    // The adapter is back: one click connects, one click measures again,
+    // on a curve and statistics of their own.
     SimProcess again({"--distance", "12.5", "--link", link});
+    QVERIFY(plot->graph(0)->dataCount() >= 3);
     QVERIFY(connectTo(w, link));
+    QCOMPARE(plot->graph(0)->dataCount(), 0);
+    QCOMPARE(widget<QLabel>(w, "label_heightStats")->text(), QString("Точек: 0"));
     readings.clear();
     QTest::mouseClick(start, Qt::LeftButton);
     QVERIFY(start->isChecked());
@@ -406,7 +410,24 @@ void AppDevice::firmwareUpdateClosingLineTellsOutcome()
     QVERIFY(dir.writeFile("image.bin", FirmwareImage::withTrailer(payload)));
     fileName->setText(dir.filePath("image.bin"));
     busy.clear();
+    // It asks before erasing: the file, its size and the revision it
+    // replaces, "Отмена" the default; cancelling sends nothing.
     click(w, "pushButton_firmware_update");
+    QMessageBox *question = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((question = w.findChild<QMessageBox *>("messageBox_confirmUpdate")), kLong);
+    QVERIFY(question->text().contains(dir.filePath("image.bin")));
+    QVERIFY(question->text().contains(QString::number(FirmwareImage::withTrailer(payload).size()) + " байт"));
+    QVERIFY2(question->text().contains(QString::fromLatin1(SimDefaults::kRevision) + "\n"), qPrintable(question->text()));
+    QCOMPARE(question->defaultButton()->text(), QString("Отмена"));
+    QVERIFY(answerQuestion(w, "messageBox_confirmUpdate", false));
+    // A request after the answer: anything the answer had started would
+    // have reported before its revision does.
+    QueuedSpy revision(w.device(), &SerialTop::revisionReceived);
+    click(w, "pushButton_get_firmware_revision");
+    QVERIFY(revision.wait(kLong));
+    QVERIFY(busy.isEmpty());
+    click(w, "pushButton_firmware_update");
+    QVERIFY(answerQuestion(w, "messageBox_confirmUpdate", true));
     QTRY_VERIFY_WITH_TIMEOUT(busy.size() == 2, kLong);
     QTRY_VERIFY_WITH_TIMEOUT(programmingLog(w).count("Время выполнения") == 2, kLong);
     log = programmingLog(w);

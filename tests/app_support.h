@@ -13,6 +13,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -92,4 +94,28 @@ inline bool connectTo(MainWindow &w, const QString &port)
     if (!changes.first().first().toBool())
         return false;
     return !lastField.isEmpty() || lastField.wait(kDeviceWaitMs);
+}
+
+// Answers the question box of that name once the window shows it: its
+// accepting button (Yes, or the action named on it) or its refusing one.
+// True once the box has gone.
+inline bool answerQuestion(QWidget &w, const char *name, bool accept)
+{
+    QMessageBox *box = nullptr;
+    if (!QTest::qWaitFor([&] { return (box = w.findChild<QMessageBox *>(QString::fromLatin1(name))); },
+                         kDeviceWaitMs))
+        return false;
+    QAbstractButton *answer = nullptr;
+    for (QAbstractButton *button : box->buttons()) {
+        const QMessageBox::ButtonRole role = box->buttonRole(button);
+        const bool accepting = role == QMessageBox::AcceptRole || role == QMessageBox::YesRole;
+        const bool refusing = role == QMessageBox::RejectRole || role == QMessageBox::NoRole;
+        if ((accept && accepting) || (!accept && refusing))
+            answer = button;
+    }
+    if (!answer)
+        return false;
+    QPointer<QMessageBox> open = box;
+    answer->click();
+    return QTest::qWaitFor([&] { return open.isNull(); }, kDeviceWaitMs);
 }

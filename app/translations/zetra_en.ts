@@ -616,6 +616,62 @@ Write %3 into the device?</translation>
         <source>%1: не записано</source>
         <translation>%1: not written</translation>
     </message>
+    <message>
+        <source>Файл прошивки:</source>
+        <translation>Firmware file:</translation>
+    </message>
+    <message>
+        <source>Журнал программирования:</source>
+        <translation>Programming log:</translation>
+    </message>
+    <message>
+        <source>Запись не начата: устройство не подключено</source>
+        <translation>Recording not started: device not connected</translation>
+    </message>
+    <message>
+        <source>Измерение запущено для записи</source>
+        <translation>Measurement started for the recording</translation>
+    </message>
+    <message>
+        <source>Удалить из журнала все строки (%1)? Несохранённые строки будут потеряны.</source>
+        <translation>Delete all lines (%1) from the log? Lines not saved will be lost.</translation>
+    </message>
+    <message>
+        <source>не прочитана (%1)</source>
+        <translation>not read (%1)</translation>
+    </message>
+    <message>
+        <source>не прочитана (нет ответа)</source>
+        <translation>not read (no answer)</translation>
+    </message>
+    <message>
+        <source>Текущее ПО устройства будет стёрто и заменено.
+
+Файл: %1
+Размер: %2 байт
+Версия ПО устройства: %3
+
+Обновить ПО?</source>
+        <translation>The device&apos;s current firmware will be erased and replaced.
+
+File: %1
+Size: %2 bytes
+Device firmware revision: %3
+
+Update the firmware?</translation>
+    </message>
+    <message>
+        <source>пустая</source>
+        <translation>empty</translation>
+    </message>
+    <message>
+        <source>Отмена</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>● Запись: %1 строк, %2:%3</source>
+        <translation>● Recording: %1 rows, %2:%3</translation>
+    </message>
 </context>
 <context>
     <name>ParameterChangesDialog</name>
@@ -654,6 +710,36 @@ Parameters to change: %4 of %5</translation>
     <message>
         <source>Отмена</source>
         <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Устройство уже хранит значения файла: записывать нечего.</source>
+        <translation>The device already holds the file&apos;s values: nothing to write.</translation>
+    </message>
+    <message>
+        <source>Закрыть</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Параметры записаны и проверены: %1.</source>
+        <translation>Parameters written and checked: %1.</translation>
+    </message>
+    <message>
+        <source>Параметры записаны с ошибками: не подтверждено %1 из %2.
+%3</source>
+        <translation>Parameters written with errors: %1 of %2 not confirmed.
+%3</translation>
+    </message>
+    <message>
+        <source>Записанные значения действуют до выключения питания. Сохранить их в ПЗУ устройства?</source>
+        <translation>The written values last until the power is switched off. Save them to the device&apos;s ROM?</translation>
+    </message>
+    <message>
+        <source>Сохранить в ПЗУ</source>
+        <translation>Save to ROM</translation>
+    </message>
+    <message>
+        <source>Не сохранять</source>
+        <translation>Don&apos;t save</translation>
     </message>
 </context>
 <context>
