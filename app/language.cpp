@@ -95,6 +95,9 @@ bool apply(const QString &code, QString *problem)
         const QString qtFolder = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
         load(QStringLiteral("qtbase_ru"), qtFolder, problems);
         load(QStringLiteral("qtserialport_ru"), qtFolder, problems);
+        // The backup file's reasons, written in English for the command line.
+        initTranslationResources();
+        load(QStringLiteral("zetra_ru"), QStringLiteral(":/translations"), problems);
     }
     // The system's own variant of the language when it speaks it (en_GB
     // dates for a British user), the language's main country otherwise.

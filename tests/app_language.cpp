@@ -2,6 +2,7 @@
 // form, the menus and the device object's log lines; Qt's own texts and the
 // dates in Russian for the Russian window; the menu's choice remembered.
 #include "app_support.h"
+#include "deviceparameters.h"
 #include "language.h"
 
 #include <QAction>
@@ -55,6 +56,11 @@ void AppLanguage::russianWindowHasQtTextsAndDatesInRussian()
     QMessageBox box(QMessageBox::Question, "t", "t", QMessageBox::Cancel | QMessageBox::Save, &w);
     QCOMPARE(box.button(QMessageBox::Cancel)->text(), QString::fromUtf8("Отмена"));
     QCOMPARE(box.button(QMessageBox::Save)->text(), QString::fromUtf8("Сохранить"));
+    // The backup file's reasons, written in English for the command line.
+    DeviceParameters::Backup backup;
+    QString why;
+    QVERIFY(!DeviceParameters::readBackup(dir.filePath("missing.json"), backup, why));
+    QVERIFY2(why.startsWith(QString::fromUtf8("не удалось прочитать ")), qPrintable(why));
 }
 
 void AppLanguage::menuChoiceIsRememberedAndCommandLineWins()
