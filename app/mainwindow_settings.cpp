@@ -47,9 +47,8 @@ const QColor kFlaggedBase(255, 214, 214);
 // A number as the window shows numbers: the language's decimal mark.
 QString localNumber(double value, bool isFloat)
 {
-    const QString text = isFloat ? DeviceParameters::shortestText(float(value)) : QString::number(value, 'f', 0);
-    return text == QLatin1String("-0") ? QStringLiteral("0")
-                                       : QString(text).replace(QLatin1Char('.'), QLocale().decimalPoint());
+    QString text = isFloat ? DeviceParameters::shortestText(float(value)) : QString::number(value, 'g', 10);
+    return text.replace(QLatin1Char('.'), QLocale().decimalPoint());
 }
 
 } // namespace
