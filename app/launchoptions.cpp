@@ -1,5 +1,6 @@
 #include "launchoptions.h"
 
+#include "language.h"
 #include "mainwindow.h"
 
 #include <QCommandLineParser>
@@ -8,6 +9,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 
 LaunchOptions parseLaunchOptions(const QStringList &arguments)
 {
@@ -28,15 +30,27 @@ LaunchOptions parseLaunchOptions(const QStringList &arguments)
         QCoreApplication::translate("main", "For documentation: save a PNG picture of the window to PATH a moment after "
                                             "start-up (and after connecting, with --connect), then quit."),
         QStringLiteral("PATH"));
+    const QCommandLineOption languageOption(
+        QStringLiteral("lang"),
+        QCoreApplication::translate("main", "Window language LANG: ru or en (default: the one last chosen in the "
+                                            "menu, else the system's)."),
+        QStringLiteral("LANG"));
     parser.addOption(portOption);
     parser.addOption(connectOption);
     parser.addOption(screenshotOption);
+    parser.addOption(languageOption);
     parser.process(arguments);
 
     LaunchOptions options;
     options.port = parser.value(portOption);
     options.connect = parser.isSet(connectOption);
     options.screenshot = parser.value(screenshotOption);
+    options.language = parser.value(languageOption);
+    if (parser.isSet(languageOption) && !Language::available().contains(options.language)) {
+        std::fprintf(stderr, "Unknown language '%s' for --lang: choose one of %s\n", qPrintable(options.language),
+                     qPrintable(Language::available().join(QStringLiteral(", "))));
+        std::exit(1);
+    }
     return options;
 }
 

@@ -11,6 +11,7 @@ struct LaunchOptions
     QString port;         // port to select, added to the list if not listed
     bool connect = false; // press the connect button once the window is up
     QString screenshot;   // write a picture of the window here, then quit
+    QString language;     // "ru" or "en"; empty: remembered or the system's
     int screenshotDelayMs = 2000;
 };
 

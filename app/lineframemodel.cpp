@@ -186,8 +186,8 @@ QString LineFrameModel::meaning(const LineFrame &frame)
     namespace Codec = ModbusCodec;
     auto values = [&frame] {
         QString text = LineDecoder::describeValues(frame);
-        if (frame.values.size() > LineDecoder::kValuesWorded)
-            text += tr(" (%1 значений)").arg(frame.values.size());
+        if (frame.valueCount > LineDecoder::kValuesWorded)
+            text += tr(" (%1 значений)").arg(frame.valueCount);
         return text;
     };
     auto coil = [&frame] {

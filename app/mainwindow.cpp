@@ -17,6 +17,8 @@
 #include <QFileInfo>
 #include <QScrollBar>
 #include <QSerialPortInfo>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
@@ -33,6 +35,9 @@ static void initAppResources()
 namespace {
 
 const char *const kModeFileName = "info.txt";
+
+// The port box's designed width, kept for short names.
+constexpr int kPortBoxMinWidth = 75;
 
 QString logStamp()
 {
@@ -52,10 +57,15 @@ MainWindow::MainWindow(QWidget *parent)
     mode = readUiMode();
     applyUiMode(mode);
     createMenus();
+    // The logs record what happened; typing into them would end up in a
+    // saved log as if it had.
+    ui->textEdit_log->setReadOnly(true);
+    ui->textEdit_log_apdater->setReadOnly(true);
     // Hours of byte dumps must not grow the logs without bound.
     ui->textEdit_log->document()->setMaximumBlockCount(kLogLineLimit);
     ui->textEdit_log_apdater->document()->setMaximumBlockCount(kLogLineLimit);
     showHeightStatistics();
+    setupRecordingIndicator();
 
     deviceThread = new DeviceThread();
     serialTop = deviceThread->device();
@@ -193,15 +203,15 @@ void MainWindow::initConnections()
     connect(f->pushButton_saveSettingsDbg, &QPushButton::clicked, top, &SerialTop::saveSettings);             // 19
     connect(f->pushButton_getProtType, &QPushButton::clicked, top, &SerialTop::getProtType);                  // 20
     connect(f->pushButton_getAdrMb, &QPushButton::clicked, top, &SerialTop::getAdrMb);                        // 21
-    connect(top, &SerialTop::rcv_AdrMb, f->spinBox_mbAdr, &QSpinBox::setValue);                               // 22
-    connect(top, &SerialTop::rcv_AdrMb, f->spinBox_AdrMbDbg, &QSpinBox::setValue);                            // 23
+    // Reported values pass through showReported, which flags what a field cannot show.
+    auto show = [this](QAbstractSpinBox *box) { return [this, box](double value) { showReported(box, value); }; };
+    connect(top, &SerialTop::rcv_AdrMb, this, show(f->spinBox_mbAdr));                                        // 22
+    connect(top, &SerialTop::rcv_AdrMb, this, show(f->spinBox_AdrMbDbg));                                     // 23
     connect(f->pushButton_setAdrMb, &QPushButton::clicked, this, &MainWindow::_changeAdrMb);                  // 24
     connect(f->pushButton_setAdrMbDbg, &QPushButton::clicked, this, &MainWindow::_changeAdrMbDbg);            // 25
     connect(top, &SerialTop::checkDistance, this, &MainWindow::_checkDistance);                               // 26
     connect(f->pushButton_setFmcwBand, &QPushButton::clicked, this, &MainWindow::_changeFmcwBand);            // 27
-    // The band arrives as a float; the spin box takes it truncated toward zero.
-    QSpinBox *band = f->spinBox_FmcwBand;
-    connect(top, &SerialTop::rcvFmcwBandGHz, band, [band](float value) { band->setValue(int(value)); });     // 28
+    connect(top, &SerialTop::rcvFmcwBandGHz, this, show(f->spinBox_FmcwBand));                                // 28
     QPushButton *all = f->pushButton_getAllSettings;
     connect(all, &QPushButton::clicked, top, &SerialTop::getProtType);                                        // 29
     connect(all, &QPushButton::clicked, top, &SerialTop::getFmcwBandGHz);                                     // 30
@@ -223,13 +233,13 @@ void MainWindow::initConnections()
     connect(f->pushButton_setDetMtiCoef, &QPushButton::clicked, this, &MainWindow::_changeDetMtiCoef);       // 46
     connect(f->pushButton_setTrsSmthCoef, &QPushButton::clicked, this, &MainWindow::_changeTrsSmthCoef);     // 47
     connect(top, &SerialTop::rcv_FreqReduct, f->comboBox_ReductionTxPowerList, &QComboBox::setCurrentIndex);  // 48
-    connect(top, &SerialTop::rcv_SizeLockData, f->spinBox_SizeLockData, &QSpinBox::setValue);                 // 49
-    connect(top, &SerialTop::rcv_DetThCoefMax, f->doubleSpinBox_DetThCoefMax, &QDoubleSpinBox::setValue);     // 50
-    connect(top, &SerialTop::rcv_DetThCoefMin, f->doubleSpinBox_DetThCoefMin, &QDoubleSpinBox::setValue);     // 51
-    connect(top, &SerialTop::rcv_DetThCoefDC, f->doubleSpinBox_DetThCoefDC, &QDoubleSpinBox::setValue);       // 52
-    connect(top, &SerialTop::rcv_DetSmthCoef, f->doubleSpinBox_DetSmthCoef, &QDoubleSpinBox::setValue);       // 53
-    connect(top, &SerialTop::rcv_DetMtiCoef, f->doubleSpinBox_DetMtiCoef, &QDoubleSpinBox::setValue);         // 54
-    connect(top, &SerialTop::rcv_TrsSmthCoef, f->doubleSpinBox_TrsSmthCoef, &QDoubleSpinBox::setValue);       // 55
+    connect(top, &SerialTop::rcv_SizeLockData, this, show(f->spinBox_SizeLockData));                          // 49
+    connect(top, &SerialTop::rcv_DetThCoefMax, this, show(f->doubleSpinBox_DetThCoefMax));                    // 50
+    connect(top, &SerialTop::rcv_DetThCoefMin, this, show(f->doubleSpinBox_DetThCoefMin));                    // 51
+    connect(top, &SerialTop::rcv_DetThCoefDC, this, show(f->doubleSpinBox_DetThCoefDC));                      // 52
+    connect(top, &SerialTop::rcv_DetSmthCoef, this, show(f->doubleSpinBox_DetSmthCoef));                      // 53
+    connect(top, &SerialTop::rcv_DetMtiCoef, this, show(f->doubleSpinBox_DetMtiCoef));                        // 54
+    connect(top, &SerialTop::rcv_TrsSmthCoef, this, show(f->doubleSpinBox_TrsSmthCoef));                      // 55
     connect(top, &SerialTop::rcvRawData, this, &MainWindow::on_rcvRawData);                                   // 56
     connect(top, &SerialTop::rcvRawDataSize, this, &MainWindow::on_rcvRawDataSize);                           // 57
     connect(top, &SerialTop::RawIsRead, this, &MainWindow::on_rcvRawIsRead);                                  // 58
@@ -257,6 +267,7 @@ void MainWindow::initConnections()
         if (!measuring)
             stopRecording(tr("измерение остановлено"));
     });
+    connect(f->comboBox_list_port_rs485, &QComboBox::currentTextChanged, this, &MainWindow::fitPortBox);
     connect(f->pushButton_connect_to_rs485, &QAbstractButton::clicked, this, [this](bool connecting) {
         if (connecting)
             rememberPort(ui->comboBox_list_port_rs485->currentText());
@@ -294,6 +305,28 @@ void MainWindow::selectPort(const QString &name)
     ports->setCurrentIndex(index);
 }
 
+// A port's whole path is shown (a by-id name runs to sixty characters or
+// more): the box grows with its text, and the window with the box.
+void MainWindow::fitPortBox()
+{
+    QComboBox *ports = ui->comboBox_list_port_rs485;
+    QStyleOptionComboBox option;
+    option.initFrom(ports);
+    option.editable = true;
+    const QFontMetrics metrics = ports->fontMetrics();
+    // Room for the text and the edit's cursor and margins.
+    const QSize text(metrics.horizontalAdvance(ports->currentText()) + 2 * metrics.horizontalAdvance(QLatin1Char('M')),
+                     metrics.height());
+    const int needed = ports->style()->sizeFromContents(QStyle::CT_ComboBox, &option, text, ports).width();
+    ports->setMinimumWidth(qMax(kPortBoxMinWidth, needed));
+    // The window's own minimum is set, so its layout's does not apply by
+    // itself: a box wider than the window left would cover its neighbours.
+    // Once the layouts have taken the box's new width.
+    if (!designedMinimumSize.isValid())
+        designedMinimumSize = minimumSize();
+    QTimer::singleShot(0, this, [this] { setMinimumSize(designedMinimumSize.expandedTo(layout()->minimumSize())); });
+}
+
 void MainWindow::pressConnect()
 {
     if (!ui->pushButton_connect_to_rs485->isChecked())
@@ -322,6 +355,14 @@ void MainWindow::on_pushButton_connect_to_rs485_clicked(bool checked)
 
 void MainWindow::_connectedChange(bool state)
 {
+    const bool connectedNow = state && !deviceConnected;
+    deviceConnected = state;
+    if (connectedNow) {
+        // Another unit, or the same one changed meanwhile: its own curve and
+        // statistics, and its own values in every field.
+        on_pushButton_restartHeight_clicked();
+        readAllFields();
+    }
     if (state)
         return;
     // The measurement stops with the connection, and its button says so.

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QMainWindow>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <QVector>
 
@@ -16,6 +17,8 @@
 #include "heightstatistics.h"
 
 class QCloseEvent;
+class QAbstractSpinBox;
+class QMenu;
 class QMessageBox;
 class QPoint;
 class QTextEdit;
@@ -45,8 +48,8 @@ enum class UiMode { Elevated, Assemblage, Default };
 // (mainwindow_measurement.cpp, mainwindow_settings.cpp,
 // mainwindow_telemetry.cpp, mainwindow_programming.cpp), with the menu bar
 // and log files in mainwindow_menus.cpp, remembered settings, the port list
-// refresh and orderly ends in mainwindow_session.cpp, and the parameter
-// backup in mainwindow_backup.cpp.
+// refresh and orderly ends in mainwindow_session.cpp, the parameter backup in
+// mainwindow_backup.cpp and the recording indicator in mainwindow_recording.cpp.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -87,6 +90,8 @@ public:
 
     // The line monitor's window, opened by its menu entry; null until then.
     LineMonitorWindow *lineMonitor() const;
+    // Every frame the monitor keeps, shown or not.
+    const LineFrameModel *lineFrameStore() const { return lineFrames; }
     void showLineMonitor();
 
     // The device object, for launch options and tests; null after shutdown.
@@ -152,17 +157,35 @@ private slots:
     void recordPeriod(float value);
 
 private:
+    // Settings and debug fields (mainwindow_settings.cpp): a reported value
+    // is shown, and flagged when the field cannot show it exactly; ✓ on a
+    // flagged field asks before writing what the field shows.
+    void showReported(QAbstractSpinBox *box, double value);
+    void writeField(QAbstractSpinBox *box, const std::function<void()> &write);
+    void setFieldFlag(QAbstractSpinBox *box, const QString &deviceText);
+    QString fieldName(const QAbstractSpinBox *box) const;
+    void readAllFields();
+    // Parameter file keys to the names the tabs give them.
+    QHash<QString, QString> parameterNames() const;
+
     void fitFixedPages();
     void applyUiMode(UiMode uiMode);
     void fillPortList();
+    void fitPortBox();
     void initConnections();
     void setupHeightPlot();
     void appendHeightPoint(int graph, float value);
     void showHeightStatistics();
     void stopRecording(const QString &why);
+    // Recording indicator (mainwindow_recording.cpp)
+    void setupRecordingIndicator();
+    void showRecordingStarted();
+    void refreshRecordingIndicator();
     void setUpdateRunning(bool running);
+    void askBeforeUpdate(const QString &path, qint64 size, const QString &revision);
 
     void createMenus();
+    void createLanguageMenu(QMenu *menu);
     void saveLog(QTextEdit *log);
     void clearLog(QTextEdit *log);
     void showLogMenu(QTextEdit *log, const QPoint &position);
@@ -215,6 +238,8 @@ private:
     QVector<double> heightValues;
 
     HeightRecorder recorder;
+    QTimer *recordingRefresh = nullptr;
+    QElapsedTimer recordingClock;
     FileChooser fileChooser;
     QTimer *portRefreshTimer = nullptr;
     StopSignals *stopSignals = nullptr;
@@ -226,4 +251,15 @@ private:
     LineFrameModel *lineFrames = nullptr;
     QPointer<LineMonitorWindow> lineMonitorWindow;
     QLabel *lineStatus = nullptr;
+    bool deviceConnected = false;
+    QSize designedMinimumSize;
+    bool updateQuestionPending = false;
+    // Fields showing something other than the device's value: what the
+    // device holds, and what the field showed when flagged.
+    struct FieldFlag
+    {
+        QString held;
+        QString shown;
+    };
+    QHash<QAbstractSpinBox *, FieldFlag> flaggedFields;
 };

@@ -137,7 +137,7 @@ void MainWindow::confirmRestore(const QString &path)
                 const DeviceParameters::ParameterValues &current = report.done;
                 // Opened, not run: the window keeps serving the device while
                 // the user reads the list.
-                auto *dialog = new ParameterChangesDialog(path, backup, current, this);
+                auto *dialog = new ParameterChangesDialog(path, backup, current, parameterNames(), this);
                 dialog->setAttribute(Qt::WA_DeleteOnClose);
                 connect(dialog, &QDialog::accepted, this, [this, backup] {
                     if (!transferAllowed())
@@ -157,6 +157,10 @@ void MainWindow::confirmRestore(const QString &path)
                                     _appendLog(tr("Параметры записаны с ошибками: не подтверждено %1 из %2")
                                                    .arg(problems.size())
                                                    .arg(count));
+                                ParameterChangesDialog::showOutcome(this, count, problems, [this] {
+                                    if (serialTop)
+                                        serialTop->saveSettings();
+                                });
                             });
                     transfer->writeAndVerify(backup.values);
                 });

@@ -123,6 +123,12 @@ void MainWindow::on_pushButton_recordHeight_clicked(bool checked)
         stopRecording(tr("остановлена пользователем"));
         return;
     }
+    // Without a connection there is nothing to measure, so nothing to record.
+    if (!deviceConnected) {
+        ui->pushButton_recordHeight->setChecked(false);
+        _appendLog(tr("Запись не начата: устройство не подключено"));
+        return;
+    }
     const QString suggested = QStringLiteral("height-%1.csv")
                                   .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
     const QString path = chooseFile(FileKind::Recording, true, tr("Запись измерений"), tr("CSV (*.csv)"), suggested);
@@ -136,6 +142,12 @@ void MainWindow::on_pushButton_recordHeight_clicked(bool checked)
         return;
     }
     _appendLog(tr("Запись измерений в %1").arg(path));
+    // A recording of a stopped measurement would stay empty.
+    if (!ui->toolButton_start_meas->isChecked()) {
+        ui->toolButton_start_meas->click();
+        _appendLog(tr("Измерение запущено для записи"));
+    }
+    showRecordingStarted();
 }
 
 void MainWindow::recordDistance(float value)

@@ -2,13 +2,17 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "language.h"
+
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSaveFile>
 
 namespace {
@@ -38,6 +42,8 @@ void MainWindow::createMenus()
             &QAction::triggered, this, &MainWindow::saveParameters);
     connect(newAction(file, "action_loadParameters", tr("Загрузить параметры…"), QKeySequence::Open),
             &QAction::triggered, this, &MainWindow::loadParameters);
+    file->addSeparator();
+    createLanguageMenu(file->addMenu(tr("Язык")));
     file->addSeparator();
     connect(newAction(file, "action_quit", tr("Выход"), shortcut("Ctrl+Q")), &QAction::triggered,
             this, &QWidget::close);
@@ -92,6 +98,35 @@ void MainWindow::createMenus()
     }
 }
 
+// Each language is named in itself, so that a user lost in the other one
+// still finds their own. The choice applies from the next start.
+void MainWindow::createLanguageMenu(QMenu *menu)
+{
+    menu->setObjectName(QStringLiteral("menu_language"));
+    const QString now = Language::current().isEmpty() ? Language::available().first() : Language::current();
+    auto *group = new QActionGroup(menu);
+    const QList<QPair<QString, QString>> names = {{QStringLiteral("ru"), QStringLiteral("Русский")},
+                                                  {QStringLiteral("en"), QStringLiteral("English")}};
+    for (const auto &[code, name] : names) {
+        QAction *action = menu->addAction(name);
+        action->setObjectName(QStringLiteral("action_language_%1").arg(code));
+        action->setCheckable(true);
+        action->setChecked(code == now);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, code = code, now] {
+            Language::remember(code);
+            if (code == now)
+                return;
+            auto *box = new QMessageBox(QMessageBox::Information, tr("Язык"),
+                                        tr("Язык окна сменится при следующем запуске программы."), QMessageBox::Ok,
+                                        this);
+            box->setObjectName(QStringLiteral("messageBox_languageChanged"));
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        });
+    }
+}
+
 void MainWindow::showLogMenu(QTextEdit *log, const QPoint &position)
 {
     QMenu *menu = log->createStandardContextMenu(position);
@@ -123,9 +158,26 @@ void MainWindow::saveLog(QTextEdit *log)
     _appendLog(tr("Журнал сохранён в %1").arg(path));
 }
 
+// A log is a record of what happened: it goes only when the user says so.
 void MainWindow::clearLog(QTextEdit *log)
 {
-    log->clear();
+    if (log->document()->isEmpty())
+        return;
+    const bool programming = log == ui->textEdit_log_apdater;
+    auto *question = new QMessageBox(
+        QMessageBox::Question, programming ? tr("Очистить журнал программирования") : tr("Очистить журнал"),
+        tr("Удалить из журнала все строки (%1)? Несохранённые строки будут потеряны.")
+            .arg(log->document()->blockCount()),
+        QMessageBox::Yes | QMessageBox::No, this);
+    question->setObjectName(QStringLiteral("messageBox_clearLog"));
+    question->setDefaultButton(QMessageBox::No);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<QTextEdit> target = log;
+    connect(question, &QMessageBox::finished, this, [target](int result) {
+        if (result == QMessageBox::Yes && target)
+            target->clear();
+    });
+    question->open();
 }
 
 QString MainWindow::chooseFile(FileKind kind, bool forSaving, const QString &caption, const QString &filter,

@@ -8,6 +8,9 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -30,9 +33,55 @@ void MainWindow::on_pushButton_open_file_image_clicked()
     }
 }
 
+// The update erases the unit's firmware before it writes the new one, so it
+// asks first, naming the file, its size and the revision it replaces. A file
+// that does not exist, or a unit not connected, goes straight to the device
+// object, which says what is wrong.
 void MainWindow::on_pushButton_firmware_update_clicked()
 {
-    serialTop->firmwareUpdate(ui->lineEdit_file_name->text());
+    const QString path = ui->lineEdit_file_name->text();
+    const QFileInfo file(path);
+    if (!file.isFile() || !ui->pushButton_connect_to_rs485->isChecked()) {
+        serialTop->firmwareUpdate(path);
+        return;
+    }
+    if (updateQuestionPending)
+        return;
+    updateQuestionPending = true;
+    // The unit's revision first; a failed read still lets the user decide.
+    auto *reading = new QObject(this);
+    const quint64 ticket = serialTop->readParameters({}, true);
+    connect(serialTop, &SerialTop::parametersRead, reading,
+            [this, reading, ticket, path, size = file.size()](quint64 done, const ParameterReport &report) {
+                if (done != ticket)
+                    return;
+                reading->deleteLater();
+                askBeforeUpdate(path, size,
+                                report.revisionRead ? report.revision
+                                                    : tr("не прочитана (%1)").arg(SerialTop::describe(report.stop)));
+            });
+}
+
+void MainWindow::askBeforeUpdate(const QString &path, qint64 size, const QString &revision)
+{
+    auto *question = new QMessageBox(
+        QMessageBox::Warning, tr("Обновление ПО"),
+        tr("Текущее ПО устройства будет стёрто и заменено.\n\nФайл: %1\nРазмер: %2 байт\nВерсия ПО устройства: %3\n\n"
+           "Обновить ПО?")
+            .arg(path, QLocale().toString(size), revision.isEmpty() ? tr("пустая") : revision),
+        QMessageBox::NoButton, this);
+    question->setObjectName(QStringLiteral("messageBox_confirmUpdate"));
+    QPushButton *update = question->addButton(tr("Обновить ПО"), QMessageBox::AcceptRole);
+    QPushButton *cancel = question->addButton(tr("Отмена"), QMessageBox::RejectRole);
+    question->setDefaultButton(cancel);
+    question->setEscapeButton(cancel);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    connect(question, &QMessageBox::finished, this, [this, question, update, path] {
+        updateQuestionPending = false;
+        if (question->clickedButton() == update)
+            serialTop->firmwareUpdate(path);
+    });
+    question->open();
 }
 
 void MainWindow::_firmwareUpdateFinished(bool success)

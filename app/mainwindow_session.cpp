@@ -145,13 +145,14 @@ void MainWindow::setUpdateRunning(bool running)
         measTimer->stop();
         ui->toolButton_start_meas->setChecked(false);
     }
-    // Everything that sends requests waits for the update to end; the
-    // programming log, its file name and the byte-dump boxes stay usable.
+    // Everything that sends requests, and the choice of the image being
+    // written, wait for the update to end; the programming log, its file name
+    // and the byte-dump boxes stay usable.
     for (QWidget *page : {ui->tab_measurement, ui->tab_rerulation, ui->tab_telem, ui->tab_debug})
         page->setEnabled(!running);
     for (QWidget *control : std::initializer_list<QWidget *>{
              ui->pushButton_connect_to_rs485, ui->toolButton_scan_port_rs485, ui->comboBox_list_port_rs485,
-             ui->pushButton_get_firmware_revision, ui->pushButton_firmware_update})
+             ui->pushButton_get_firmware_revision, ui->pushButton_firmware_update, ui->pushButton_open_file_image})
         control->setEnabled(!running);
     for (const char *name : {"action_saveParameters", "action_loadParameters", "action_connect", "action_scanPorts",
                              "action_startMeasurement", "action_record", "action_restartHeight"})

@@ -3,12 +3,181 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "deviceparameters.h"
 #include "serialtop.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLayout>
+#include <QLocale>
+#include <QMessageBox>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+// Each field of the settings and debug tabs, the label that names it there,
+// and the parameter's key in backup files and on the command line.
+struct Field
+{
+    const char *box;
+    const char *label;
+    const char *key;
+};
+
+const Field kFields[] = {
+    {"comboBox_ProtTypeList", "label", "protocol-type"},
+    {"spinBox_mbAdr", "label_2", "modbus-address"},
+    {"spinBox_AdrMbDbg", "label_23", "modbus-address"},
+    {"spinBox_FmcwBand", "label_13", "fmcw-band"},
+    {"comboBox_ReductionTxPowerList", "label_20", "power-reduction"},
+    {"spinBox_SizeLockData", "label_17", "lock-data-size"},
+    {"doubleSpinBox_DetThCoefMin", "label_14", "th-coef-min"},
+    {"doubleSpinBox_DetThCoefMax", "label_19", "th-coef-max"},
+    {"doubleSpinBox_DetSmthCoef", "label_18", "smooth-coef"},
+    {"doubleSpinBox_DetMtiCoef", "label_12", "mti-coef"},
+    {"doubleSpinBox_DetThCoefDC", "label_22", "th-coef-dc"},
+    {"doubleSpinBox_TrsSmthCoef", "label_15", "tracker-smooth-coef"},
+};
+
+const QColor kFlaggedBase(255, 214, 214);
+
+// A number as the window shows numbers: the language's decimal mark.
+QString localNumber(double value, bool isFloat)
+{
+    QString text = isFloat ? DeviceParameters::shortestText(float(value)) : QString::number(value, 'g', 10);
+    return text.replace(QLatin1Char('.'), QLocale().decimalPoint());
+}
+
+} // namespace
+
+QHash<QString, QString> MainWindow::parameterNames() const
+{
+    QHash<QString, QString> names;
+    for (const Field &field : kFields) {
+        const QString key = QString::fromLatin1(field.key);
+        if (names.contains(key))
+            continue;
+        if (const auto *label = findChild<QLabel *>(QString::fromLatin1(field.label))) {
+            QString text = label->text().trimmed();
+            if (text.endsWith(QLatin1Char(':')))
+                text.chop(1);
+            names.insert(key, text);
+        }
+    }
+    return names;
+}
+
+QString MainWindow::fieldName(const QAbstractSpinBox *box) const
+{
+    for (const Field &field : kFields)
+        if (box->objectName() == QLatin1String(field.box))
+            return QStringLiteral("%1 (%2)").arg(parameterNames().value(QString::fromLatin1(field.key)),
+                                                  QString::fromLatin1(field.key));
+    return box->objectName();
+}
+
+// A spin box clamps a value to its range and rounds it to its decimals; the
+// device may hold either kind of value (another tool wrote it, or a default
+// outside the window's range). The field then shows what it can, marked, and
+// the main log says what the device holds.
+void MainWindow::showReported(QAbstractSpinBox *box, double value)
+{
+    QString why;
+    if (auto *spin = qobject_cast<QSpinBox *>(box)) {
+        // Whole numbers arrive as float for the band; a fraction is cut off.
+        spin->setValue(int(std::trunc(value)));
+        if (spin->value() != value)
+            why = value < spin->minimum() || value > spin->maximum()
+                      ? tr("вне пределов поля %1…%2").arg(spin->minimum()).arg(spin->maximum())
+                      : tr("дробная часть отброшена");
+    } else if (auto *spin = qobject_cast<QDoubleSpinBox *>(box)) {
+        spin->setValue(value);
+        // The value came as a float: the field shows it exactly when its
+        // text reads back as the same float.
+        if (float(spin->value()) != float(value))
+            why = value < spin->minimum() || value > spin->maximum()
+                      ? tr("вне пределов поля %1…%2")
+                            .arg(spin->textFromValue(spin->minimum()), spin->textFromValue(spin->maximum()))
+                      : tr("округлено: знаков после запятой в поле %1").arg(spin->decimals());
+    }
+    const bool isFloat = qobject_cast<QDoubleSpinBox *>(box) != nullptr;
+    if (why.isEmpty()) {
+        setFieldFlag(box, QString());
+        return;
+    }
+    const QString held = localNumber(value, isFloat);
+    setFieldFlag(box, held);
+    _appendLog(tr("%1: в устройстве %2, поле показывает %3 (%4)").arg(fieldName(box), held, box->text(), why));
+}
+
+void MainWindow::setFieldFlag(QAbstractSpinBox *box, const QString &deviceText)
+{
+    if (deviceText.isEmpty()) {
+        if (flaggedFields.remove(box) > 0) {
+            box->setPalette(QPalette());
+            box->setToolTip(QString());
+        }
+        return;
+    }
+    // Once the field shows another value (the user's), it means that value
+    // and the flag goes.
+    auto changed = [this, box] {
+        if (flaggedFields.contains(box) && flaggedFields.value(box).shown != box->text())
+            setFieldFlag(box, QString());
+    };
+    const char *watched = "flagWatched";
+    if (!box->property(watched).toBool()) {
+        box->setProperty(watched, true);
+        if (auto *spin = qobject_cast<QSpinBox *>(box))
+            connect(spin, &QSpinBox::textChanged, this, changed);
+        else if (auto *spin = qobject_cast<QDoubleSpinBox *>(box))
+            connect(spin, &QDoubleSpinBox::textChanged, this, changed);
+    }
+    flaggedFields.insert(box, {deviceText, box->text()});
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, kFlaggedBase);
+    box->setPalette(palette);
+    box->setToolTip(tr("В устройстве %1; поле не может показать это значение").arg(deviceText));
+}
+
+void MainWindow::writeField(QAbstractSpinBox *box, const std::function<void()> &write)
+{
+    if (!flaggedFields.contains(box)) {
+        write();
+        return;
+    }
+    auto *question = new QMessageBox(
+        QMessageBox::Warning, tr("Запись параметра"),
+        tr("%1: в устройстве %2, поле показывает %3.\nЗаписать в устройство %3?")
+            .arg(fieldName(box), flaggedFields.value(box).held, box->text()),
+        QMessageBox::Yes | QMessageBox::No, this);
+    question->setObjectName(QStringLiteral("messageBox_writeFlaggedField"));
+    question->setDefaultButton(QMessageBox::No);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    connect(question, &QMessageBox::finished, this, [this, box, write](int result) {
+        if (result != QMessageBox::Yes) {
+            _appendLog(tr("%1: не записано").arg(fieldName(box)));
+            return;
+        }
+        setFieldFlag(box, QString());
+        write();
+    });
+    question->open();
+}
+
+// Everything the settings and debug tabs show, one parameter at a time and
+// on past any the unit refuses (an older firmware lacks some); the values
+// reach the fields through the device object's reports.
+void MainWindow::readAllFields()
+{
+    QVector<const DeviceParameters::Parameter *> parameters;
+    for (const DeviceParameters::Parameter &parameter : DeviceParameters::all())
+        parameters << &parameter;
+    serialTop->readParameters(parameters, false);
+}
 
 // The settings and debug pages place their boxes at fixed positions sized
 // for a small font. With a larger system font the boxes would clip their
@@ -69,7 +238,7 @@ void MainWindow::_changeProtType()
 
 void MainWindow::_changeFmcwBand()
 {
-    serialTop->setFmcwBandGHz(ui->spinBox_FmcwBand->value());
+    writeField(ui->spinBox_FmcwBand, [this] { serialTop->setFmcwBandGHz(ui->spinBox_FmcwBand->value()); });
 }
 
 void MainWindow::_changeFreqRed()
@@ -84,45 +253,45 @@ void MainWindow::_changeFreqRed()
 
 void MainWindow::_changeSizeLockData()
 {
-    serialTop->setSizeLockData(ui->spinBox_SizeLockData->value());
+    writeField(ui->spinBox_SizeLockData, [this] { serialTop->setSizeLockData(ui->spinBox_SizeLockData->value()); });
 }
 
 void MainWindow::_changeDetThCoefMax()
 {
-    serialTop->setDetThCoefMax(float(ui->doubleSpinBox_DetThCoefMax->value()));
+    writeField(ui->doubleSpinBox_DetThCoefMax, [this] { serialTop->setDetThCoefMax(float(ui->doubleSpinBox_DetThCoefMax->value())); });
 }
 
 void MainWindow::_changeDetThCoefMin()
 {
-    serialTop->setDetThCoefMin(float(ui->doubleSpinBox_DetThCoefMin->value()));
+    writeField(ui->doubleSpinBox_DetThCoefMin, [this] { serialTop->setDetThCoefMin(float(ui->doubleSpinBox_DetThCoefMin->value())); });
 }
 
 void MainWindow::_changeDetThCoefDC()
 {
-    serialTop->setDetThCoefDC(float(ui->doubleSpinBox_DetThCoefDC->value()));
+    writeField(ui->doubleSpinBox_DetThCoefDC, [this] { serialTop->setDetThCoefDC(float(ui->doubleSpinBox_DetThCoefDC->value())); });
 }
 
 void MainWindow::_changeDetSmthCoef()
 {
-    serialTop->setDetSmthCoef(float(ui->doubleSpinBox_DetSmthCoef->value()));
+    writeField(ui->doubleSpinBox_DetSmthCoef, [this] { serialTop->setDetSmthCoef(float(ui->doubleSpinBox_DetSmthCoef->value())); });
 }
 
 void MainWindow::_changeDetMtiCoef()
 {
-    serialTop->setDetMtiCoef(float(ui->doubleSpinBox_DetMtiCoef->value()));
+    writeField(ui->doubleSpinBox_DetMtiCoef, [this] { serialTop->setDetMtiCoef(float(ui->doubleSpinBox_DetMtiCoef->value())); });
 }
 
 void MainWindow::_changeTrsSmthCoef()
 {
-    serialTop->setTrsSmthCoef(float(ui->doubleSpinBox_TrsSmthCoef->value()));
+    writeField(ui->doubleSpinBox_TrsSmthCoef, [this] { serialTop->setTrsSmthCoef(float(ui->doubleSpinBox_TrsSmthCoef->value())); });
 }
 
 void MainWindow::_changeAdrMb()
 {
-    serialTop->setAdrMb(ui->spinBox_mbAdr->value());
+    writeField(ui->spinBox_mbAdr, [this] { serialTop->setAdrMb(ui->spinBox_mbAdr->value()); });
 }
 
 void MainWindow::_changeAdrMbDbg()
 {
-    serialTop->setAdrMb(ui->spinBox_AdrMbDbg->value());
+    writeField(ui->spinBox_AdrMbDbg, [this] { serialTop->setAdrMb(ui->spinBox_AdrMbDbg->value()); });
 }

@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
@@ -421,6 +422,16 @@ void flashUpdate(const QStringList &lineOptions, const char *prefix)
     QElapsedTimer clock;
     clock.start();
     formWidget<QAbstractButton>(window, "pushButton_firmware_update")->click();
+    // The window asks before it erases; the answer is the user's "yes".
+    QMessageBox *question = nullptr;
+    if (!waitUntil([&] { return (question = window.findChild<QMessageBox *>(QStringLiteral("messageBox_confirmUpdate"))); },
+                   20000)) {
+        std::fprintf(stderr, "firmware update: no confirmation asked\n");
+        return;
+    }
+    for (QAbstractButton *button : question->buttons())
+        if (question->buttonRole(button) == QMessageBox::AcceptRole)
+            button->click();
     if (!finished.wait(900000) || !finished.at(0).at(0).toBool()) {
         std::fprintf(stderr, "firmware update failed\n");
         return;

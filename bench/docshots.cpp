@@ -1,7 +1,10 @@
 // Pictures of each tab for the user guide, taken from the real window at
-// work against the simulator: docs/tab-<name>.png.
+// work against the simulator: docs/tab-<name>.png, or docs/tab-<name>-en.png
+// and so on for the English window.
+//   zetra-docshots [DIR [ru|en]]
 #include "firmwareimage.h"
 #include "linemonitorwindow.h"
+#include "language.h"
 #include "mainwindow.h"
 #include "serialtop.h"
 #include "simprocess.h"
@@ -17,6 +20,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -30,6 +34,20 @@
 #include <functional>
 
 namespace {
+
+// "" for the Russian pictures, "-en" for the English ones.
+QString suffix;
+
+QString picture(const QString &dir, const QString &name)
+{
+    return dir + QStringLiteral("/%1%2.png").arg(name, suffix);
+}
+
+// A log line's beginning in the window's language.
+QString logText(const char *russian)
+{
+    return QCoreApplication::translate("MainWindow", russian).section(QStringLiteral("%1"), 0, 0).trimmed();
+}
 
 template<typename T>
 T *formWidget(QWidget &window, const char *name)
@@ -58,7 +76,7 @@ bool shoot(MainWindow &window, const QString &dir, const char *tab, const char *
 {
     formWidget<QTabWidget>(window, "tabWidget")->setCurrentWidget(formWidget<QWidget>(window, tab));
     settle(300);
-    return save(window.grab(), dir + QStringLiteral("/tab-%1.png").arg(QString::fromLatin1(name)));
+    return save(window.grab(), picture(dir, QStringLiteral("tab-%1").arg(QString::fromLatin1(name))));
 }
 
 bool settleUntil(const std::function<bool()> &done, int ms)
@@ -85,7 +103,7 @@ QString mainLog(MainWindow &window)
 bool shootBackupDialog(MainWindow &window, const QString &dir)
 {
     trigger(window, "action_saveParameters");
-    if (!settleUntil([&] { return mainLog(window).contains(QStringLiteral("Параметры сохранены")); }, 20000))
+    if (!settleUntil([&] { return mainLog(window).contains(logText("Параметры сохранены в %1")); }, 20000))
         return false;
     window.device()->setSizeLockData(3);
     window.device()->setFmcwBandGHz(30);
@@ -97,9 +115,11 @@ bool shootBackupDialog(MainWindow &window, const QString &dir)
                      20000))
         return false;
     settle(300);
-    const bool ok = save(dialog->grab(), dir + QStringLiteral("/backup-dialog.png"));
+    const bool ok = save(dialog->grab(), picture(dir, QStringLiteral("backup-dialog")));
     dialog->accept();
-    settleUntil([&] { return mainLog(window).contains(QStringLiteral("Параметры записаны")); }, 20000);
+    settleUntil([&] { return mainLog(window).contains(logText("Параметры записаны и проверены: %1")); }, 20000);
+    if (auto *outcome = window.findChild<QMessageBox *>(QStringLiteral("messageBox_restoreOutcome")))
+        outcome->reject();
     return ok;
 }
 
@@ -119,7 +139,7 @@ bool shootMenu(MainWindow &window, const QString &dir)
         painter.drawPixmap(window.mapFromGlobal(menu->mapToGlobal(QPoint(0, 0))), menu->grab());
     }
     menu->close();
-    return save(picture, dir + QStringLiteral("/menu.png"));
+    return save(picture, ::picture(dir, QStringLiteral("menu")));
 }
 
 } // namespace
@@ -128,6 +148,15 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs")).absolutePath();
+    const QString language = argc > 2 ? QString::fromLatin1(argv[2]) : QStringLiteral("ru");
+    if (!Language::available().contains(language)) {
+        std::fprintf(stderr, "docshots: unknown language %s\n", qPrintable(language));
+        return 1;
+    }
+    QString problem;
+    if (!Language::apply(language, &problem))
+        std::fprintf(stderr, "docshots: %s\n", qPrintable(problem));
+    suffix = language == Language::available().first() ? QString() : QStringLiteral("-") + language;
     QTemporaryDir work;
     QDir::setCurrent(work.path());
     // Pictures of a first start: no remembered settings, and none left behind.
@@ -166,8 +195,8 @@ int main(int argc, char **argv)
     // Measuring and recording, with the statistics under the curve.
     formWidget<QTabWidget>(window, "tabWidget")->setCurrentWidget(formWidget<QWidget>(window, "tab_measurement"));
     nextFile = work.filePath(QStringLiteral("height.csv"));
+    // Recording starts the measurement.
     formWidget<QAbstractButton>(window, "pushButton_recordHeight")->click();
-    formWidget<QAbstractButton>(window, "toolButton_start_meas")->click();
     settle(8000);
     ok = shoot(window, out, "tab_measurement", "measurement") && ok;
     ok = shootMenu(window, out) && ok;
@@ -183,6 +212,13 @@ int main(int argc, char **argv)
     formWidget<QLineEdit>(window, "lineEdit_file_name")->setText(work.filePath(QStringLiteral("firmware.bin")));
     QSignalSpy busy(window.device(), &SerialTop::busyChanged);
     formWidget<QAbstractButton>(window, "pushButton_firmware_update")->click();
+    QMessageBox *question = nullptr;
+    settleUntil([&] { return (question = window.findChild<QMessageBox *>(QStringLiteral("messageBox_confirmUpdate"))); },
+                20000);
+    if (question)
+        for (QAbstractButton *button : question->buttons())
+            if (question->buttonRole(button) == QMessageBox::AcceptRole)
+                button->click();
     while (busy.count() < 2 && busy.wait(60000)) {
     }
     ok = shoot(window, out, "tab_programming", "programming") && ok;

@@ -32,7 +32,7 @@ struct Parameter
 inline constexpr Parameter kTable[] = {
     {"protocol-type", RegisterMap::Holding::ProtType, Kind::Unsigned16, 0},
     {"modbus-address", RegisterMap::Holding::AdrMb, Kind::Unsigned16, ModbusCodec::kSlaveAddress},
-    {"fmcw-band", RegisterMap::Holding::FmcwBand, Kind::Unsigned16, 24},
+    {"fmcw-band", RegisterMap::Holding::FmcwBand, Kind::Unsigned16, 250},
     {"power-reduction", RegisterMap::Holding::FreqRed, Kind::Unsigned16, 0},
     {"lock-data-size", RegisterMap::Holding::SizeLockData, Kind::Unsigned16, 10},
     {"th-coef-min", RegisterMap::Holding::DetThCoefMin, Kind::Float, 0.5},

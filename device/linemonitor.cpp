@@ -42,7 +42,7 @@ void decodeRegisters(LineFrame &frame, bool holding, const QByteArray &data, int
 {
     const int available = (data.size() - kCrcSize - offset) / 2;
     const int n = qMin(count, qMax(available, 0));
-    frame.values.reserve(n);
+    frame.values.reserve(qMin(n, LineDecoder::kValuesWorded));
     int k = 0;
     while (k < n) {
         const auto adr = static_cast<uint16_t>(first + k);
@@ -67,7 +67,8 @@ void decodeRegisters(LineFrame &frame, bool holding, const QByteArray &data, int
         } else {
             value.value = bigEndian(data, offset + 2 * k, 2);
         }
-        frame.values.append(value);
+        if (frame.valueCount++ < LineDecoder::kValuesWorded)
+            frame.values.append(value);
         k += value.width;
     }
 }
@@ -145,8 +146,8 @@ QString plural(int n, const char *one, const char *many)
 QString values(const LineFrame &frame)
 {
     QString text = LineDecoder::describeValues(frame);
-    if (frame.values.size() > LineDecoder::kValuesWorded)
-        text += QStringLiteral(" (%1 values)").arg(frame.values.size());
+    if (frame.valueCount > LineDecoder::kValuesWorded)
+        text += QStringLiteral(" (%1 values)").arg(frame.valueCount);
     return text;
 }
 
@@ -215,6 +216,7 @@ LineFrame request(const QByteArray &bytes)
             value.address = frame.first;
             value.value = bigEndian(bytes, 4, 2) == Coil::On ? 1 : 0;
             frame.values.append(value);
+            frame.valueCount = 1;
         }
         break;
     case ModbusCodec::WriteSingleRegister:
@@ -249,6 +251,7 @@ LineFrame answer(const QByteArray &bytes, const QByteArray &requestBytes)
     frame.direction = LineFrame::Direction::Rx;
     frame.bytes = bytes;
     frame.values.clear();
+    frame.valueCount = 0;
     frame.text.clear();
     if (bytes.size() < kMinFrameSize)
         return frame;
@@ -476,6 +479,10 @@ void LineMonitor::stop()
 
 void LineMonitor::record(LineFrame frame)
 {
+    // Bytes cut from what the port handed over share its whole read buffer
+    // (kilobytes); a frame kept for long holds exactly its own bytes.
+    frame.bytes = QByteArray(frame.bytes.constData(), frame.bytes.size());
+    frame.values.squeeze();
     batch.append(std::move(frame));
     countersDirty = true;
     if (!batchTimer.isActive())
@@ -563,6 +570,7 @@ void LineMonitor::timedOut(const QByteArray &requestBytes)
     frame.kind = LineFrame::Kind::TimeOut;
     frame.bytes.clear();
     frame.values.clear();
+    frame.valueCount = 0;
     ++totals.timeOuts;
     record(std::move(frame));
 }

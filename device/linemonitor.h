@@ -48,7 +48,11 @@ struct LineFrame
     uint8_t address = 0;        // slave address of the frame
     uint16_t first = 0;         // first register or coil
     uint16_t count = 0;         // registers or coils
-    QVector<LineValue> values;  // written (request) or read (answer)
+    // Written (request) or read (answer): the first kValuesWorded of
+    // valueCount, all a frame's words show; a raw read-out's hundred values
+    // would cost the monitor's store a kilobyte a frame.
+    QVector<LineValue> values;
+    int valueCount = 0;
     QString text;               // a text register's contents, or the port's error text
     uint32_t blockAddress = 0;  // firmware block
     int blockSize = 0;

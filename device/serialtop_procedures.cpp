@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 
 using namespace RegisterMap;
 using ModbusCodec::ReadHoldingRegisters;
@@ -166,7 +167,13 @@ bool SerialTop::_checkFileAndPrintInfo(QString fname)
         return false;
     }
     emit appendLogUpdater(tr("Размер %1 байт").arg(info.size()), true, kWhite);
-    emit appendLogUpdater(tr("Изменен %1").arg(info.lastModified().toString(Qt::TextDate)), true, kWhite);
+    // In the window's language: the default locale is the one it chose.
+    const QLocale locale;
+    const QDateTime modified = info.lastModified();
+    emit appendLogUpdater(tr("Изменен %1 %2")
+                              .arg(locale.toString(modified.date(), QLocale::LongFormat),
+                                   modified.time().toString(QStringLiteral("HH:mm:ss"))),
+                          true, kWhite);
     return true;
 }
 

@@ -30,10 +30,12 @@ void SerialTop::decodeHoldingAnswer(const QByteArray &frame, uint16_t start, int
                 const auto low = static_cast<int8_t>(frame[kDataOffset + 2 * (k + i) + 1]);
                 text += QChar(static_cast<ushort>(static_cast<int16_t>(low)));
             }
-            emit appendLogUpdater(tr("  %1").arg(text), false, QColor(255, 255, 255, 255));
-            while (text.endsWith(QChar(0)))
+            // A text shorter than its registers is padded (NULs, blanks,
+            // erased 0xFF bytes); the padding is no part of the revision.
+            while (!text.isEmpty() && (!text.back().isPrint() || text.back().isSpace()))
                 text.chop(1);
             lastRevision = text;
+            emit appendLogUpdater(tr("  %1").arg(text), false, QColor(255, 255, 255, 255));
             emit revisionReceived(text);
             k += Holding::RevisionLength;
             continue;

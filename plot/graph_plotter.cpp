@@ -259,6 +259,24 @@ QCPAxis *graph_plotter::valueAxis(int graph) const
 void graph_plotter::setAutoscaleEn(bool state)
 {
     autoscale = state;
+    if (!state || !plot)
+        return;
+    // Switching on fits the curves already drawn, not only the next read-out.
+    bool anyKey = false;
+    double firstKey = 0.0;
+    double lastKey = 0.0;
+    for (int i = 0; i < kGraphCount; ++i) {
+        if (keys[i].isEmpty())
+            continue;
+        const auto [low, high] = std::minmax_element(keys[i].cbegin(), keys[i].cend());
+        firstKey = anyKey ? std::min(firstKey, *low) : *low;
+        lastKey = anyKey ? std::max(lastKey, *high) : *high;
+        anyKey = true;
+        GraphReplot(i);
+    }
+    if (anyKey && keyAxisPtr)
+        keyAxisPtr->setRange(firstKey, lastKey - firstKey + 1, Qt::AlignLeft);
+    replot();
 }
 
 void graph_plotter::SetVisibleGraph(int index, bool visible)

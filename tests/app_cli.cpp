@@ -30,6 +30,7 @@ private slots:
     void helpListsOptions();
     void portAndConnectOptionsReachTheDevice();
     void unknownOptionIsRefused();
+    void languageOptionChoosesTheWindowsTexts();
 };
 
 void AppCli::helpListsOptions()
@@ -40,7 +41,7 @@ void AppCli::helpListsOptions()
     QVERIFY(app.waitForFinished(60000));
     QCOMPARE(app.exitCode(), 0);
     const QByteArray help = app.readAllStandardOutput();
-    for (const char *option : {"--port <NAME>", "--connect", "--screenshot <PATH>", "--help"})
+    for (const char *option : {"--port <NAME>", "--connect", "--screenshot <PATH>", "--lang <LANG>", "--help"})
         QVERIFY2(help.contains(option), help.constData());
 }
 
@@ -79,6 +80,36 @@ void AppCli::unknownOptionIsRefused()
     QVERIFY(app.waitForFinished(60000));
     QVERIFY(app.exitCode() != 0);
     QVERIFY(app.readAllStandardError().contains("no-such-option"));
+}
+
+// The same window in both languages: two different pictures; a language the
+// program does not have is refused.
+void AppCli::languageOptionChoosesTheWindowsTexts()
+{
+    QTemporaryDir dir;
+    QImage pictures[2];
+    const char *languages[2] = {"ru", "en"};
+    for (int i = 0; i < 2; ++i) {
+        const QString shot = dir.filePath(QStringLiteral("window-%1.png").arg(languages[i]));
+        QProcess app;
+        app.setProcessEnvironment(offscreen());
+        app.setWorkingDirectory(dir.path());
+        app.start(ZETRA_CONFIGURATOR_PATH, {"--lang", languages[i], "--screenshot", shot});
+        QVERIFY(app.waitForFinished(60000));
+        const QByteArray errors = app.readAllStandardError();
+        QVERIFY2(app.exitCode() == 0, errors.constData());
+        QVERIFY2(!errors.contains("translations did not load"), errors.constData());
+        pictures[i] = QImage(shot);
+        QVERIFY(!pictures[i].isNull());
+    }
+    QVERIFY(pictures[0] != pictures[1]);
+
+    QProcess app;
+    app.setProcessEnvironment(offscreen());
+    app.start(ZETRA_CONFIGURATOR_PATH, {"--lang", "de"});
+    QVERIFY(app.waitForFinished(60000));
+    QVERIFY(app.exitCode() != 0);
+    QVERIFY(app.readAllStandardError().contains("--lang"));
 }
 
 QTEST_GUILESS_MAIN(AppCli)

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -65,6 +66,7 @@ class AppDevice : public QObject
 private slots:
     void readAllQueuesElevenReadsAndFillsBothTabs();
     void setButtonsSendWidgetValues();
+    void fieldsReadOnConnectAndFlaggedWhenTheyCannotShowTheValue();
     void listWithoutChoiceWritesNothing();
     void measurementShowsDistanceWithFourDecimals();
     void interleavedRawDataSplitsOverTwoCurves();
@@ -102,7 +104,7 @@ void AppDevice::readAllQueuesElevenReadsAndFillsBothTabs()
     QCOMPARE(widget<QSpinBox>(w, "spinBox_AdrMbDbg")->value(), 19);
     QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeList")->currentIndex(), SimDefaults::kProtType);
     QCOMPARE(widget<QComboBox>(w, "comboBox_ProtTypeListDbg")->currentIndex(), SimDefaults::kProtType);
-    QCOMPARE(widget<QSpinBox>(w, "spinBox_FmcwBand")->value(), 100); // the default band clamped to the minimum
+    QCOMPARE(widget<QSpinBox>(w, "spinBox_FmcwBand")->value(), SimDefaults::kFmcwBand);
     QCOMPARE(widget<QComboBox>(w, "comboBox_ReductionTxPowerList")->currentIndex(), SimDefaults::kFreqRed);
     QCOMPARE(widget<QSpinBox>(w, "spinBox_SizeLockData")->value(), SimDefaults::kSizeLockData);
     QCOMPARE(float(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefMin")->value()), SimDefaults::kDetThCoefMin);
@@ -112,6 +114,70 @@ void AppDevice::readAllQueuesElevenReadsAndFillsBothTabs()
     QCOMPARE(float(widget<QDoubleSpinBox>(w, "doubleSpinBox_DetMtiCoef")->value()), SimDefaults::kDetMtiCoef);
     QCOMPARE(float(widget<QDoubleSpinBox>(w, "doubleSpinBox_TrsSmthCoef")->value()), SimDefaults::kTrsSmthCoef);
     QVERIFY(!mainLog(w).contains("Нет ответа от устройства"));
+}
+
+void AppDevice::fieldsReadOnConnectAndFlaggedWhenTheyCannotShowTheValue()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    SimProcess sim({"--verbose"});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    auto *band = widget<QSpinBox>(w, "spinBox_FmcwBand");
+    auto *coefMin = widget<QDoubleSpinBox>(w, "doubleSpinBox_DetThCoefMin");
+    auto *debugAddress = widget<QSpinBox>(w, "spinBox_AdrMbDbg");
+    // Placeholders, or a previous unit's values.
+    band->setValue(1500);
+    coefMin->setValue(7.5);
+    debugAddress->setValue(3);
+
+    // Connecting alone fills every field with the unit's values, none flagged.
+    QVERIFY(connectTo(w, sim.portName()));
+    QTRY_COMPARE_WITH_TIMEOUT(debugAddress->value(), 19, kLong);
+    QCOMPARE(band->value(), SimDefaults::kFmcwBand);
+    QCOMPARE(float(coefMin->value()), SimDefaults::kDetThCoefMin);
+    for (QAbstractSpinBox *box : w.findChildren<QAbstractSpinBox *>())
+        QVERIFY2(box->toolTip().isEmpty(), qPrintable(box->objectName()));
+
+    // Values another tool wrote: below the band's range, finer than two decimals.
+    w.device()->setFmcwBandGHz(24);
+    w.device()->setDetThCoefMin(0.125f);
+    QueuedSpy lastReport(w.device(), &SerialTop::rcv_AdrMb);
+    click(w, "pushButton_getAllSettings");
+    QVERIFY(lastReport.wait(kLong));
+    QTRY_COMPARE_WITH_TIMEOUT(band->value(), 100, kLong);
+    QCOMPARE(coefMin->text(), QString("0.13"));
+    QVERIFY(!band->toolTip().isEmpty());
+    QVERIFY(!coefMin->toolTip().isEmpty());
+    QVERIFY2(mainLog(w).contains("(fmcw-band): в устройстве 24, поле показывает 100"), qPrintable(mainLog(w)));
+    QVERIFY(mainLog(w).contains("(th-coef-min): в устройстве 0.125, поле показывает 0.13"));
+
+    // ✓ on the flagged band asks first; "No" writes nothing.
+    click(w, "pushButton_setFmcwBand");
+    QMessageBox *question = nullptr;
+    QTRY_VERIFY((question = w.findChild<QMessageBox *>("messageBox_writeFlaggedField")));
+    QCOMPARE(question->defaultButton(), question->button(QMessageBox::No));
+    QVERIFY(question->text().contains("24"));
+    QPointer<QMessageBox> refused = question;
+    question->button(QMessageBox::No)->click();
+    QTRY_VERIFY(!refused);
+    QVERIFY(mainLog(w).contains("(fmcw-band): не записано"));
+    // "Yes" writes what the field shows, 100, and the flag goes.
+    click(w, "pushButton_setFmcwBand");
+    QTRY_VERIFY((question = w.findChild<QMessageBox *>("messageBox_writeFlaggedField")));
+    QPointer<QMessageBox> answered = question;
+    question->button(QMessageBox::Yes)->click();
+    QTRY_VERIFY(!answered);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 27 00 64"), kLong);
+    QCOMPARE(countLines(sim.errorOutput(), "rx 13 06 00 27 00 64"), 1);
+    QVERIFY(band->toolTip().isEmpty());
+
+    // A value the user sets is no longer flagged: ✓ writes it at once.
+    coefMin->setValue(0.75);
+    QVERIFY(coefMin->toolTip().isEmpty());
+    click(w, "pushButton_setDetThCoefMin");
+    QVERIFY(!w.findChild<QMessageBox *>("messageBox_writeFlaggedField"));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 10 00 47 00 02 04 3f 40 00 00"), kLong);
 }
 
 void AppDevice::setButtonsSendWidgetValues()
@@ -200,7 +266,7 @@ void AppDevice::measurementShowsDistanceWithFourDecimals()
     QVERIFY(dir.writeFile("info.txt", "x|Assemblage"));
     // The adapter is unplugged after a few readings.
     const QString link = dir.path() + QStringLiteral("/ttyZETRA");
-    SimProcess sim({"--distance", "12.5", "--vanish-after", "20", "--link", link});
+    SimProcess sim({"--distance", "12.5", "--vanish-after", QString::number(connectRequests() + 18), "--link", link});
     QVERIFY(sim.isRunning());
     MainWindow w;
     QVERIFY(connectTo(w, link));
@@ -228,9 +294,13 @@ void AppDevice::measurementShowsDistanceWithFourDecimals()
         complaints.clear();
     }
 
-    // The adapter is back: one click connects, one click measures again.
+    // The adapter is back: one click connects, one click measures again,
+    // on a curve and statistics of their own.
     SimProcess again({"--distance", "12.5", "--link", link});
+    QVERIFY(plot->graph(0)->dataCount() >= 3);
     QVERIFY(connectTo(w, link));
+    QCOMPARE(plot->graph(0)->dataCount(), 0);
+    QCOMPARE(widget<QLabel>(w, "label_heightStats")->text(), QString("Точек: 0"));
     readings.clear();
     QTest::mouseClick(start, Qt::LeftButton);
     QVERIFY(start->isChecked());
@@ -345,7 +415,24 @@ void AppDevice::firmwareUpdateClosingLineTellsOutcome()
     QVERIFY(dir.writeFile("image.bin", FirmwareImage::withTrailer(payload)));
     fileName->setText(dir.filePath("image.bin"));
     busy.clear();
+    // It asks before erasing: the file, its size and the revision it
+    // replaces, "Отмена" the default; cancelling sends nothing.
     click(w, "pushButton_firmware_update");
+    QMessageBox *question = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((question = w.findChild<QMessageBox *>("messageBox_confirmUpdate")), kLong);
+    QVERIFY(question->text().contains(dir.filePath("image.bin")));
+    QVERIFY(question->text().contains(QString::number(FirmwareImage::withTrailer(payload).size()) + " байт"));
+    QVERIFY2(question->text().contains(QString::fromLatin1(SimDefaults::kRevision) + "\n"), qPrintable(question->text()));
+    QCOMPARE(question->defaultButton()->text(), QString("Отмена"));
+    QVERIFY(answerQuestion(w, "messageBox_confirmUpdate", false));
+    // A request after the answer: anything the answer had started would
+    // have reported before its revision does.
+    QueuedSpy revision(w.device(), &SerialTop::revisionReceived);
+    click(w, "pushButton_get_firmware_revision");
+    QVERIFY(revision.wait(kLong));
+    QVERIFY(busy.isEmpty());
+    click(w, "pushButton_firmware_update");
+    QVERIFY(answerQuestion(w, "messageBox_confirmUpdate", true));
     QTRY_VERIFY_WITH_TIMEOUT(busy.size() == 2, kLong);
     QTRY_VERIFY_WITH_TIMEOUT(programmingLog(w).count("Время выполнения") == 2, kLong);
     log = programmingLog(w);
@@ -353,6 +440,9 @@ void AppDevice::firmwareUpdateClosingLineTellsOutcome()
     QVERIFY2(lastAttempt.contains("Запись флага прошивки... ОК"), qPrintable(lastAttempt));
     QVERIFY(lastAttempt.contains("Обновление ПО завершено"));
     QVERIFY(!lastAttempt.contains("Обновление ПО прервано"));
+    // The revision ends its line without the padding of its registers.
+    QVERIFY2(lastAttempt.contains(QStringLiteral("Получение текущей версии ПО...   %1\n").arg(SimDefaults::kRevision)),
+             qPrintable(lastAttempt));
     QCOMPARE(widget<QProgressBar>(w, "progressBar_staus_updater")->value(), 100);
     QVERIFY(!log.contains("без полной прошивки"));
 
@@ -396,7 +486,8 @@ void AppDevice::lineMonitorHidesPollingPausesAndSavesCsv()
     QVERIFY(!counters->isVisible());
     QVERIFY(connectTo(w, sim.portName()));
     QTRY_VERIFY_WITH_TIMEOUT(counters->isVisible(), kLong);
-    QTRY_VERIFY_WITH_TIMEOUT(counters->text().startsWith(QStringLiteral("Линия: запросов 2, ответов 2; сбои: нет")), kLong);
+    // Connecting reads every field and meets the missing register once.
+    QTRY_VERIFY_WITH_TIMEOUT(counters->text().contains(QStringLiteral("сбои: отказ 1")), kLong);
 
     // Opened after the connect, the monitor still shows it.
     w.findChild<QAction *>(QStringLiteral("action_lineMonitor"))->trigger();
@@ -415,14 +506,14 @@ void AppDevice::lineMonitorHidesPollingPausesAndSavesCsv()
     click(w, "pushButton_getAllSettings");
     QVERIFY(failed.wait(kLong));
     const QString refusal = QStringLiteral("отказ: функция 03, регистр 70, код 02 недопустимый адрес");
-    QTRY_COMPARE_WITH_TIMEOUT(rowsMeaning(shown, refusal), 1, kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(rowsMeaning(shown, refusal), 2, kLong);
     QVERIFY(rowsMeaning(shown, QStringLiteral("чтение входных регистров 2 ×2")) >= 3);
-    QTRY_VERIFY_WITH_TIMEOUT(counters->text().contains(QStringLiteral("сбои: отказ 1")), kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(counters->text().contains(QStringLiteral("сбои: отказ 2")), kLong);
 
     click(*monitor, "checkBox_hidePolling");
     QCOMPARE(rowsMeaning(shown, QStringLiteral("чтение входных регистров 2 ×2")), 0);
     QCOMPARE(rowsMeaning(shown, QStringLiteral("ответ: 2–3 = 12.5")), 0);
-    QCOMPARE(rowsMeaning(shown, refusal), 1);
+    QCOMPARE(rowsMeaning(shown, refusal), 2);
 
     // Paused, the table stands still; resumed, it catches up.
     click(*monitor, "pushButton_pause");
@@ -433,7 +524,7 @@ void AppDevice::lineMonitorHidesPollingPausesAndSavesCsv()
     QCoreApplication::processEvents();
     QCOMPARE(shown->rowCount(), before);
     click(*monitor, "pushButton_pause");
-    QCOMPARE(rowsMeaning(shown, QStringLiteral("чтение регистров хранения 38 ×1")), 2);
+    QCOMPARE(rowsMeaning(shown, QStringLiteral("чтение регистров хранения 38 ×1")), 3);
 
     click(*monitor, "pushButton_saveCsv");
     QTRY_VERIFY_WITH_TIMEOUT(mainLog(w).contains(QStringLiteral("Кадры линии сохранены в %1").arg(csv)), kLong);

@@ -8,6 +8,7 @@
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -314,6 +315,20 @@ void AppFormModes::everyTabShowsItsControlsAndTextsWhole()
     }
     clipped.removeDuplicates();
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QStringLiteral("; "))));
+
+    // The programming tab's two fields say what they are.
+    QCOMPARE(widget<QLabel>(w, "label_firmwareFile")->buddy(), widget<QWidget>(w, "lineEdit_file_name"));
+    QCOMPARE(widget<QLabel>(w, "label_programmingLog")->buddy(), widget<QWidget>(w, "textEdit_log_apdater"));
+    // A long port name is shown whole.
+    const QString longPort = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    w.selectPort(longPort);
+    auto *ports = widget<QComboBox>(w, "comboBox_list_port_rs485");
+    QTRY_VERIFY(ports->lineEdit()->width() >= ports->lineEdit()->fontMetrics().horizontalAdvance(longPort));
+    QCOMPARE(ports->currentText(), longPort);
+    // The window grows with it: nothing beside the box is covered.
+    QTRY_VERIFY(!ports->geometry().intersects(widget<QWidget>(w, "toolButton_scan_port_rs485")->geometry()));
+    QVERIFY(!widget<QWidget>(w, "toolButton_scan_port_rs485")->geometry().intersects(
+        widget<QWidget>(w, "checkBox_LogTxByte_rs485")->geometry()));
 }
 
 QTEST_MAIN(AppFormModes)

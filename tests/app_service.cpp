@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTextBlock>
 #include <QToolButton>
@@ -92,7 +93,7 @@ void AppService::backupThenRestorePutsFileValuesBackInDefaultMode()
 {
     ScopedWorkDir dir; // no info.txt: the default mode, without the debug tab
     const QString dump = dir.filePath("state.txt");
-    SimProcess sim({"--state-dump", dump, "--revision", "ZSIM v2.7"});
+    SimProcess sim({"--state-dump", dump, "--revision", "ZSIM v2.7", "--verbose"});
     QVERIFY(sim.isRunning());
     MainWindow w;
     QCOMPARE(w.uiMode(), UiMode::Default);
@@ -128,12 +129,38 @@ void AppService::backupThenRestorePutsFileValuesBackInDefaultMode()
         if (table->item(row, 0)->font().bold())
             changed << table->item(row, 0)->text() + ": " + table->item(row, 1)->text() + " -> "
                            + table->item(row, 2)->text();
-    QCOMPARE(changed, QStringList({QStringLiteral("fmcw-band: 1500 -> %1").arg(SimDefaults::kFmcwBand),
-                                   QStringLiteral("lock-data-size: 3 -> %1").arg(SimDefaults::kSizeLockData),
-                                   QStringLiteral("th-coef-min: 0.75 -> %1").arg(double(SimDefaults::kDetThCoefMin))}));
+    // Named as on the tabs (the default mode hides them, but not their names).
+    QCOMPARE(changed, QStringList({QStringLiteral("Дивиация частоты, МГц (fmcw-band): 1500 -> %1").arg(SimDefaults::kFmcwBand),
+                                   QStringLiteral("Detector. Size Lock Data (lock-data-size): 3 -> %1").arg(SimDefaults::kSizeLockData),
+                                   QStringLiteral("Detector. Th_Coef_Min (th-coef-min): 0.75 -> %1")
+                                       .arg(double(SimDefaults::kDetThCoefMin))}));
+    // All eleven rows in view at the dialog's own size.
+    QVERIFY(!table->verticalScrollBar()->isVisible());
+    QVERIFY(table->rowViewportPosition(table->rowCount() - 1) + table->rowHeight(table->rowCount() - 1)
+            <= table->viewport()->height());
     dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
     QTRY_VERIFY_WITH_TIMEOUT(mainLog(w).contains("Параметры записаны и проверены: 11"), kDeviceWaitMs);
     QVERIFY(!mainLog(w).contains("Не подтверждено"));
+    // The result, with the offer to keep the values over a power cycle.
+    QMessageBox *outcome = nullptr;
+    QTRY_VERIFY((outcome = w.findChild<QMessageBox *>("messageBox_restoreOutcome")));
+    QVERIFY(outcome->text().contains("Параметры записаны и проверены: 11"));
+    QCOMPARE(outcome->defaultButton()->text(), QString("Сохранить в ПЗУ"));
+    const QByteArray saveToRom = "rx 13 05 00 01 ff 00";
+    QVERIFY(!sim.errorOutput().contains(saveToRom));
+    QVERIFY(answerQuestion(w, "messageBox_restoreOutcome", true));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains(saveToRom), kDeviceWaitMs);
+
+    // Loaded again onto a unit that now holds it: nothing to write.
+    const int writesBefore = sim.errorOutput().count("rx 13 06 ") + sim.errorOutput().count("rx 13 10 ");
+    answerFiles(w, {backup});
+    trigger(w, "action_loadParameters");
+    QTRY_VERIFY_WITH_TIMEOUT((dialog = w.findChild<QDialog *>("parameterChangesDialog")) && dialog->isVisible(),
+                             kDeviceWaitMs);
+    QVERIFY(!dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->isEnabled());
+    QVERIFY(dialog->findChild<QLabel *>("label_parameterChanges")->text().contains("записывать нечего"));
+    dialog->reject();
+    QCOMPARE(sim.errorOutput().count("rx 13 06 ") + sim.errorOutput().count("rx 13 10 "), writesBefore);
 
     sim.stop();
     const QMap<int, quint32> registers = stateDump(dump);
@@ -182,10 +209,10 @@ void AppService::refusedBackupFileWritesNothing()
 void AppService::restoreNamesEveryValueNotReadBack()
 {
     ScopedWorkDir dir;
-    // Connecting takes two requests, reading the unit twelve; then the device
+    // Connecting takes its requests, reading the unit twelve; then the device
     // answers four writes with their read-backs and one more write, and dies.
     // It acknowledges the lock data size without taking it.
-    SimProcess sim({"--silent-after", QString::number(2 + 12 + 4 * 2 + 1), "--ignore-write",
+    SimProcess sim({"--silent-after", QString::number(connectRequests() + 12 + 4 * 2 + 1), "--ignore-write",
                     QString::number(Holding::SizeLockData)});
     QVERIFY(sim.isRunning());
     MainWindow w;
@@ -217,27 +244,38 @@ void AppService::recordingSurvivesCurveWrapAndEndsWithConnection()
 {
     ScopedWorkDir dir;
     QVERIFY(dir.writeFile("info.txt", "x|Assemblage"));
-    // The line goes some twenty readings past the curve's wrap: the reset
-    // and the probe, then a distance and a period each.
+    // The line goes some twenty readings past the curve's wrap: the
+    // connection's requests, then a distance and a period each.
     const int wrapAt = MainWindow::kHeightPointLimit + 5;
-    SimProcess sim({"--vanish-after", QString::number(2 + 2 * (wrapAt + 20))});
+    SimProcess sim({"--vanish-after", QString::number(connectRequests() + 2 * (wrapAt + 20))});
     QVERIFY(sim.isRunning());
     MainWindow w;
-    QVERIFY(connectTo(w, sim.portName()));
-
     const QString csv = dir.filePath("height.csv");
     QList<MainWindow::FileRequest> asked;
     answerFiles(w, {csv}, &asked);
-    QTest::mouseClick(widget<QPushButton>(w, "pushButton_recordHeight"), Qt::LeftButton);
+    auto *record = widget<QPushButton>(w, "pushButton_recordHeight");
+    auto *indicator = widget<QLabel>(w, "label_recording");
+    // Without a unit there is nothing to record: refused, and said so.
+    QTest::mouseClick(record, Qt::LeftButton);
+    QVERIFY(!record->isChecked());
+    QVERIFY(asked.isEmpty());
+    QVERIFY(mainLog(w).endsWith("Запись не начата: устройство не подключено"));
+    QVERIFY(indicator->isHidden());
+
+    QVERIFY(connectTo(w, sim.portName()));
+    // Recording with the measurement off starts the measurement.
+    QueuedSpy readings(w.device(), &SerialTop::checkDistance);
+    QTest::mouseClick(record, Qt::LeftButton);
     QCOMPARE(asked.size(), 1);
     QCOMPARE(asked.first().kind, MainWindow::FileKind::Recording);
     QVERIFY(w.findChild<QAction *>("action_record")->isChecked());
-
-    QueuedSpy readings(w.device(), &SerialTop::checkDistance);
-    QTest::mouseClick(widget<QToolButton>(w, "toolButton_start_meas"), Qt::LeftButton);
+    QVERIFY(widget<QToolButton>(w, "toolButton_start_meas")->isChecked());
+    QVERIFY(!indicator->isHidden());
     auto *plot = widget<QCustomPlot>(w, "widget_plotter");
     // Past the 300-point wrap: the curve starts again, the file goes on.
     QTRY_VERIFY_WITH_TIMEOUT(readings.size() >= wrapAt, 120000);
+    // The indicator counts the rows written.
+    QTRY_VERIFY(indicator->text().contains(QRegularExpression("^● Запись: [1-9]\\d+ строк, \\d\\d:\\d\\d$")));
     QVERIFY(plot->graph(0)->dataCount() < readings.size());
     auto *stats = widget<QLabel>(w, "label_heightStats");
     QTRY_VERIFY(stats->text().startsWith(QString("Точек: %1 ").arg(plot->graph(0)->dataCount())));
@@ -256,7 +294,8 @@ void AppService::recordingSurvivesCurveWrapAndEndsWithConnection()
     QTRY_VERIFY(mainLog(w).contains(QRegularExpression("Запись остановлена \\(Соединение с портом \\S+ потеряно: "
                                                        "[^)]*\\): \\d+ строк")));
     QVERIFY(!mainLog(w).contains("измерение остановлено"));
-    QVERIFY(!widget<QPushButton>(w, "pushButton_recordHeight")->isChecked());
+    QVERIFY(!record->isChecked());
+    QVERIFY(indicator->isHidden());
     const int recorded = readings.size();
 
     QFile file(csv);
@@ -298,15 +337,31 @@ void AppService::logsKeepTheirNewestLinesAndSaveToFile()
             QCOMPARE(edit->document()->blockCount(), MainWindow::kLogLineLimit);
             QVERIFY(edit->document()->firstBlock().text().endsWith(QString(" %1").arg(extra)));
         }
-        // Cleared logs are bounded all the same.
+        // Clearing asks first; "No" keeps the lines. Cleared logs are
+        // bounded all the same.
         trigger(w, "action_clearLog");
+        QVERIFY(answerQuestion(w, "messageBox_clearLog", false));
+        QCOMPARE(log->document()->blockCount(), MainWindow::kLogLineLimit);
+        trigger(w, "action_clearLog");
+        QVERIFY(answerQuestion(w, "messageBox_clearLog", true));
         trigger(w, "action_clearProgrammingLog");
+        QVERIFY(answerQuestion(w, "messageBox_clearLog", true));
         QVERIFY(log->toPlainText().isEmpty());
         QVERIFY(programming->toPlainText().isEmpty());
     }
 
     QMetaObject::invokeMethod(&w, "_appendLogUpdater", Q_ARG(QString, QString("Программирование... ")),
                               Q_ARG(bool, true), Q_ARG(QColor, QColor(Qt::white)));
+    // The logs are a record: typing into them changes nothing, so nothing
+    // typed ends up in a saved log.
+    w.show();
+    for (QTextEdit *edit : {log, programming}) {
+        edit->setFocus();
+        QTest::keyClicks(edit, "typed");
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QVERIFY(!edit->toPlainText().contains("type"));
+    }
+    QVERIFY(programmingLog(w).endsWith("Программирование... "));
     const QString saved = dir.filePath("programming.txt");
     answerFiles(w, {saved, dir.filePath("no-such-folder/log.txt")});
     trigger(w, "action_saveProgrammingLog");
@@ -373,12 +428,14 @@ void AppService::stopSignalDuringUpdateInterruptsItAndClosesInOrder()
     QueuedSpy finished(w.device(), &SerialTop::firmwareUpdateFinished);
     QueuedSpy threadDone(w.device()->thread(), &QThread::finished);
     QTest::mouseClick(widget<QPushButton>(w, "pushButton_firmware_update"), Qt::LeftButton);
+    QVERIFY(answerQuestion(w, "messageBox_confirmUpdate", true));
     QTRY_VERIFY_WITH_TIMEOUT(programmingLog(w).contains("Программирование..."), kDeviceWaitMs);
 
     // Nothing may queue requests between the blocks meanwhile.
     QVERIFY(!widget<QWidget>(w, "tab_rerulation")->isEnabled());
     QVERIFY(!widget<QPushButton>(w, "pushButton_connect_to_rs485")->isEnabled());
     QVERIFY(!w.findChild<QAction *>("action_loadParameters")->isEnabled());
+    QVERIFY(!widget<QPushButton>(w, "pushButton_open_file_image")->isEnabled());
 
     // Closing asks first; "No" leaves the update running.
     QVERIFY(!w.close());

@@ -4,6 +4,7 @@
 // reads info.txt from it and the plot saves into it), a private settings
 // folder, and access to the real form's widgets by object name.
 
+#include "deviceparameters.h"
 #include "mainwindow.h"
 #include "queuedspy.h"
 #include "serialtop.h"
@@ -12,6 +13,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -70,13 +73,50 @@ inline QString programmingLog(const QWidget &window)
 
 constexpr int kDeviceWaitMs = 30000; // generous bound for anything the device does
 
-// Connects the window to the simulator through the real connect button.
+// Requests a connection sends: the address reset and the probe, then one
+// read per parameter as the window fills its fields.
+inline int connectRequests()
+{
+    return 2 + DeviceParameters::all().size();
+}
+
+// Connects the window to the simulator through the real connect button, and
+// waits for the fields to be read (the Modbus address comes last), so that
+// a test's own values in the fields are not overwritten behind its back.
 inline bool connectTo(MainWindow &w, const QString &port)
 {
     w.selectPort(port);
     QueuedSpy changes(w.device(), &SerialTop::connectedChanged);
+    // The fields are read on connecting, in table order.
+    QueuedSpy lastField(w.device(), &SerialTop::rcv_TrsSmthCoef);
     QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
     if (!changes.wait(kDeviceWaitMs) && changes.isEmpty())
         return false;
-    return changes.first().first().toBool();
+    if (!changes.first().first().toBool())
+        return false;
+    return !lastField.isEmpty() || lastField.wait(kDeviceWaitMs);
+}
+
+// Answers the question box of that name once the window shows it: its
+// accepting button (Yes, or the action named on it) or its refusing one.
+// True once the box has gone.
+inline bool answerQuestion(QWidget &w, const char *name, bool accept)
+{
+    QMessageBox *box = nullptr;
+    if (!QTest::qWaitFor([&] { return (box = w.findChild<QMessageBox *>(QString::fromLatin1(name))); },
+                         kDeviceWaitMs))
+        return false;
+    QAbstractButton *answer = nullptr;
+    for (QAbstractButton *button : box->buttons()) {
+        const QMessageBox::ButtonRole role = box->buttonRole(button);
+        const bool accepting = role == QMessageBox::AcceptRole || role == QMessageBox::YesRole;
+        const bool refusing = role == QMessageBox::RejectRole || role == QMessageBox::NoRole;
+        if ((accept && accepting) || (!accept && refusing))
+            answer = button;
+    }
+    if (!answer)
+        return false;
+    QPointer<QMessageBox> open = box;
+    answer->click();
+    return QTest::qWaitFor([&] { return open.isNull(); }, kDeviceWaitMs);
 }

@@ -6,3 +6,18 @@ zetra_add_test(app_cli SOURCES app_cli.cpp LIBS Qt::Gui LABELS app sim TIMEOUT 3
 target_compile_definitions(app_cli PRIVATE ZETRA_CONFIGURATOR_PATH="$<TARGET_FILE:zetra-configurator>")
 add_dependencies(app_cli zetra-configurator)
 zetra_add_test(app_service SOURCES app_service.cpp app_support.h LIBS zetra_app zetra_simmodel LABELS app sim TIMEOUT 600)
+
+# Every tr() text of the window and the device object has its English, and
+# the device's English texts have their Russian.
+add_test(NAME app_translation_complete
+  COMMAND ${CMAKE_COMMAND} -DLUPDATE=$<TARGET_FILE:${ZETRA_LUPDATE}> -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+          -DTS=app/translations/zetra_en.ts -DSOURCES=app,device
+          -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/translation-check -DMIN_MESSAGES=150
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/translation_check.cmake)
+add_test(NAME app_translation_ru_complete
+  COMMAND ${CMAKE_COMMAND} -DLUPDATE=$<TARGET_FILE:${ZETRA_LUPDATE}> -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+          -DTS=app/translations/zetra_ru.ts -DSOURCES=device/deviceparameters.cpp
+          -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/translation-check -DMIN_MESSAGES=1
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/translation_check.cmake)
+set_tests_properties(app_translation_complete app_translation_ru_complete PROPERTIES LABELS app TIMEOUT 120)
+zetra_add_test(app_language SOURCES app_language.cpp app_support.h LIBS zetra_app LABELS app TIMEOUT 300)

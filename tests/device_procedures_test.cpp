@@ -143,8 +143,8 @@ private slots:
         QTRY_COMPARE(device.updaterLog.size(), 2);
         QCOMPARE(device.updaterLog[0].text, QStringLiteral("Получение текущей версии ПО..."));
         QVERIFY(device.updaterLog[0].newLine);
-        QCOMPARE(device.updaterLog[1].text.left(9), QStringLiteral("  REV-7.1"));
-        QCOMPARE(device.updaterLog[1].text.size(), 20);
+        // The registers' padding after the text is not shown.
+        QCOMPARE(device.updaterLog[1].text, QStringLiteral("  REV-7.1"));
         QVERIFY(!device.updaterLog[1].newLine);
     }
 

@@ -126,7 +126,11 @@ void GraphPlotterTest::replotMeasuresPeakToPeakAndAutoscalesOnlyWhenEnabled()
     QCOMPARE(plotter->peakToPeak(0), 20.0f);
     QCOMPARE(plotter->valueAxis(0)->range(), QCPRange(0, 100));
 
+    // Switching autoscale on refits the curve already drawn, both axes.
     autoscaleBox.setChecked(true);
+    QVERIFY(qFuzzyCompare(plotter->valueAxis(0)->range().lower, 9.0));
+    QVERIFY(qFuzzyCompare(plotter->valueAxis(0)->range().upper, 31.0));
+    QCOMPARE(plotter->keyAxis()->range(), QCPRange(0, 3));
     plotter->GraphReplot(0);
     QCOMPARE(plotter->peakToPeak(0), 20.0f);
     QVERIFY(qFuzzyCompare(plotter->valueAxis(0)->range().lower, 9.0));

@@ -106,7 +106,7 @@ void SimModbusTests::holdingRegistersKeepWrittenValues()
     uint16_t regs[3] = {};
     // 37..39 in one read: raw data type, protocol type, FMCW band.
     QCOMPARE(modbus_read_registers(ctx.get(), Holding::RawDataType, 3, regs), 3);
-    QCOMPARE(regs[2], uint16_t(24));
+    QCOMPARE(regs[2], SimDefaults::kFmcwBand);
 
     QCOMPARE(modbus_write_register(ctx.get(), Holding::ProtType, 2), 1);
     QCOMPARE(modbus_write_register(ctx.get(), Holding::AdrMb, 4464), 1);
@@ -213,7 +213,7 @@ void SimModbusTests::unmappedObjectsAreRefusedWithExceptions()
 
     // The refusals left the line in step: a plain read still works.
     QCOMPARE(modbus_read_registers(ctx.get(), Holding::FmcwBand, 1, regs), 1);
-    QCOMPARE(regs[0], uint16_t(24));
+    QCOMPARE(regs[0], SimDefaults::kFmcwBand);
 }
 
 QTEST_GUILESS_MAIN(SimModbusTests)

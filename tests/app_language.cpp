@@ -1,0 +1,85 @@
+// The window's languages: English from the compiled-in translation, for the
+// form, the menus and the device object's log lines; Qt's own texts and the
+// dates in Russian for the Russian window; the menu's choice remembered.
+#include "app_support.h"
+#include "deviceparameters.h"
+#include "language.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTabWidget>
+
+class AppLanguage : public QObject
+{
+    Q_OBJECT
+private slots:
+    void englishWindowSpeaksEnglish();
+    void russianWindowHasQtTextsAndDatesInRussian();
+    void menuChoiceIsRememberedAndCommandLineWins();
+    void cleanup() { Language::apply(QStringLiteral("ru")); }
+};
+
+void AppLanguage::englishWindowSpeaksEnglish()
+{
+    QString problem;
+    QVERIFY2(Language::apply(QStringLiteral("en"), &problem), qPrintable(problem));
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    MainWindow w;
+    QCOMPARE(widget<QPushButton>(w, "pushButton_connect_to_rs485")->text(), QString("Connect"));
+    auto *tabs = widget<QTabWidget>(w, "tabWidget");
+    QCOMPARE(tabs->tabText(tabs->indexOf(widget<QWidget>(w, "tab_programming"))), QString("Programming"));
+    QCOMPARE(w.menuBar()->actions().first()->text(), QString("&File"));
+    QVERIFY(widget<QLabel>(w, "label_heightStats")->text().startsWith("Points: 0"));
+    QVERIFY(w.findChild<QAction *>("action_language_en")->isChecked());
+
+    // A line of the device object, sent from its own thread.
+    QTest::mouseClick(widget<QPushButton>(w, "pushButton_get_firmware_revision"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(mainLog(w).contains("Device not connected!"), kDeviceWaitMs);
+    QVERIFY(!mainLog(w).contains(QString::fromUtf8("подключ")));
+}
+
+void AppLanguage::russianWindowHasQtTextsAndDatesInRussian()
+{
+    QString problem;
+    QVERIFY2(Language::apply(QStringLiteral("ru"), &problem), qPrintable(problem));
+    QCOMPARE(QLocale().language(), QLocale::Russian);
+    QVERIFY(QLocale().toString(QDate(2026, 12, 8), QLocale::LongFormat).contains(QString::fromUtf8("декабря")));
+    ScopedWorkDir dir;
+    MainWindow w;
+    QCOMPARE(widget<QPushButton>(w, "pushButton_connect_to_rs485")->text(), QString::fromUtf8("Подключить"));
+    // Qt's own buttons, as a message box of the window shows them.
+    QMessageBox box(QMessageBox::Question, "t", "t", QMessageBox::Cancel | QMessageBox::Save, &w);
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QString::fromUtf8("Отмена"));
+    QCOMPARE(box.button(QMessageBox::Save)->text(), QString::fromUtf8("Сохранить"));
+    // The backup file's reasons, written in English for the command line.
+    DeviceParameters::Backup backup;
+    QString why;
+    QVERIFY(!DeviceParameters::readBackup(dir.filePath("missing.json"), backup, why));
+    QVERIFY2(why.startsWith(QString::fromUtf8("не удалось прочитать ")), qPrintable(why));
+}
+
+void AppLanguage::menuChoiceIsRememberedAndCommandLineWins()
+{
+    Language::apply(QStringLiteral("ru"));
+    ScopedWorkDir dir;
+    MainWindow w;
+    QAction *english = w.findChild<QAction *>("action_language_en");
+    QVERIFY(w.findChild<QAction *>("action_language_ru")->isChecked());
+    english->trigger();
+    QCOMPARE(Language::remembered(), QString("en"));
+    // The window keeps its language until the next start, and says so.
+    QTRY_VERIFY(w.findChild<QMessageBox *>("messageBox_languageChanged"));
+    QCOMPARE(widget<QPushButton>(w, "pushButton_connect_to_rs485")->text(), QString::fromUtf8("Подключить"));
+    QCOMPARE(Language::choose(QString()), QString("en"));
+    QCOMPARE(Language::choose(QStringLiteral("ru")), QString("ru"));
+    w.findChild<QAction *>("action_language_ru")->trigger();
+    QCOMPARE(Language::choose(QString()), QString("ru"));
+}
+
+QTEST_MAIN(AppLanguage)
+#include "app_language.moc"
