@@ -56,8 +56,10 @@ constexpr const Parameter *atRegister(uint16_t holding)
 
 constexpr double typicalValue(uint16_t holding)
 {
-    const Parameter *parameter = atRegister(holding);
-    return parameter ? parameter->typical : 0;
+    for (const Parameter &parameter : kTable)
+        if (parameter.holding == holding)
+            return parameter.typical;
+    return 0;
 }
 
 // The table as a list, in the order a read-out lists them.
