@@ -18,6 +18,8 @@ public:
     DeviceThread();
     // Stops the thread if stop() was not called.
     ~DeviceThread();
+    DeviceThread(const DeviceThread &) = delete;
+    DeviceThread &operator=(const DeviceThread &) = delete;
 
     SerialTop *device() const { return top; }
     void start();

@@ -294,9 +294,9 @@ QString exceptionName(uint8_t code)
     }
 }
 
-QString coilName(uint16_t number)
+QString coilName(uint16_t coil)
 {
-    switch (number) {
+    switch (coil) {
     case Coil::SaveSettings: return QStringLiteral("save settings");
     case Coil::StartSelfTest: return QStringLiteral("self-test");
     case Coil::ProgrammingMode: return QStringLiteral("programming mode");
