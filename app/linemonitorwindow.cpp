@@ -126,6 +126,16 @@ LineMonitorWindow::LineMonitorWindow(LineFrameModel *model, PathChooser chooser,
     updateCount();
 }
 
+
+// The children go after this destructor has run: the view's scroll bar and
+// the filter still signal while they are torn down, and must not reach a
+// window that is no longer one.
+LineMonitorWindow::~LineMonitorWindow()
+{
+    disconnect(table->verticalScrollBar(), nullptr, this, nullptr);
+    disconnect(shown, nullptr, this, nullptr);
+}
+
 void LineMonitorWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);

@@ -23,6 +23,7 @@ public:
     using PathChooser = std::function<QString()>;
 
     LineMonitorWindow(LineFrameModel *model, PathChooser chooser, QWidget *parent = nullptr);
+    ~LineMonitorWindow() override;
 
     // The frames the table shows (polling hidden or not), as CSV with ';'
     // between fields; the file is replaced only once it is whole.
