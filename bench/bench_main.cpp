@@ -306,6 +306,23 @@ void lateAnswerMisattributed()
                "ms");
 }
 
+// Clicks the update button and answers the window's question before it
+// erases with the user's "yes".
+bool startFirmwareUpdate(MainWindow &window)
+{
+    formWidget<QAbstractButton>(window, "pushButton_firmware_update")->click();
+    QMessageBox *question = nullptr;
+    if (!waitUntil([&] { return (question = window.findChild<QMessageBox *>(QStringLiteral("messageBox_confirmUpdate"))); },
+                   20000)) {
+        std::fprintf(stderr, "firmware update: no confirmation asked\n");
+        return false;
+    }
+    for (QAbstractButton *button : question->buttons())
+        if (question->buttonRole(button) == QMessageBox::AcceptRole)
+            button->click();
+    return true;
+}
+
 // Thirty seconds of measurement through the window's start button.
 void guiStallWhileMeasuring()
 {
@@ -378,8 +395,9 @@ void guiStallWithMonitor()
         StallMeter stall;
         QueuedSpy finished(window.device(), &SerialTop::firmwareUpdateFinished);
         formWidget<QLineEdit>(window, "lineEdit_file_name")->setText(path);
-        formWidget<QAbstractButton>(window, "pushButton_firmware_update")->click();
-        if (!finished.wait(300000) || !finished.at(0).at(0).toBool()) {
+        if (!startFirmwareUpdate(window))
+            return;
+        if (!finished.wait(900000) || !finished.at(0).at(0).toBool()) {
             std::fprintf(stderr, "firmware update failed\n");
             return;
         }
@@ -421,17 +439,8 @@ void flashUpdate(const QStringList &lineOptions, const char *prefix)
     StallMeter stall;
     QElapsedTimer clock;
     clock.start();
-    formWidget<QAbstractButton>(window, "pushButton_firmware_update")->click();
-    // The window asks before it erases; the answer is the user's "yes".
-    QMessageBox *question = nullptr;
-    if (!waitUntil([&] { return (question = window.findChild<QMessageBox *>(QStringLiteral("messageBox_confirmUpdate"))); },
-                   20000)) {
-        std::fprintf(stderr, "firmware update: no confirmation asked\n");
+    if (!startFirmwareUpdate(window))
         return;
-    }
-    for (QAbstractButton *button : question->buttons())
-        if (question->buttonRole(button) == QMessageBox::AcceptRole)
-            button->click();
     if (!finished.wait(900000) || !finished.at(0).at(0).toBool()) {
         std::fprintf(stderr, "firmware update failed\n");
         return;
