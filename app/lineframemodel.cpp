@@ -31,6 +31,7 @@ QString block(const LineFrame &frame)
 
 LineFrameModel::LineFrameModel(QObject *parent)
     : QAbstractTableModel(parent)
+    , bytesFont(QFontDatabase::systemFont(QFontDatabase::FixedFont))
 {
 }
 
@@ -42,6 +43,13 @@ int LineFrameModel::rowCount(const QModelIndex &parent) const
 int LineFrameModel::columnCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString LineFrameModel::bytesInCell(const LineFrame &frame)
+{
+    if (frame.bytes.size() <= kBytesInCell)
+        return LineDecoder::hex(frame.bytes);
+    return LineDecoder::hex(frame.bytes.left(kBytesInCell)) + QStringLiteral(" …");
 }
 
 QVariant LineFrameModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -70,19 +78,21 @@ QVariant LineFrameModel::data(const QModelIndex &index, int role) const
         switch (index.column()) {
         case Time: return timeText(f);
         case Direction: return direction(f);
-        case Bytes: return LineDecoder::hex(f.bytes);
+        case Bytes: return bytesInCell(f);
         case Meaning: return meaning(f);
         case RoundTrip: return roundTripText(f);
         case Status: return status(f);
         default: return QVariant();
         }
+    case Qt::ToolTipRole:
+        return index.column() == Bytes && f.bytes.size() > kBytesInCell ? QVariant(LineDecoder::hex(f.bytes)) : QVariant();
     case Qt::ForegroundRole:
         return isFailure(f) ? QVariant(QBrush(QColor(200, 0, 0))) : QVariant();
     case Qt::TextAlignmentRole:
         return index.column() == Time || index.column() == RoundTrip ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
                                                                      : QVariant();
     case Qt::FontRole:
-        return index.column() == Bytes ? QVariant(QFontDatabase::systemFont(QFontDatabase::FixedFont)) : QVariant();
+        return index.column() == Bytes ? QVariant(bytesFont) : QVariant();
     case PollingRole:
         return f.isPolling();
     default:

@@ -3,6 +3,7 @@
 #include "linemonitor.h"
 
 #include <QAbstractTableModel>
+#include <QFont>
 #include <QString>
 
 #include <deque>
@@ -15,6 +16,10 @@ class LineFrameModel : public QAbstractTableModel
 public:
     enum Column { Time, Direction, Bytes, Meaning, RoundTrip, Status, ColumnCount };
     static constexpr int kFrameLimit = 50000;
+    // A cell shows this many bytes at most: laying out a firmware block's
+    // 800 hex characters on every repaint stalled the window. The tooltip
+    // and the saved CSV carry them all.
+    static constexpr int kBytesInCell = 24;
     // Role under which a row tells whether it is measurement polling.
     static constexpr int PollingRole = Qt::UserRole + 1;
 
@@ -38,6 +43,7 @@ public:
     static QString coilName(uint16_t coil);
     QString timeText(const LineFrame &frame) const;
     static QString roundTripText(const LineFrame &frame);
+    static QString bytesInCell(const LineFrame &frame);
 
     // Paused, the table stands still: new frames are held, not lost, and
     // join the table on resuming.
@@ -53,4 +59,7 @@ private:
     QVector<LineFrame> held;
     bool paused = false;
     double originMs = 0;
+    // Looked up once: asking the font database on every paint costs a
+    // fontconfig query per cell.
+    QFont bytesFont;
 };

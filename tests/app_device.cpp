@@ -526,6 +526,25 @@ void AppDevice::lineMonitorHidesPollingPausesAndSavesCsv()
     click(*monitor, "pushButton_pause");
     QCOMPARE(rowsMeaning(shown, QStringLiteral("чтение регистров хранения 38 ×1")), 3);
 
+    // A raw read-out's long answers show their first bytes in the cell; the
+    // tooltip and the CSV keep every byte.
+    QueuedSpy rawDone(w.device(), &SerialTop::rawReadFinished);
+    w.device()->getDataRaw(0);
+    QVERIFY(rawDone.wait(kLong));
+    QString longFrame;
+    QString longFrameCell;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (int row = 0; row < shown->rowCount() && longFrame.isEmpty(); ++row) {
+                longFrame = shown->index(row, LineFrameModel::Bytes).data(Qt::ToolTipRole).toString();
+                longFrameCell = shown->index(row, LineFrameModel::Bytes).data().toString();
+            }
+            return !longFrame.isEmpty();
+        }(),
+        kLong);
+    QVERIFY(longFrame.size() > 3 * LineFrameModel::kBytesInCell);
+    QCOMPARE(longFrameCell, longFrame.left(3 * LineFrameModel::kBytesInCell - 1) + QStringLiteral(" …"));
+
     click(*monitor, "pushButton_saveCsv");
     QTRY_VERIFY_WITH_TIMEOUT(mainLog(w).contains(QStringLiteral("Кадры линии сохранены в %1").arg(csv)), kLong);
     const QStringList lines = QString::fromUtf8(readFile(csv)).split('\n', Qt::SkipEmptyParts);
@@ -534,6 +553,7 @@ void AppDevice::lineMonitorHidesPollingPausesAndSavesCsv()
     QVERIFY(!lines.join('\n').contains(QStringLiteral("чтение входных регистров 2 ×2")));
     QVERIFY(lines.join('\n').contains(QStringLiteral(";rx;13 83 02 ") ));
     QVERIFY(lines.join('\n').contains(refusal + QStringLiteral(";")));
+    QVERIFY(lines.join('\n').contains(QLatin1Char(';') + longFrame + QLatin1Char(';')));
 
     click(*monitor, "pushButton_clear");
     QCOMPARE(shown->rowCount(), 0);
