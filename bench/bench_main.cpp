@@ -346,7 +346,8 @@ void guiStallWhileMeasuring()
 
 // The window with the line monitor open and following its end, through
 // ten seconds of measurement, a raw read-out and a firmware update.
-void guiStallWithMonitor()
+// Returns the longest stall, or a negative value if a phase failed.
+double guiStallWithMonitorOnce()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("image.bin");
@@ -356,7 +357,7 @@ void guiStallWithMonitor()
     const QByteArray image = FirmwareImage::withTrailer(payload);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
-        return;
+        return -1;
     file.close();
 
     SimProcess sim({"--line-rate", "--erase-ms", "0", "--raw-points", "1025"});
@@ -364,7 +365,7 @@ void guiStallWithMonitor()
     window.show();
     if (!connectWindow(window, sim)) {
         std::fprintf(stderr, "could not connect the window\n");
-        return;
+        return -1;
     }
     window.showLineMonitor();
     // Each phase is measured on its own, so a figure over the target says where.
@@ -385,7 +386,7 @@ void guiStallWithMonitor()
         formWidget<QAbstractButton>(window, "pushButton_readRaw")->click();
         if (!rawDone.wait(60000) || !rawDone.at(0).at(0).toBool()) {
             std::fprintf(stderr, "raw read-out failed\n");
-            return;
+            return -1;
         }
         measure->click();
         std::fprintf(stderr, "gui_stall_monitor: raw read-out %.1f ms\n", stall.worstMs());
@@ -396,10 +397,10 @@ void guiStallWithMonitor()
         QueuedSpy finished(window.device(), &SerialTop::firmwareUpdateFinished);
         formWidget<QLineEdit>(window, "lineEdit_file_name")->setText(path);
         if (!startFirmwareUpdate(window))
-            return;
+            return -1;
         if (!finished.wait(900000) || !finished.at(0).at(0).toBool()) {
             std::fprintf(stderr, "firmware update failed\n");
-            return;
+            return -1;
         }
         std::fprintf(stderr, "gui_stall_monitor: firmware update %.1f ms\n", stall.worstMs());
         worst = qMax(worst, stall.worstMs());
@@ -407,9 +408,27 @@ void guiStallWithMonitor()
     const int rows = formWidget<QTableView>(*window.lineMonitor(), "tableView_frames")->model()->rowCount();
     if (rows < 2 * image.size() / 256) {
         std::fprintf(stderr, "the monitor missed frames: %d rows\n", rows);
-        return;
+        return -1;
     }
-    report("gui_stall_monitor_ms", worst, "ms");
+    return worst;
+}
+
+// This machine's scheduler alone delays an idle 10 ms timer by tens of
+// milliseconds a few times a minute, so one run's worst can be the
+// machine's. The median of three runs' worst stalls is the window's: a
+// stall the window causes itself shows in every run.
+void guiStallWithMonitor()
+{
+    QVector<double> worst;
+    for (int run = 0; run < 3; ++run) {
+        const double stall = guiStallWithMonitorOnce();
+        if (stall < 0)
+            return;
+        std::fprintf(stderr, "gui_stall_monitor: run %d worst %.1f ms\n", run + 1, stall);
+        worst << stall;
+    }
+    std::sort(worst.begin(), worst.end());
+    report("gui_stall_monitor_ms", worst.at(1), "ms");
 }
 
 // The largest image at line rate with an instant erase, started from the
