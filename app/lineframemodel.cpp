@@ -11,11 +11,6 @@
 
 namespace {
 
-QString hexByte(uint8_t byte)
-{
-    return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
-}
-
 QString range(const LineFrame &frame)
 {
     return frame.count > 1 ? QStringLiteral("%1–%2").arg(frame.first).arg(frame.first + frame.count - 1)
@@ -215,25 +210,21 @@ QString LineFrameModel::meaning(const LineFrame &frame)
     case Kind::TimeOut: return tr("нет ответа (тайм-аут)");
     case Kind::PortError: return tr("порт потерян: %1").arg(frame.text);
     case Kind::Refusal: {
-        QString text = tr("отказ: функция %1").arg(hexByte(frame.function));
-        switch (frame.function) {
-        case Codec::ReadHoldingRegisters:
-        case Codec::ReadInputRegisters:
-        case Codec::WriteSingleRegister:
-        case Codec::WriteMultipleRegisters:
+        QString text = tr("отказ: функция %1").arg(LineDecoder::hexByte(frame.function));
+        switch (Codec::addressKind(frame.function)) {
+        case Codec::AddressKind::Register:
             text += tr(", регистр %1").arg(frame.first);
             break;
-        case Codec::ReadCoils:
-        case Codec::WriteSingleCoil:
+        case Codec::AddressKind::Coil:
             text += tr(", катушка %1").arg(frame.first);
             break;
-        case Codec::ProgramBlock:
+        case Codec::AddressKind::Block:
             text += tr(", блок @0x%1").arg(frame.blockAddress, 8, 16, QLatin1Char('0'));
             break;
-        default:
+        case Codec::AddressKind::None:
             break;
         }
-        text += tr(", код %1").arg(hexByte(frame.exceptionCode));
+        text += tr(", код %1").arg(LineDecoder::hexByte(frame.exceptionCode));
         switch (frame.exceptionCode) {
         case Codec::IllegalFunction: return text + tr(" недопустимая функция");
         case Codec::IllegalDataAddress: return text + tr(" недопустимый адрес");
@@ -252,7 +243,7 @@ QString LineFrameModel::meaning(const LineFrame &frame)
         case Codec::WriteSingleRegister:
         case Codec::WriteMultipleRegisters: return tr("запись регистров хранения %1").arg(values());
         case Codec::ProgramBlock: return tr("блок прошивки %1").arg(block(frame));
-        default: return tr("функция %1, %2 байт").arg(hexByte(frame.function)).arg(frame.bytes.size());
+        default: return tr("функция %1, %2 байт").arg(LineDecoder::hexByte(frame.function)).arg(frame.bytes.size());
         }
     case Kind::Answer:
         switch (frame.function) {
@@ -263,7 +254,7 @@ QString LineFrameModel::meaning(const LineFrame &frame)
         case Codec::WriteMultipleRegisters: return tr("ответ: %1 записаны").arg(range(frame));
         case Codec::ProgramBlock: return tr("ответ: блок %1 записан").arg(block(frame));
         case Codec::ResetAddress: return tr("ответ: эхо сброса адреса");
-        default: return tr("ответ: функция %1, %2 байт").arg(hexByte(frame.function)).arg(frame.bytes.size());
+        default: return tr("ответ: функция %1, %2 байт").arg(LineDecoder::hexByte(frame.function)).arg(frame.bytes.size());
         }
     }
     return QString();

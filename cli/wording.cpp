@@ -1,26 +1,18 @@
 #include "wording.h"
 
+#include "linemonitor.h"
 #include "modbuscodec.h"
 
 namespace Wording {
 
 namespace {
 
-QString hexByte(uint8_t byte)
-{
-    return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
-}
+using LineDecoder::hexByte;
 
 QString exceptionMeaning(uint8_t code)
 {
-    switch (code) {
-    case ModbusCodec::IllegalFunction: return QStringLiteral(", illegal function");
-    case ModbusCodec::IllegalDataAddress: return QStringLiteral(", illegal data address");
-    case ModbusCodec::IllegalDataValue: return QStringLiteral(", illegal data value");
-    case ModbusCodec::DeviceFailure: return QStringLiteral(", device failure");
-    case ModbusCodec::DeviceBusy: return QStringLiteral(", device busy");
-    default: return QString();
-    }
+    const QString name = LineDecoder::exceptionName(code);
+    return name.isEmpty() ? name : QStringLiteral(", ") + name;
 }
 
 } // namespace
@@ -47,10 +39,17 @@ QString outcome(const RequestOutcome &outcome)
         break;
     }
     QString what = QStringLiteral("function %1").arg(hexByte(outcome.function));
-    if (outcome.function == ModbusCodec::ReadCoils || outcome.function == ModbusCodec::WriteSingleCoil)
-        what += QStringLiteral(", coil %1").arg(outcome.address);
-    else if (outcome.function != ModbusCodec::ProgramBlock && outcome.function != ModbusCodec::ResetAddress)
+    switch (ModbusCodec::addressKind(outcome.function)) {
+    case ModbusCodec::AddressKind::Register:
         what += QStringLiteral(", register %1").arg(outcome.address);
+        break;
+    case ModbusCodec::AddressKind::Coil:
+        what += QStringLiteral(", coil %1").arg(outcome.address);
+        break;
+    case ModbusCodec::AddressKind::Block:
+    case ModbusCodec::AddressKind::None:
+        break;
+    }
     return QStringLiteral("refused (%1): code %2%3")
         .arg(what, hexByte(outcome.exceptionCode), exceptionMeaning(outcome.exceptionCode));
 }

@@ -133,11 +133,6 @@ bool holdsCorruptAnswer(const QByteArray &bytes, const QByteArray &request)
     return false;
 }
 
-QString hexByte(uint8_t byte)
-{
-    return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
-}
-
 QString plural(int n, const char *one, const char *many)
 {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
@@ -350,21 +345,17 @@ QString describe(const LineFrame &frame)
         return QStringLiteral("port lost: %1").arg(frame.text);
     case Kind::Refusal: {
         QString what = QStringLiteral("refused: function %1").arg(hexByte(frame.function));
-        switch (frame.function) {
-        case ModbusCodec::ReadHoldingRegisters:
-        case ModbusCodec::ReadInputRegisters:
-        case ModbusCodec::WriteSingleRegister:
-        case ModbusCodec::WriteMultipleRegisters:
+        switch (ModbusCodec::addressKind(frame.function)) {
+        case ModbusCodec::AddressKind::Register:
             what += QStringLiteral(", register %1").arg(frame.first);
             break;
-        case ModbusCodec::ReadCoils:
-        case ModbusCodec::WriteSingleCoil:
+        case ModbusCodec::AddressKind::Coil:
             what += QStringLiteral(", coil %1").arg(frame.first);
             break;
-        case ModbusCodec::ProgramBlock:
+        case ModbusCodec::AddressKind::Block:
             what += QStringLiteral(", block @0x%1").arg(frame.blockAddress, 8, 16, QLatin1Char('0'));
             break;
-        default:
+        case ModbusCodec::AddressKind::None:
             break;
         }
         const QString name = exceptionName(frame.exceptionCode);
@@ -432,6 +423,11 @@ QString describeCounters(const LineCounters &c)
 QString hex(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex(' ')).toUpper();
+}
+
+QString hexByte(uint8_t byte)
+{
+    return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
 }
 
 } // namespace LineDecoder

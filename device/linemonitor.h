@@ -112,6 +112,8 @@ QString coilName(uint16_t coil);
 QString describeCounters(const LineCounters &counters);
 
 QString hex(const QByteArray &bytes);
+// "0F": one byte as the monitor and both front ends write it.
+QString hexByte(uint8_t byte);
 
 } // namespace LineDecoder
 

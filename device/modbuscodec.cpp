@@ -120,6 +120,24 @@ QByteArray resetAddressRequest()
     return frame;
 }
 
+AddressKind addressKind(uint8_t func)
+{
+    switch (func) {
+    case ReadHoldingRegisters:
+    case ReadInputRegisters:
+    case WriteSingleRegister:
+    case WriteMultipleRegisters:
+        return AddressKind::Register;
+    case ReadCoils:
+    case WriteSingleCoil:
+        return AddressKind::Coil;
+    case ProgramBlock:
+        return AddressKind::Block;
+    default:
+        return AddressKind::None;
+    }
+}
+
 int answerSize(int func, int quantity)
 {
     switch (func) {

@@ -53,6 +53,11 @@ QByteArray programBlockRequest(uint32_t addr, int size, const uint8_t *buffer);
 QByteArray resetAddressRequest();
 QByteArray exceptionAnswer(uint8_t func, uint8_t code);
 
+// What the address field of a request with this function names; a refusal
+// is worded with it.
+enum class AddressKind { None, Register, Coil, Block };
+AddressKind addressKind(uint8_t func);
+
 // Expected answer length in bytes; 0 for a function code without a rule.
 int answerSize(int func, int quantity);
 

@@ -2,6 +2,7 @@
 // with the simulator through ModbusCodec.
 #include "serialtop.h"
 
+#include "linemonitor.h"
 #include "modbuscodec.h"
 
 uint16_t SerialTop::_calcCRC16Modbus(QByteArray data)
@@ -40,7 +41,6 @@ int SerialTop::_getAnswerSize_Byte(int func, int n)
 QString SerialTop::describe(const RequestOutcome &outcome)
 {
     using Failure = RequestOutcome::Failure;
-    const auto hexByte = [](uint8_t byte) { return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper(); };
     switch (outcome.failure) {
     case Failure::None:
         return QString();
@@ -59,19 +59,16 @@ QString SerialTop::describe(const RequestOutcome &outcome)
     case Failure::Refused:
         break;
     }
-    QString what = tr("функция %1").arg(hexByte(outcome.function));
-    switch (outcome.function) {
-    case ModbusCodec::ReadHoldingRegisters:
-    case ModbusCodec::ReadInputRegisters:
-    case ModbusCodec::WriteSingleRegister:
-    case ModbusCodec::WriteMultipleRegisters:
+    QString what = tr("функция %1").arg(LineDecoder::hexByte(outcome.function));
+    switch (ModbusCodec::addressKind(outcome.function)) {
+    case ModbusCodec::AddressKind::Register:
         what += tr(", регистр %1").arg(outcome.address);
         break;
-    case ModbusCodec::ReadCoils:
-    case ModbusCodec::WriteSingleCoil:
+    case ModbusCodec::AddressKind::Coil:
         what += tr(", катушка %1").arg(outcome.address);
         break;
-    default:
+    case ModbusCodec::AddressKind::Block:
+    case ModbusCodec::AddressKind::None:
         break;
     }
     QString meaning;
@@ -83,5 +80,5 @@ QString SerialTop::describe(const RequestOutcome &outcome)
     case ModbusCodec::DeviceBusy: meaning = tr(", устройство занято"); break;
     default: break;
     }
-    return tr("Устройство отклонило запрос (%1): код %2%3").arg(what, hexByte(outcome.exceptionCode), meaning);
+    return tr("Устройство отклонило запрос (%1): код %2%3").arg(what, LineDecoder::hexByte(outcome.exceptionCode), meaning);
 }
