@@ -157,6 +157,52 @@ int answerSize(int func, int quantity)
     }
 }
 
+namespace {
+
+// The fields of a frame of this function that tie an answer to its request,
+// starting at the function byte; nothing beyond it for a function without them.
+QByteArray signatureAt(const QByteArray &frame, bool isRequest)
+{
+    if (frame.size() < 2)
+        return QByteArray();
+    const auto func = static_cast<uint8_t>(frame[1]);
+    QByteArray signature(1, frame[1]);
+    switch (func) {
+    case ReadCoils:
+    case ReadHoldingRegisters:
+    case ReadInputRegisters:
+        if (!isRequest) {
+            if (frame.size() > 2)
+                signature.append(frame[2]);
+        } else if (frame.size() >= 6) {
+            const int quantity = static_cast<int>(bigEndian(frame, 4, 2));
+            const int bytes = func == ReadCoils ? (quantity + 7) / 8 : 2 * quantity;
+            signature.append(static_cast<char>(bytes & 0xFF));
+        }
+        break;
+    case WriteSingleCoil:
+    case WriteSingleRegister:
+    case WriteMultipleRegisters:
+        signature.append(frame.mid(2, 4));
+        break;
+    default:
+        break;
+    }
+    return signature;
+}
+
+} // namespace
+
+QByteArray requestSignature(const QByteArray &request)
+{
+    return signatureAt(request, true);
+}
+
+bool answerFits(const QByteArray &answer, const QByteArray &request)
+{
+    return signatureAt(answer, false) == signatureAt(request, true);
+}
+
 uint32_t bigEndian(const QByteArray &frame, int offset, int count)
 {
     uint32_t value = 0;

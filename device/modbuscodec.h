@@ -61,6 +61,15 @@ AddressKind addressKind(uint8_t func);
 // Expected answer length in bytes; 0 for a function code without a rule.
 int answerSize(int func, int quantity);
 
+// What an answer carries of its request: a read's byte count, a single
+// write's echo of address and value, a multiple write's address and count;
+// other functions only themselves. Two requests with equal signatures get
+// answers that cannot be told apart, so only their order can.
+QByteArray requestSignature(const QByteArray &request);
+// Whether a whole answer (not an exception; CRC already checked) carries
+// the signature of this request.
+bool answerFits(const QByteArray &answer, const QByteArray &request);
+
 // Big-endian assembly of the register bytes at frame[offset..offset+count).
 // The caller guarantees the range lies inside the frame.
 uint32_t bigEndian(const QByteArray &frame, int offset, int count);

@@ -134,6 +134,8 @@ void SerialTop::_connectToDevice(QString name_port, int baudrate)
             }
         } else {
             notOpenReported = false;
+            // A new line: nothing sent before can answer on it.
+            unanswered.clear();
             _queueCmd(_creatReqResetAdr(), false, QString(), QString(), 0);
             uint16_t off = 0;
             const bool probeAnswered =
@@ -157,6 +159,7 @@ void SerialTop::_disconnectFromPort()
     emit appendLog(tr("Отключение..."));
     connected = false;
     worker->closePort();
+    unanswered.clear();
     lineMonitor->stop();
     // A command waiting for its answer fails now, not after its time-out.
     if (queueRunning) {

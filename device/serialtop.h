@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <functional>
 
+class QEventLoop;
+class QTimer;
 class SerialWorker;
 
 // One slot of the command ring.
@@ -109,12 +111,14 @@ public:
     static QString describe(const RequestOutcome &outcome);
     static QString describe(const PortOpenFailure &failure);
 
-    // After a time-out the line must be quiet this long before the next
-    // request goes out, so that a late answer is dropped, not taken for the
-    // next request's own.
-    static constexpr int kQuietAfterTimeoutMs = 100;
-    // A line that never falls quiet holds the next request no longer than this.
-    static constexpr int kMaxSettleMs = 1000;
+    // After a time-out the device may still answer, at any lateness. Before
+    // the next request the engine resynchronises: it sends a request whose
+    // answer no unanswered request can have, drops everything that comes
+    // before that answer as late, and only then sends. This many attempts a
+    // request waits for; then the device is taken as silent.
+    static constexpr int kResyncAttempts = 2;
+    // A request left unanswered this long is taken as never to be answered.
+    static constexpr int kForgetUnansweredMs = 10000;
     // Hands out the line frames and counters recorded so far at once,
     // instead of with the next batch. Call in the device thread.
     void flushLineMonitor() { lineMonitor->flush(); }
@@ -307,13 +311,22 @@ private:
     RequestOutcome pendingFailure;
     RequestOutcome lastFailure;       // of the latest failed command
     QString portName;
-    // Set by a time-out: the next request waits for a quiet line.
-    bool lineMustSettle = false;
-    bool settling = false;            // what arrives now is a late answer
-    QByteArray lateBytes;
+    // Requests that timed out since the line was last in step with the
+    // device: their answers may still come. Non-empty: resynchronise first.
+    struct Unanswered
+    {
+        QByteArray signature;   // ModbusCodec::requestSignature
+        qint64 sentMs = 0;      // on engineClock
+    };
+    QVector<Unanswered> unanswered;
+    bool resyncing = false;           // the request in flight is a resynchronisation
+    int lateByteCount = 0;            // dropped as late in this resynchronisation
     QElapsedTimer engineClock;
-    qint64 lastArrivalMs = 0;         // of the latest bytes, on engineClock
-    void settleLine();
+    void noteUnanswered(const QByteArray &request);
+    bool mayBeLateAnswer(const QByteArray &signature) const;
+    QByteArray resyncRequest();
+    bool resyncLine(QEventLoop &loop, QTimer &timer);
+    void sendRequest(const QByteArray &request, int expectedSize);
     bool notOpenReported = false;     // one log line per episode of commands sent to a closed port
 
     // Request engine bookkeeping beyond the ring itself.

@@ -8,6 +8,10 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
+
+using namespace RegisterMap;
+
 namespace {
 constexpr int kPauseBeforeSendMs = 5;
 constexpr int kAckTimeoutMs = 1000;
@@ -50,6 +54,22 @@ bool SerialTop::_queueCmd(QByteArray request, bool needAck, QString textBefore, 
     return loopOwnerAcked;
 }
 
+void SerialTop::sendRequest(const QByteArray &request, int expectedSize)
+{
+    // The answer is judged against this request from now on; bytes left
+    // over from an earlier, refused or incomplete answer must not be glued
+    // in front of it, nor may an earlier answer count for it.
+    dumpReceived(rxBuffer);
+    lineMonitor->dropped(rxBuffer, curRequest);
+    curRequest = request;
+    answerSize = expectedSize;
+    rxBuffer.clear();
+    ackReceived = false;
+    pendingFailure = RequestOutcome();
+    worker->sendData(curRequest);
+    lineMonitor->sent(curRequest);
+}
+
 void SerialTop::_sendCmdWithAcknowledge()
 {
     QEventLoop loop;
@@ -59,21 +79,6 @@ void SerialTop::_sendCmdWithAcknowledge()
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(this, &SerialTop::_ack_Received, &loop, &QEventLoop::quit);
     connect(this, &SerialTop::_waitEnded, &loop, &QEventLoop::quit);
-
-    auto send = [this](const CmdEntry &entry) {
-        // The answer is judged against this request from now on; bytes left
-        // over from an earlier, refused or incomplete answer must not be
-        // glued in front of it, nor may an earlier answer count for it.
-        dumpReceived(rxBuffer);
-        lineMonitor->dropped(rxBuffer, curRequest);
-        curRequest = entry.request;
-        answerSize = entry.answerSize;
-        rxBuffer.clear();
-        ackReceived = false;
-        pendingFailure = RequestOutcome();
-        worker->sendData(curRequest);
-        lineMonitor->sent(curRequest);
-    };
 
     for (;;) {
         if (queueRead == queueWrite)
@@ -85,24 +90,27 @@ void SerialTop::_sendCmdWithAcknowledge()
             emit appendLog(QStringLiteral("TxByte:") + hexDump(entry.request));
 
         bool answered = true;
+        bool sent = false;
         if (entry.needAck) {
             if (!entry.textBefore.isEmpty())
                 emit appendLog(entry.textBefore);
             ackReceived = false;
-            timer.start(kPauseBeforeSendMs);
-            loop.exec();
-            settleLine();
-            // The port may have gone during the pause.
-            if (worker->isOpen()) {
-                timer.start(kAckTimeoutMs);
-                send(entry);
+            if (resyncLine(loop, timer)) {
+                timer.start(kPauseBeforeSendMs);
                 loop.exec();
+                // The port may have gone during the pause.
+                if (worker->isOpen()) {
+                    timer.start(kAckTimeoutMs);
+                    sendRequest(entry.request, entry.answerSize);
+                    sent = true;
+                    loop.exec();
+                }
             }
             answered = ackReceived;
         } else if (worker->isOpen()) {
-            settleLine();
+            // Nothing answers it, so no late answer can be taken for its own.
             timer.start(kNoAckWaitMs);
-            send(entry);
+            sendRequest(entry.request, 0);
             loop.exec();
         }
 
@@ -118,7 +126,7 @@ void SerialTop::_sendCmdWithAcknowledge()
                 outcome = RequestOutcome::failed(worker->isOpen() ? RequestOutcome::Failure::NoAnswer
                                                                   : RequestOutcome::Failure::PortClosed,
                                                  entry.request);
-            if (outcome.failure == RequestOutcome::Failure::NoAnswer) {
+            if (outcome.failure == RequestOutcome::Failure::NoAnswer && sent) {
                 // What came for it is judged now; nothing of it can serve the next request.
                 lineMonitor->dropped(rxBuffer, curRequest);
                 dumpReceived(rxBuffer);
@@ -126,8 +134,7 @@ void SerialTop::_sendCmdWithAcknowledge()
                 lineMonitor->timedOut(curRequest);
                 // The answer may still come: it belongs to no request now.
                 answerSize = 0;
-                lineMustSettle = true;
-                lastArrivalMs = engineClock.elapsed();
+                noteUnanswered(curRequest);
             }
             lastFailure = outcome;
             const bool notSent = outcome.failure == RequestOutcome::Failure::PortClosed && !outcome.sent;
@@ -149,41 +156,86 @@ void SerialTop::_sendCmdWithAcknowledge()
         QMetaObject::invokeMethod(this, "_runDeferred", Qt::QueuedConnection);
 }
 
-void SerialTop::settleLine()
+void SerialTop::noteUnanswered(const QByteArray &request)
 {
-    if (!lineMustSettle)
-        return;
-    lineMustSettle = false;
-    // Whatever arrives until the line has been quiet for a while answers a
-    // request that already timed out; it is dropped, never delivered.
-    settling = true;
-    lateBytes.clear();
-    const qint64 startMs = engineClock.elapsed();
-    for (;;) {
-        const qint64 now = engineClock.elapsed();
-        const qint64 quietFor = now - lastArrivalMs;
-        if (quietFor >= kQuietAfterTimeoutMs || now - startMs >= kMaxSettleMs || !worker->isOpen())
+    const qint64 now = engineClock.elapsed();
+    // A device that holds an answer this long has dropped it.
+    unanswered.erase(std::remove_if(unanswered.begin(), unanswered.end(),
+                                    [now](const Unanswered &u) { return now - u.sentMs > kForgetUnansweredMs; }),
+                     unanswered.end());
+    unanswered.append({ModbusCodec::requestSignature(request), now});
+}
+
+bool SerialTop::mayBeLateAnswer(const QByteArray &signature) const
+{
+    return std::any_of(unanswered.cbegin(), unanswered.cend(),
+                       [&signature](const Unanswered &u) { return u.signature == signature; });
+}
+
+QByteArray SerialTop::resyncRequest()
+{
+    // The connection probe's answer is its request, byte for byte: nothing
+    // else the device sends looks like it, unless a probe is unanswered.
+    const uint16_t off = 0;
+    const QByteArray probe = ModbusCodec::writeRequest(ModbusCodec::WriteSingleCoil, Coil::ConnectionProbe, &off, 1);
+    if (!mayBeLateAnswer(ModbusCodec::requestSignature(probe)))
+        return probe;
+    // Then a read of the revision text, which every firmware has, with a
+    // register count no unanswered read has: its answer's byte count names it.
+    for (uint16_t count = 1; count <= Holding::RevisionLength; ++count) {
+        const QByteArray read = ModbusCodec::readRequest(ModbusCodec::ReadHoldingRegisters, Holding::Revision, count);
+        if (!mayBeLateAnswer(ModbusCodec::requestSignature(read)))
+            return read;
+    }
+    return QByteArray(); // every shape is still awaited: the device keeps nothing in step
+}
+
+bool SerialTop::resyncLine(QEventLoop &loop, QTimer &timer)
+{
+    if (unanswered.isEmpty())
+        return true;
+    lateByteCount = 0;
+    bool inStep = false;
+    for (int attempt = 0; attempt < kResyncAttempts && !inStep; ++attempt) {
+        const QByteArray request = resyncRequest();
+        if (request.isEmpty())
             break;
-        pause(static_cast<int>(kQuietAfterTimeoutMs - quietFor));
+        timer.start(kPauseBeforeSendMs);
+        loop.exec();
+        if (!worker->isOpen())
+            break;
+        resyncing = true;
+        timer.start(kAckTimeoutMs);
+        sendRequest(request, ModbusCodec::answerSize(request[1], int(ModbusCodec::bigEndian(request, 4, 2))));
+        loop.exec();
+        resyncing = false;
+        inStep = ackReceived;
+        if (!inStep && worker->isOpen() && pendingFailure.ok()) {
+            // Unanswered in time: its answer may come late as well.
+            lateByteCount += rxBuffer.size();
+            dumpReceived(rxBuffer);
+            lineMonitor->dropped(rxBuffer, QByteArray());
+            rxBuffer.clear();
+            lineMonitor->timedOut(request);
+            noteUnanswered(request);
+        }
+        answerSize = 0;
     }
-    settling = false;
-    if (!lateBytes.isEmpty()) {
-        emit appendLog(tr("Поздний ответ отброшен: %1 байт").arg(lateBytes.size()));
-        lineMonitor->unclaimed(lateBytes);
-    }
+    ackReceived = false;
+    if (lateByteCount > 0)
+        emit appendLog(tr("Поздний ответ отброшен: %1 байт").arg(lateByteCount));
+    if (inStep)
+        unanswered.clear();
+    return inStep && worker->isOpen();
 }
 
 void SerialTop::_logRx(QByteArray data)
 {
-    lastArrivalMs = engineClock.elapsed();
-    if (settling || answerSize == 0) {
+    if (answerSize == 0) {
         // Nothing awaits an answer: a late one, or noise.
         dumpReceived(data);
         rxBuffer.clear();
-        if (settling)
-            lateBytes += data; // judged whole once the line is quiet
-        else
-            lineMonitor->unclaimed(data);
+        lineMonitor->unclaimed(data);
         return;
     }
     rxBuffer.append(data);
@@ -211,23 +263,42 @@ void SerialTop::_timeoutEndOfPack()
         if (rxBuffer[at] != address)
             continue;
         const auto answerFunction = static_cast<uint8_t>(rxBuffer[at + 1]);
+        const bool refusal = answerFunction == (function | ModbusCodec::kExceptionFlag);
         int size = 0;
         if (answerFunction == function)
             size = answerSize;
-        else if (answerFunction == (function | ModbusCodec::kExceptionFlag))
+        else if (refusal)
             size = ModbusCodec::kExceptionAnswerSize;
         if (size == 0 || at + size > rxBuffer.size())
             continue;
         const QByteArray frame = rxBuffer.mid(at, size);
         if (!ModbusCodec::crcValid(frame))
             continue;
+        // An answer of the right length to another request is not this one's.
+        if (!refusal && !ModbusCodec::answerFits(frame, curRequest))
+            continue;
+        // While resynchronising, a refusal proves the line in step only when
+        // no unanswered request could have drawn it.
+        if (resyncing && refusal
+            && std::any_of(unanswered.cbegin(), unanswered.cend(), [function](const Unanswered &u) {
+                   return !u.signature.isEmpty() && static_cast<uint8_t>(u.signature.at(0)) == function;
+               }))
+            continue;
         dumpReceived(rxBuffer.left(at + size));
+        if (resyncing)
+            lateByteCount += at;
+        // What came before the answer is late or stray; the monitor tells which.
         lineMonitor->taken(rxBuffer, at, size, curRequest);
         rxBuffer.clear(); // what follows an answer is noise
-        if (size == answerSize && answerFunction == function)
+        if (resyncing) {
+            // The device answered in turn; this answer carries nothing asked for.
+            ackReceived = true;
+            emit _ack_Received();
+        } else if (!refusal) {
             takeAnswer(frame);
-        else
+        } else {
             takeRefusal(frame);
+        }
         return;
     }
 
@@ -235,6 +306,8 @@ void SerialTop::_timeoutEndOfPack()
     // the buffer without bound.
     const int excess = rxBuffer.size() - kMaxPendingBytes;
     if (excess > 0) {
+        if (resyncing)
+            lateByteCount += excess;
         dumpReceived(rxBuffer.left(excess));
         lineMonitor->dropped(rxBuffer.left(excess), QByteArray());
         rxBuffer.remove(0, excess);
