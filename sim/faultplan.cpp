@@ -48,7 +48,7 @@ FaultPlan::AnswerShape FaultPlan::nextAnswer(const QByteArray &answer)
         ++counts.split;
     }
     if (due(faults.late, answers)) {
-        shape.delayMs = kLateAnswerMs;
+        shape.delayMs = draw(faults.lateMs);
         ++counts.late;
         spoiled = true;
     }
@@ -56,4 +56,15 @@ FaultPlan::AnswerShape FaultPlan::nextAnswer(const QByteArray &answer)
     if (spoiled && !refusing)
         ++counts.lost;
     return shape;
+}
+
+int FaultPlan::draw(const DrawRange &range)
+{
+    // A fixed value takes nothing from the generator. The standard
+    // distributions differ between libraries; this sum does not, so a seed
+    // replays the same run wherever the simulator was built.
+    if (range.min >= range.max)
+        return range.min;
+    const uint64_t span = uint64_t(range.max - range.min) + 1;
+    return range.min + int(random() % span);
 }

@@ -4,6 +4,17 @@
 
 #include <QByteArray>
 
+#include <cstdint>
+#include <random>
+
+// A whole number drawn evenly from min to max, both included; min == max
+// is a fixed value.
+struct DrawRange
+{
+    int min = 0;
+    int max = 0;
+};
+
 // Which requests and answers the line spoils, each fault on every Nth event
 // (0 = never). Requests count every frame handed to the device; answers
 // count every answer the device gives.
@@ -17,6 +28,12 @@ struct LineFaults
     int stray = 0;          // stray bytes on the line before the answer
     int vanishAfter = 0;    // the line closes when request N + 1 comes (0 = never)
     int late = 0;           // answer held back past the master's time-out
+    // How long after its request a late answer comes, in ms: past the
+    // master's one-second time-out, within its quiet interval after it.
+    DrawRange lateMs{1050, 1050};
+    // Seeds the one generator every drawn fault takes its numbers from, so
+    // the same seed and the same traffic give the same faults.
+    uint64_t seed = 0;
 };
 
 class FaultPlan
@@ -35,9 +52,6 @@ public:
     // Code of the exception that stands in for the real answer.
     static constexpr uint8_t kRefusalCode = ModbusCodec::DeviceFailure;
     static constexpr int kSplitGapMs = 5;
-    // A late answer comes this long after its request: past the master's
-    // one-second time-out, within its quiet interval after it.
-    static constexpr int kLateAnswerMs = 1050;
 
     // What the plan has done so far. `lost` counts the requests that got no
     // answer a correct master can accept (dropped, refused, or answered with
@@ -54,7 +68,7 @@ public:
         long lost = 0;
     };
 
-    explicit FaultPlan(const LineFaults &faults) : faults(faults) {}
+    explicit FaultPlan(const LineFaults &faults) : faults(faults), random(faults.seed) {}
 
     RequestFate nextRequest();
     AnswerShape nextAnswer(const QByteArray &answer);
@@ -62,8 +76,10 @@ public:
 
 private:
     static bool due(int every, long count) { return every > 0 && count % every == 0; }
+    int draw(const DrawRange &range);
 
     LineFaults faults;
+    std::mt19937_64 random;
     long requests = 0;
     long answers = 0;
     bool refusing = false;      // the answer being shaped stands in for a refused request

@@ -92,6 +92,10 @@ int main(int argc, char *argv[])
         break;
     }
 
+    // Before anything else, so that even a run that fails early can be replayed.
+    std::fprintf(stderr, "seed %llu\n", static_cast<unsigned long long>(options.line.faults.seed));
+    std::fflush(stderr);
+
     PseudoTerminal pty;
     if (!pty.open() || (!options.link.isEmpty() && !pty.makeLink(options.link))) {
         std::fprintf(stderr, "zetra-sim: %s\n", qPrintable(pty.errorText()));

@@ -5,6 +5,8 @@
 
 #include <QCommandLineParser>
 
+#include <random>
+
 namespace {
 
 const char *const kDescription =
@@ -20,6 +22,7 @@ const char *const kDescription =
     "  skip 05 03 00 26 00 01 64 45  bytes ignored: other address, bad CRC, garbage\n"
     "  # request dropped             notes start with '#'\n"
     "\n"
+    "At start standard error gets 'seed S', the seed of the faults drawn at random.\n"
     "At exit standard error gets 'firmware flag: set' or 'firmware flag: unset',\n"
     "then 'faults: dropped N refused N corrupt N stray N split N lost N late N', where\n"
     "lost counts the requests left without an answer a master can accept.";
@@ -35,6 +38,43 @@ bool readInt(const QCommandLineParser &parser, const QString &name, int min, int
         return false;
     }
     value = v;
+    return true;
+}
+
+// "N" or "MIN-MAX", each from min to max.
+bool readRange(const QCommandLineParser &parser, const QString &name, int min, int max, DrawRange &range,
+               QString &error)
+{
+    if (!parser.isSet(name))
+        return true;
+    const QStringList bounds = parser.value(name).split(QLatin1Char('-'));
+    bool minOk = false;
+    bool maxOk = false;
+    DrawRange read;
+    read.min = bounds.first().toInt(&minOk);
+    read.max = bounds.last().toInt(&maxOk);
+    if (bounds.size() > 2 || !minOk || !maxOk || read.min < min || read.max > max || read.min > read.max) {
+        error = QStringLiteral("--%1 wants a whole number or a range MIN-MAX from %2 to %3").arg(name).arg(min).arg(max);
+        return false;
+    }
+    range = read;
+    return true;
+}
+
+bool readSeed(const QCommandLineParser &parser, uint64_t &seed, QString &error)
+{
+    if (!parser.isSet("seed")) {
+        // A fresh seed each run; it is printed, so the run can be replayed.
+        std::random_device entropy;
+        seed = uint64_t(entropy()) << 32 | entropy();
+        return true;
+    }
+    bool ok = false;
+    seed = parser.value("seed").toULongLong(&ok);
+    if (!ok) {
+        error = QStringLiteral("--seed wants a whole number from 0 to 18446744073709551615");
+        return false;
+    }
     return true;
 }
 
@@ -98,7 +138,12 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
         {"corrupt", "Every Nth answer has a bad CRC.", "N"},
         {"split", "Every Nth answer goes in two chunks 5 ms apart.", "N"},
         {"stray", "Every Nth answer is preceded by stray bytes 00 ff.", "N"},
-        {"late", "Every Nth answer comes 1050 ms after its request, past the master's time-out.", "N"},
+        {"late", "Every Nth answer comes late (see --late-ms), past the master's time-out.", "N"},
+        {"late-ms", "How long after its request a late answer comes: MS, or each drawn from MIN-MAX "
+                    "(default: 1050, past the master's one-second time-out).", "MS|MIN-MAX"},
+        {"seed", "Seed of the generator every drawn fault takes its numbers from: the same seed "
+                 "and the same requests give the same faults (default: a fresh seed). Standard "
+                 "error gets 'seed S' at start.", "S"},
         {"vanish-after", "Serve the first N requests, then close the line as an unplugged adapter "
                          "would: standard error gets 'line closed at NS' (CLOCK_MONOTONIC) and the "
                          "simulator exits.", "N"},
@@ -172,7 +217,9 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
         && readInt(parser, "split", 1, kMaxEvery, line.faults.split, message)
         && readInt(parser, "stray", 1, kMaxEvery, line.faults.stray, message)
         && readInt(parser, "late", 1, kMaxEvery, line.faults.late, message)
-        && readInt(parser, "vanish-after", 1, kMaxEvery, line.faults.vanishAfter, message);
+        && readInt(parser, "vanish-after", 1, kMaxEvery, line.faults.vanishAfter, message)
+        && readRange(parser, "late-ms", 0, kMaxMs, line.faults.lateMs, message)
+        && readSeed(parser, line.faults.seed, message);
     for (const QString &text : parser.values("missing-register")) {
         bool ok = false;
         const int adr = text.toInt(&ok);

@@ -101,6 +101,7 @@ private slots:
     void refusedRequestsGetAnExceptionInstead();
     void strayBytesPrecedeTheAnswer();
     void lineRateReplyDelayAndAdapterHoldAnswersBack();
+    void lateAnswersComeWithinTheirRangeAndInOrder();
     void verboseLogShowsEveryFrameAsHex();
     void flashDumpHoldsWhatTheLineWrote();
     void terminationEndsCleanlyAndRemovesTheLink();
@@ -306,6 +307,56 @@ void SimLineTests::lineRateReplyDelayAndAdapterHoldAnswersBack()
         QVERIFY(ModbusCodec::crcValid(answer));
         QVERIFY2(firstNs >= wireNs + kHoldMs * 1000000, qPrintable(QString::number(firstNs)));
     }
+}
+
+void SimLineTests::lateAnswersComeWithinTheirRangeAndInOrder()
+{
+    // The lateness is drawn over the whole range, the same for the same seed.
+    LineFaults faults;
+    faults.late = 1;
+    faults.lateMs = {200, 300};
+    faults.seed = 77;
+    FaultPlan plan(faults);
+    FaultPlan replay(faults);
+    faults.seed = 78;
+    FaultPlan other(faults);
+    int lowest = 1000000;
+    int highest = 0;
+    bool othersDiffer = false;
+    for (int i = 0; i < 200; ++i) {
+        const int delay = plan.nextAnswer(kReadAnswer).delayMs;
+        QCOMPARE(replay.nextAnswer(kReadAnswer).delayMs, delay);
+        othersDiffer = other.nextAnswer(kReadAnswer).delayMs != delay || othersDiffer;
+        lowest = qMin(lowest, delay);
+        highest = qMax(highest, delay);
+    }
+    QVERIFY2(lowest >= 200 && lowest < 210 && highest <= 300 && highest > 290,
+             qPrintable(QStringLiteral("%1 to %2").arg(lowest).arg(highest)));
+    QVERIFY(othersDiffer);
+    QCOMPARE(plan.tally().late, 200L);
+
+    // On the line: the second answer is late, the third is not, yet it waits
+    // behind the second as a busy device's would.
+    SimProcess sim({"--late", "2", "--late-ms", "300-400"});
+    RawPort port(sim.portName());
+    QVERIFY(port.write(kRead));
+    QCOMPARE(hex(port.read(7)), hex(kReadAnswer));
+    const QByteArray band = ModbusCodec::readRequest(ModbusCodec::ReadHoldingRegisters, Holding::FmcwBand, 1);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(port.write(kRead));
+    QVERIFY(port.write(band));
+    const QByteArray first = port.read(1);
+    const qint64 lateMs = clock.elapsed();
+    // Well short of the default 1050 ms, which would mean the range was ignored.
+    QVERIFY2(lateMs >= 300 && lateMs < 1000, qPrintable(QString::number(lateMs)));
+    const QByteArray both = first + port.read(2 * 7 - first.size());
+    QCOMPARE(hex(both.left(7)), hex(kReadAnswer));
+    QCOMPARE(both.mid(7, 3), QByteArray::fromHex("130302"));
+    QVERIFY(ModbusCodec::crcValid(both.mid(7)));
+    sim.stop();
+    QVERIFY2(sim.errorOutput().contains("late 1\n"), sim.errorOutput().constData());
+    QVERIFY(sim.errorOutput().startsWith("seed "));
 }
 
 void SimLineTests::verboseLogShowsEveryFrameAsHex()
