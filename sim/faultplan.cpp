@@ -9,14 +9,16 @@ FaultPlan::RequestFate FaultPlan::nextRequest()
 {
     ++requests;
     refusing = false;
+    const bool drop = fires(faults.drop, requests);
+    const bool refuse = fires(faults.exception, requests);
     if (faults.vanishAfter > 0 && requests > faults.vanishAfter)
         return RequestFate::Vanish;
-    if (due(faults.drop, requests) || (faults.silentAfter > 0 && requests > faults.silentAfter)) {
+    if (drop || (faults.silentAfter > 0 && requests > faults.silentAfter)) {
         ++counts.dropped;
         ++counts.lost;
         return RequestFate::Drop;
     }
-    if (due(faults.exception, requests)) {
+    if (refuse) {
         ++counts.refused;
         ++counts.lost;
         refusing = true;
@@ -31,24 +33,34 @@ FaultPlan::AnswerShape FaultPlan::nextAnswer(const QByteArray &answer)
     AnswerShape shape;
     shape.head = answer;
     bool spoiled = false;
+    shape.delayMs = draw(faults.replyDelayMs);
     // Stray bytes cost a correct master nothing: it finds the answer behind them.
-    if (due(faults.stray, answers)) {
-        shape.stray = kStrayBytes;
+    if (fires(faults.stray, answers)) {
+        const int count = draw(faults.strayBytes);
+        if (count == 0) {
+            shape.stray = kStrayBytes;
+        } else {
+            shape.stray.resize(count);
+            for (char &byte : shape.stray)
+                byte = static_cast<char>(random() & 0xFF);
+        }
         ++counts.stray;
     }
-    if (due(faults.corrupt, answers) && !shape.head.isEmpty()) {
+    if (fires(faults.corrupt, answers) && !shape.head.isEmpty()) {
         shape.head[shape.head.size() - 1] = static_cast<char>(shape.head.back() ^ 0x5A);
         ++counts.corrupt;
         spoiled = true;
     }
-    if (due(faults.split, answers) && shape.head.size() > 1) {
-        const int cut = shape.head.size() / 2;
+    if (fires(faults.split, answers) && shape.head.size() > 1) {
+        const int drawn = draw(faults.splitAt);
+        const int cut = drawn == 0 ? shape.head.size() / 2 : qBound(1, drawn, shape.head.size() - 1);
         shape.tail = shape.head.mid(cut);
         shape.head.truncate(cut);
         ++counts.split;
     }
-    if (due(faults.late, answers)) {
-        shape.delayMs = draw(faults.lateMs);
+    if (fires(faults.late, answers)) {
+        shape.lateMs = draw(faults.lateMs);
+        shape.delayMs += shape.lateMs;
         ++counts.late;
         spoiled = true;
     }
@@ -56,6 +68,13 @@ FaultPlan::AnswerShape FaultPlan::nextAnswer(const QByteArray &answer)
     if (spoiled && !refusing)
         ++counts.lost;
     return shape;
+}
+
+bool FaultPlan::fires(const FaultRate &rate, long count)
+{
+    if (rate.drawn)
+        return chance() < rate.chance;
+    return rate.every > 0 && count % rate.every == 0;
 }
 
 int FaultPlan::draw(const DrawRange &range)
@@ -67,4 +86,10 @@ int FaultPlan::draw(const DrawRange &range)
         return range.min;
     const uint64_t span = uint64_t(range.max - range.min) + 1;
     return range.min + int(random() % span);
+}
+
+double FaultPlan::chance()
+{
+    // The top 53 bits as a fraction in [0, 1): 1.0 always fires, 0.0 never.
+    return double(random() >> 11) * (1.0 / 9007199254740992.0);
 }

@@ -15,24 +15,48 @@ struct DrawRange
     int max = 0;
 };
 
-// Which requests and answers the line spoils, each fault on every Nth event
-// (0 = never). Requests count every frame handed to the device; answers
-// count every answer the device gives.
+// When a fault fires: on every Nth event, or on each event at random with
+// a given chance. A whole number converts to "every Nth".
+struct FaultRate
+{
+    FaultRate(int every = 0) : every(every) {} // NOLINT(google-explicit-constructor)
+    static FaultRate withChance(double chance)
+    {
+        FaultRate rate;
+        rate.chance = chance;
+        rate.drawn = true;
+        return rate;
+    }
+
+    int every = 0;          // every Nth event (0 = never), unless drawn
+    double chance = 0;      // the probability of each event, when drawn
+    bool drawn = false;
+};
+
+// Which requests and answers the line spoils. Requests count every frame
+// handed to the device; answers count every answer the device gives.
 struct LineFaults
 {
-    int drop = 0;           // request lost: neither applied nor answered
+    FaultRate drop;         // request lost: neither applied nor answered
     int silentAfter = 0;    // every request after the first N is lost (0 = never)
-    int exception = 0;      // request refused with an exception, not applied
-    int corrupt = 0;        // answer with a bad CRC
-    int split = 0;          // answer in two chunks with a gap between them
-    int stray = 0;          // stray bytes on the line before the answer
+    FaultRate exception;    // request refused with an exception, not applied
+    FaultRate corrupt;      // answer with a bad CRC
+    FaultRate split;        // answer in two chunks with a gap between them
+    FaultRate stray;        // stray bytes on the line before the answer
     int vanishAfter = 0;    // the line closes when request N + 1 comes (0 = never)
-    int late = 0;           // answer held back past the master's time-out
+    FaultRate late;         // answer held back past the master's time-out
     // How long after its request a late answer comes, in ms: past the
     // master's one-second time-out, within its quiet interval after it.
     DrawRange lateMs{1050, 1050};
+    // Bytes in a split answer's first chunk; 0 cuts it in the middle.
+    // Always at least one byte in each chunk.
+    DrawRange splitAt;
+    // How many random stray bytes; 0 sends the fixed 00 ff.
+    DrawRange strayBytes;
+    // Wait before each answer, in ms.
+    DrawRange replyDelayMs;
     // Seeds the one generator every drawn fault takes its numbers from, so
-    // the same seed and the same traffic give the same faults.
+    // the same seed, options and requests give the same faults.
     uint64_t seed = 0;
 };
 
@@ -46,7 +70,8 @@ public:
         QByteArray stray;       // sent before the answer
         QByteArray head;        // the answer, or its first chunk when split
         QByteArray tail;        // the second chunk; empty unless split
-        int delayMs = 0;        // held back this long beyond the reply delay
+        int delayMs = 0;        // held back this long: the reply delay, and the lateness if late
+        int lateMs = 0;         // the lateness alone, 0 unless late
     };
 
     // Code of the exception that stands in for the real answer.
@@ -75,8 +100,11 @@ public:
     const Tally &tally() const { return counts; }
 
 private:
-    static bool due(int every, long count) { return every > 0 && count % every == 0; }
+    // Whether a fault fires on the count-th event. The decisions for one
+    // event are all drawn, in a fixed order, before any is acted on.
+    bool fires(const FaultRate &rate, long count);
     int draw(const DrawRange &range);
+    double chance();
 
     LineFaults faults;
     std::mt19937_64 random;

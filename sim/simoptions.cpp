@@ -22,6 +22,10 @@ const char *const kDescription =
     "  skip 05 03 00 26 00 01 64 45  bytes ignored: other address, bad CRC, garbage\n"
     "  # request dropped             notes start with '#'\n"
     "\n"
+    "A fault given as a probability, and a time or size given as MIN-MAX, is drawn\n"
+    "at random from one generator. --seed replays a run: the same seed, options and\n"
+    "requests give the same faults.\n"
+    "\n"
     "At start standard error gets 'seed S', the seed of the faults drawn at random.\n"
     "At exit standard error gets 'firmware flag: set' or 'firmware flag: unset',\n"
     "then 'faults: dropped N refused N corrupt N stray N split N lost N late N', where\n"
@@ -59,6 +63,33 @@ bool readRange(const QCommandLineParser &parser, const QString &name, int min, i
     }
     range = read;
     return true;
+}
+
+// "N": every Nth event; "P" with a decimal point: each event with probability P.
+bool readRate(const QCommandLineParser &parser, const QString &name, int maxEvery, FaultRate &rate, QString &error)
+{
+    if (!parser.isSet(name))
+        return true;
+    const QString text = parser.value(name);
+    bool ok = false;
+    if (text.contains(QLatin1Char('.'))) {
+        const double chance = text.toDouble(&ok);
+        if (ok && chance >= 0 && chance <= 1) {
+            rate = FaultRate::withChance(chance);
+            return true;
+        }
+    } else {
+        const int every = text.toInt(&ok);
+        if (ok && every >= 1 && every <= maxEvery) {
+            rate = FaultRate(every);
+            return true;
+        }
+    }
+    error = QStringLiteral("--%1 wants N, every Nth (a whole number from 1 to %2), or P, each at random "
+                           "with probability P (a decimal point, 0.0 to 1.0)")
+                .arg(name)
+                .arg(maxEvery);
+    return false;
 }
 
 bool readSeed(const QCommandLineParser &parser, uint64_t &seed, QString &error)
@@ -128,22 +159,30 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
         {"state-dump", "At exit write the holding registers to PATH as text, one 'address value' "
                        "a line, both decimal.", "PATH"},
         {"line-rate", "Bytes take their wire time at 115200 baud, 11 bits each (8N2)."},
-        {"reply-delay", "Wait MS milliseconds before each answer.", "MS"},
+        {"reply-delay", "Wait before each answer: MS milliseconds, or each wait drawn from MIN-MAX.",
+         "MS|MIN-MAX"},
         {"answer-hold-ms", "Hand each answer over MS milliseconds after its last byte has crossed the "
                            "line, in one piece, as a USB adapter's latency timer does (16 on FTDI "
                            "adapters by default).", "MS"},
-        {"drop", "Every Nth request is lost: no answer, no effect (1 = all).", "N"},
+        {"drop", "Requests lost: no answer, no effect. N: every Nth (1 = all); P, a probability "
+                 "with a decimal point: each at random (e.g. 0.05). The same two forms serve "
+                 "--exception, --corrupt, --split, --stray and --late.", "N|P"},
         {"silent-after", "Serve the first N requests, then fall silent (a device that dies).", "N"},
-        {"exception", "Every Nth request gets exception 04 instead of being served.", "N"},
-        {"corrupt", "Every Nth answer has a bad CRC.", "N"},
-        {"split", "Every Nth answer goes in two chunks 5 ms apart.", "N"},
-        {"stray", "Every Nth answer is preceded by stray bytes 00 ff.", "N"},
-        {"late", "Every Nth answer comes late (see --late-ms), past the master's time-out.", "N"},
+        {"exception", "Requests that get exception 04 instead of being served (N or P as --drop).", "N|P"},
+        {"corrupt", "Answers with a bad CRC (N or P as --drop).", "N|P"},
+        {"split", "Answers that go in two chunks 5 ms apart (N or P as --drop); see --split-at.", "N|P"},
+        {"split-at", "Bytes in a split answer's first chunk: B, or each drawn from MIN-MAX; at least "
+                     "one byte stays in each chunk (default: half the answer).", "B|MIN-MAX"},
+        {"stray", "Answers that come behind stray bytes (N or P as --drop); see --stray-bytes.", "N|P"},
+        {"stray-bytes", "Stray bytes before an answer are COUNT random bytes, or a count drawn from "
+                        "MIN-MAX (default: the two bytes 00 ff).", "COUNT|MIN-MAX"},
+        {"late", "Answers that come late (N or P as --drop; see --late-ms), past the master's "
+                 "time-out.", "N|P"},
         {"late-ms", "How long after its request a late answer comes: MS, or each drawn from MIN-MAX "
                     "(default: 1050, past the master's one-second time-out).", "MS|MIN-MAX"},
-        {"seed", "Seed of the generator every drawn fault takes its numbers from: the same seed "
-                 "and the same requests give the same faults (default: a fresh seed). Standard "
-                 "error gets 'seed S' at start.", "S"},
+        {"seed", "Seed of the generator every drawn fault and time takes its numbers from: the "
+                 "same seed, options and requests give the same faults (default: a fresh seed). "
+                 "Standard error gets 'seed S' at start.", "S"},
         {"vanish-after", "Serve the first N requests, then close the line as an unplugged adapter "
                          "would: standard error gets 'line closed at NS' (CLOCK_MONOTONIC) and the "
                          "simulator exits.", "N"},
@@ -206,17 +245,21 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
 
     constexpr int kMaxEvery = 1000000;
     constexpr int kMaxMs = 600000;
+    constexpr int kMaxFrameBytes = 256;     // a Modbus RTU frame's limit
+    constexpr int kMaxStrayBytes = 1024;
     const bool numbersOk = readInt(parser, "raw-points", 0, DeviceModel::kMaxRawPoints, model.rawPoints, message)
         && readInt(parser, "erase-ms", 0, kMaxMs, model.eraseMs, message)
-        && readInt(parser, "reply-delay", 0, kMaxMs, line.replyDelayMs, message)
+        && readRange(parser, "reply-delay", 0, kMaxMs, line.faults.replyDelayMs, message)
         && readInt(parser, "answer-hold-ms", 0, kMaxMs, line.answerHoldMs, message)
-        && readInt(parser, "drop", 1, kMaxEvery, line.faults.drop, message)
+        && readRate(parser, "drop", kMaxEvery, line.faults.drop, message)
         && readInt(parser, "silent-after", 1, kMaxEvery, line.faults.silentAfter, message)
-        && readInt(parser, "exception", 1, kMaxEvery, line.faults.exception, message)
-        && readInt(parser, "corrupt", 1, kMaxEvery, line.faults.corrupt, message)
-        && readInt(parser, "split", 1, kMaxEvery, line.faults.split, message)
-        && readInt(parser, "stray", 1, kMaxEvery, line.faults.stray, message)
-        && readInt(parser, "late", 1, kMaxEvery, line.faults.late, message)
+        && readRate(parser, "exception", kMaxEvery, line.faults.exception, message)
+        && readRate(parser, "corrupt", kMaxEvery, line.faults.corrupt, message)
+        && readRate(parser, "split", kMaxEvery, line.faults.split, message)
+        && readRange(parser, "split-at", 1, kMaxFrameBytes, line.faults.splitAt, message)
+        && readRate(parser, "stray", kMaxEvery, line.faults.stray, message)
+        && readRange(parser, "stray-bytes", 1, kMaxStrayBytes, line.faults.strayBytes, message)
+        && readRate(parser, "late", kMaxEvery, line.faults.late, message)
         && readInt(parser, "vanish-after", 1, kMaxEvery, line.faults.vanishAfter, message)
         && readRange(parser, "late-ms", 0, kMaxMs, line.faults.lateMs, message)
         && readSeed(parser, line.faults.seed, message);

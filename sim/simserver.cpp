@@ -115,7 +115,9 @@ void SimServer::serve(const QByteArray &request, int64_t readyNs)
     }
 
     const FaultPlan::AnswerShape shape = faults.nextAnswer(answer);
-    const int64_t earliest = readyNs + (config.replyDelayMs + shape.delayMs) * kNsPerMs;
+    const int64_t earliest = readyNs + shape.delayMs * kNsPerMs;
+    if (shape.lateMs > 0 && config.verbose)
+        std::fprintf(stderr, "# answer late by %d ms\n", shape.lateMs);
     if (!shape.stray.isEmpty()) {
         log("stray", shape.stray);
         send(shape.stray, earliest);

@@ -17,11 +17,10 @@ class DeviceModel;
 struct LineConfig
 {
     bool lineRate = false;      // bytes take their wire time at 115200 baud
-    int replyDelayMs = 0;
     // A USB serial adapter's latency timer: each answer reaches the client
     // this long after its last byte has crossed the wire, in one piece.
     int answerHoldMs = 0;
-    LineFaults faults;
+    LineFaults faults;          // the reply delay among them: drawn like a fault's time
     bool verbose = false;       // every frame to stderr as hex
 };
 

@@ -6,6 +6,7 @@
 #include "modbuscodec.h"
 #include "registermap.h"
 #include "simdefaults.h"
+#include "simoptions.h"
 #include "simprocess.h"
 
 #include <QDeadlineTimer>
@@ -102,6 +103,10 @@ private slots:
     void strayBytesPrecedeTheAnswer();
     void lineRateReplyDelayAndAdapterHoldAnswersBack();
     void lateAnswersComeWithinTheirRangeAndInOrder();
+    void drawnFaultsStayInTheirRangesAndReplayWithTheirSeed();
+    void chanceZeroNeverFiresAndOneAlways();
+    void faultOptionsTakeACountOrAProbability();
+    void sameSeedSpoilsTheSameRequestsOnTheLine();
     void verboseLogShowsEveryFrameAsHex();
     void flashDumpHoldsWhatTheLineWrote();
     void terminationEndsCleanlyAndRemovesTheLink();
@@ -357,6 +362,161 @@ void SimLineTests::lateAnswersComeWithinTheirRangeAndInOrder()
     sim.stop();
     QVERIFY2(sim.errorOutput().contains("late 1\n"), sim.errorOutput().constData());
     QVERIFY(sim.errorOutput().startsWith("seed "));
+}
+
+namespace {
+
+// Everything a plan decided for one request, as text to compare.
+QString outcomeOf(FaultPlan &plan, const QByteArray &answer)
+{
+    const FaultPlan::RequestFate fate = plan.nextRequest();
+    if (fate == FaultPlan::RequestFate::Drop)
+        return QStringLiteral("drop");
+    const FaultPlan::AnswerShape shape =
+        plan.nextAnswer(fate == FaultPlan::RequestFate::Refuse ? QByteArray::fromHex("13830405f3") : answer);
+    return QStringLiteral("%1 %2|%3|%4 %5 %6")
+        .arg(fate == FaultPlan::RequestFate::Refuse ? "refuse" : "serve", hex(shape.stray), hex(shape.head),
+             hex(shape.tail))
+        .arg(shape.delayMs)
+        .arg(shape.lateMs);
+}
+
+} // namespace
+
+void SimLineTests::drawnFaultsStayInTheirRangesAndReplayWithTheirSeed()
+{
+    // 100 registers: a 205-byte answer leaves room to split anywhere in the range.
+    const QByteArray answer = ModbusCodec::exceptionAnswer(ModbusCodec::ReadHoldingRegisters, 2).repeated(41);
+    LineFaults faults;
+    for (FaultRate *rate : {&faults.drop, &faults.exception, &faults.corrupt, &faults.split, &faults.stray, &faults.late})
+        *rate = FaultRate::withChance(0.3);
+    faults.splitAt = {2, 5};
+    faults.strayBytes = {1, 4};
+    faults.replyDelayMs = {10, 13};
+    faults.lateMs = {100, 103};
+    faults.seed = 20240601;
+    FaultPlan plan(faults);
+    FaultPlan replay(faults);
+    faults.seed += 1;
+    FaultPlan other(faults);
+
+    constexpr int kRequests = 600;
+    int differ = 0;
+    QSet<int> cuts, strays, delays, lateness;
+    for (int i = 0; i < kRequests; ++i) {
+        const QString outcome = outcomeOf(plan, answer);
+        QCOMPARE(outcomeOf(replay, answer), outcome);
+        differ += outcomeOf(other, answer) != outcome;
+    }
+    // The same plan again, its shapes taken apart.
+    faults.seed -= 1;
+    FaultPlan again(faults);
+    for (int i = 0; i < kRequests; ++i) {
+        const FaultPlan::RequestFate fate = again.nextRequest();
+        if (fate == FaultPlan::RequestFate::Drop)
+            continue;
+        const FaultPlan::AnswerShape shape = again.nextAnswer(answer);
+        if (!shape.tail.isEmpty())
+            cuts << shape.head.size();
+        if (!shape.stray.isEmpty())
+            strays << shape.stray.size();
+        lateness << shape.lateMs;
+        delays << shape.delayMs - shape.lateMs;
+    }
+    QVERIFY2(differ > kRequests / 2, qPrintable(QString::number(differ)));
+    // Every value of each range comes, and none outside it.
+    QCOMPARE(cuts, (QSet<int>{2, 3, 4, 5}));
+    QCOMPARE(strays, (QSet<int>{1, 2, 3, 4}));
+    QCOMPARE(delays, (QSet<int>{10, 11, 12, 13}));
+    QCOMPARE(lateness, (QSet<int>{0, 100, 101, 102, 103}));
+    // Each fault near its chance, ten deviations either side: 180 of the 600
+    // requests dropped, 126 of the 420 left refused, 126 answers split.
+    const FaultPlan::Tally &t = again.tally();
+    QVERIFY2(t.dropped > 70 && t.dropped < 290, qPrintable(QString::number(t.dropped)));
+    for (long count : {t.refused, t.split})
+        QVERIFY2(count > 30 && count < 220, qPrintable(QString::number(count)));
+}
+
+void SimLineTests::chanceZeroNeverFiresAndOneAlways()
+{
+    for (double chance : {0.0, 1.0}) {
+        LineFaults faults;
+        for (FaultRate *rate : {&faults.exception, &faults.corrupt, &faults.split, &faults.stray, &faults.late})
+            *rate = FaultRate::withChance(chance);
+        faults.seed = 5;
+        FaultPlan plan(faults);
+        constexpr long kRequests = 100;
+        for (long i = 0; i < kRequests; ++i)
+            QCOMPARE(plan.nextRequest(), chance > 0 ? FaultPlan::RequestFate::Refuse : FaultPlan::RequestFate::Serve);
+        for (long i = 0; i < kRequests; ++i)
+            plan.nextAnswer(kReadAnswer);
+        const FaultPlan::Tally &t = plan.tally();
+        const long expected = chance > 0 ? kRequests : 0;
+        for (long count : {t.refused, t.corrupt, t.split, t.stray, t.late})
+            QCOMPARE(count, expected);
+        QCOMPARE(t.lost, expected); // each request once, whatever else hit it
+    }
+}
+
+void SimLineTests::faultOptionsTakeACountOrAProbability()
+{
+    const auto parse = [](const QStringList &arguments, SimOptions &options) {
+        QString message;
+        return parseOptions(QStringList{"zetra-sim"} + arguments, options, message) == ParseResult::Run;
+    };
+    SimOptions options;
+    QVERIFY(parse({"--drop", "3", "--corrupt", "0.25", "--split", "1.0", "--stray", "0.0", "--split-at", "2-6",
+                   "--stray-bytes", "3", "--reply-delay", "5-9", "--seed", "18446744073709551615"},
+                  options));
+    const LineFaults &f = options.line.faults;
+    QVERIFY(!f.drop.drawn && f.drop.every == 3);
+    QVERIFY(f.corrupt.drawn && f.corrupt.chance == 0.25);
+    QVERIFY(f.split.drawn && f.split.chance == 1.0);
+    QVERIFY(f.stray.drawn && f.stray.chance == 0.0);
+    QVERIFY(f.splitAt.min == 2 && f.splitAt.max == 6);
+    QVERIFY(f.strayBytes.min == 3 && f.strayBytes.max == 3);
+    QVERIFY(f.replyDelayMs.min == 5 && f.replyDelayMs.max == 9);
+    QCOMPARE(f.seed, std::numeric_limits<uint64_t>::max());
+
+    const QList<QStringList> refused = {
+        {"--drop", "0"}, {"--drop", "1.5"}, {"--drop", "-0.1"}, {"--late", "x"}, {"--split-at", "6-2"},
+        {"--split-at", "0"}, {"--stray-bytes", "1-2-3"}, {"--reply-delay", "-5"}, {"--late-ms", "1-"},
+        {"--seed", "-1"},
+    };
+    for (const QStringList &arguments : refused) {
+        SimOptions ignored;
+        QVERIFY2(!parse(arguments, ignored), qPrintable(arguments.join(' ')));
+    }
+}
+
+void SimLineTests::sameSeedSpoilsTheSameRequestsOnTheLine()
+{
+    // Forty reads at once; what the simulator did to each, as its log tells.
+    const auto run = [](const QStringList &seed, QByteArray &seedLine) {
+        SimProcess sim(QStringList{"--drop", "0.3", "--corrupt", "0.3", "--stray", "0.3", "--stray-bytes", "1-3",
+                                   "--split", "0.3", "--split-at", "1-6", "--verbose"}
+                       + seed);
+        RawPort port(sim.portName());
+        QByteArray reads;
+        for (int i = 0; i < 40; ++i)
+            reads += kRead;
+        port.write(reads);
+        const bool served = QTest::qWaitFor(
+            [&] { return sim.errorOutput().count("rx ") == 40 && sim.errorOutput().endsWith("\n"); }, 10000);
+        sim.stop();
+        const QByteArray log = sim.errorOutput();
+        seedLine = served ? log.left(log.indexOf('\n')) : QByteArray("not all 40 requests came");
+        return log.mid(log.indexOf('\n') + 1);
+    };
+    QByteArray seedLine;
+    const QByteArray fresh = run({}, seedLine);
+    QVERIFY2(seedLine.startsWith("seed "), seedLine.constData());
+    QVERIFY(fresh.contains("# request dropped") && fresh.contains("stray "));
+    QByteArray replayedSeed;
+    QCOMPARE(run({"--seed", QString::fromLatin1(seedLine.mid(5))}, replayedSeed), fresh);
+    QCOMPARE(replayedSeed, seedLine);
+    QByteArray otherSeed;
+    QVERIFY(run({"--seed", QString::number(seedLine.mid(5).toULongLong() + 1)}, otherSeed) != fresh);
 }
 
 void SimLineTests::verboseLogShowsEveryFrameAsHex()
