@@ -11,3 +11,6 @@ zetra_add_test(peer_cli_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/peer_cli_test.cpp
   LIBS zetra_peersupport zetra_codec LABELS cli peer e2e TIMEOUT 300)
 target_compile_definitions(peer_cli_test PRIVATE ZETRA_CLI_PATH="$<TARGET_FILE:zetra-cli>")
 add_dependencies(peer_cli_test zetra-cli)
+
+zetra_add_test(peer_device_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/peer_device_test.cpp
+  LIBS zetra_peersupport zetra_deviceharness LABELS device peer e2e TIMEOUT 300)
