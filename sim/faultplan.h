@@ -19,7 +19,7 @@ struct DrawRange
 // a given chance. A whole number converts to "every Nth".
 struct FaultRate
 {
-    FaultRate(int every = 0) : every(every) {} // NOLINT(google-explicit-constructor)
+    FaultRate(int every = 0) : every(every) {}
     static FaultRate withChance(double chance)
     {
         FaultRate rate;

@@ -3,6 +3,9 @@
 // never be told the firmware is valid unless its flash holds the image byte
 // for byte, and the log must tell one failure, on the step that failed.
 //
+// Faults drawn at random take the run's seed, printed at start; ZETRA_SEED=S
+// replays them.
+//
 // The cells of one test function run side by side, each with its own
 // simulator and device thread: a failing cell spends most of its time in the
 // one-second answer time-out, so running them one after another would only
@@ -154,8 +157,8 @@ void FirmwareFaultsTest::runCells(const QVector<Cell> &cells)
         Run &run = runs[size_t(i)];
         run.cell = cells[i];
         run.dump = dir.filePath(QStringLiteral("flash-%1-%2.bin").arg(QTest::currentTestFunction()).arg(i));
-        run.sim = std::make_unique<SimProcess>(run.cell.options
-                                               + QStringList{"--erase-ms", "0", "--flash-dump", run.dump, "--verbose"});
+        run.sim = std::make_unique<SimProcess>(SimProcess::seeded(
+            run.cell.options + QStringList{"--erase-ms", "0", "--flash-dump", run.dump, "--verbose"}));
         QVERIFY2(run.sim->isRunning(), qPrintable(run.cell.name));
         run.device = std::make_unique<DeviceHarness>();
         // Queued into this thread behind the device's log lines, so a seen
@@ -323,6 +326,13 @@ void FirmwareFaultsTest::splitAndLateAnswersStillSucceed()
         cell("every other answer split", {"--split", "2"}),
         cell("answers 150 ms late", {"--reply-delay", "150"}),
         cell("split, late, at wire speed", {"--split", "1", "--reply-delay", "20", "--line-rate"}),
+        // Drawn from the run's seed: where an answer is cut, what noise
+        // comes before it, how long the device takes short of the time-out.
+        cell("split anywhere, random noise, random delays",
+             {"--split", "0.5", "--split-at", "1-40", "--stray", "0.3", "--stray-bytes", "1-16", "--reply-delay",
+              "0-40"}),
+        cell("answers up to 700 ms late, split, at wire speed",
+             {"--reply-delay", "0-700", "--split", "0.3", "--split-at", "1-12", "--line-rate"}),
     });
 }
 

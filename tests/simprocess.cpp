@@ -1,10 +1,35 @@
 #include "simprocess.h"
 
 #include <QDeadlineTimer>
+#include <QRandomGenerator>
+
+#include <cstdio>
 
 SimProcess::SimProcess(const QStringList &options)
 {
     start(options);
+}
+
+quint64 SimProcess::runSeed()
+{
+    static const quint64 seed = [] {
+        bool given = false;
+        quint64 value = qEnvironmentVariable("ZETRA_SEED").toULongLong(&given);
+        if (!given)
+            value = QRandomGenerator::system()->generate64();
+        // Standard output, beside the test's own report, whatever the log settings.
+        std::printf("SEED %llu (%s; ZETRA_SEED=%llu replays this run's random faults)\n",
+                    static_cast<unsigned long long>(value), given ? "from ZETRA_SEED" : "fresh",
+                    static_cast<unsigned long long>(value));
+        std::fflush(stdout);
+        return value;
+    }();
+    return seed;
+}
+
+QStringList SimProcess::seeded(const QStringList &options)
+{
+    return options + QStringList{QStringLiteral("--seed"), QString::number(runSeed())};
 }
 
 SimProcess::~SimProcess()

@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 // Starts zetra-sim with the given options and learns the pty path it prints
 // on its first line. The simulator is stopped when the object goes.
@@ -10,6 +11,14 @@ class SimProcess
 {
 public:
     explicit SimProcess(const QStringList &options = {});
+
+    // The seed of this test run's random faults: ZETRA_SEED when set, so a
+    // failed run can be replayed, otherwise a fresh one. Taken once per run
+    // and printed the first time, with how to replay it.
+    static quint64 runSeed();
+    // The options with --seed and the run's seed added.
+    static QStringList seeded(const QStringList &options);
+
     ~SimProcess();
 
     bool start(const QStringList &options);

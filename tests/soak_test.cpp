@@ -14,7 +14,8 @@
 // - memory settles: resident size at the end close to that after warm-up.
 //
 // ZETRA_SOAK_SECONDS sets the length (60 s by default); scripts/soak runs
-// the long form. The figures go to standard output as "SOAK name value" lines.
+// the long form. The faults are drawn at random from a fresh seed, printed
+// at start; ZETRA_SEED=S replays a run. The figures go to standard output as "SOAK name value" lines.
 #include "app_support.h"
 
 #include "faultplan.h"
@@ -72,10 +73,12 @@ constexpr bool kJudgeResidentSize = true;
 constexpr bool kJudgeResidentSize = true;
 #endif
 constexpr int kRawPoints = 300;
-// One fault of each kind on a different request where possible; the split
-// answers are no fault for a correct master and come often.
-const QStringList kLineFaults{"--drop", "211", "--corrupt", "193", "--split", "5", "--stray", "179",
-                              "--exception", "223", "--reply-delay", "2"};
+// Each fault at random, about one request in two hundred, its sizes and
+// times drawn too; the split answers are no fault for a correct master and
+// come often. The run's seed is printed, and ZETRA_SEED replays it.
+const QStringList kLineFaults{"--drop", "0.005", "--corrupt", "0.005", "--exception", "0.0045",
+                              "--split", "0.2", "--split-at", "1-8", "--stray", "0.0055", "--stray-bytes", "1-8",
+                              "--reply-delay", "1-3"};
 // Simulated distance: 10 m swinging by 2 m.
 constexpr double kDistanceMin = 8.0;
 constexpr double kDistanceMax = 12.0;
@@ -544,8 +547,9 @@ void SoakTest::windowUnderEveryFaultAtOnce()
     ScopedWorkDir dir;
     QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
     const QString stateDump = dir.filePath("state.txt");
-    SimProcess sim(kLineFaults + QStringList{"--line-rate", "--raw-points", QString::number(kRawPoints),
-                                             "--state-dump", stateDump});
+    SimProcess sim(SimProcess::seeded(kLineFaults + QStringList{"--line-rate", "--raw-points",
+                                                                QString::number(kRawPoints), "--state-dump",
+                                                                stateDump}));
     QVERIFY(sim.isRunning());
 
     MainWindow w;
@@ -652,6 +656,7 @@ void SoakTest::windowUnderEveryFaultAtOnce()
     for (const History &h : history)
         writes += h.sent;
     figure("seconds", QString::number(seconds));
+    figure("seed", QString::number(SimProcess::runSeed()));
     figure("rounds", QString::number(round));
     figure("longest_stall_ms", QString::number(stalls.longestOwn(), 'f', 1));
     figure("longest_lateness_ms", QStringLiteral("%1 (time without a processor included)")
