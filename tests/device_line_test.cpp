@@ -266,6 +266,58 @@ private slots:
         QTRY_VERIFY(device.log.filter(QStringLiteral("Поздний ответ отброшен")).size() == 1);
     }
 
+    // However late an answer comes, it is never taken for a later request.
+    // Distance and period reads have answers of one shape, so a late answer
+    // taken for the next read shows as a period among the distances or the
+    // other way round. Lateness is drawn from 1.05 to 5 s, with a seed.
+    void lateAnswerIsNeverTakenAtAnyLateness()
+    {
+        const float distanceM = 5.0f;
+        SimProcess sim(SimProcess::seeded(
+            {"--distance", QString::number(distanceM), "--late", "4", "--late-ms", "1050-5000"}));
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        QueuedSpy failed(device.top, &SerialTop::requestFailed);
+        QueuedSpy distance(device.top, &SerialTop::checkDistance);
+        QueuedSpy period(device.top, &SerialTop::checkPeriodMeas);
+        QueuedSpy frames(device.top, &SerialTop::lineFrames);
+        constexpr int kTimeOuts = 2, kDistances = 6;
+        for (int tick = 0; tick < 60 && (failed.count() < kTimeOuts || distance.count() < kDistances); ++tick) {
+            const int ended = period.count() + failed.count();
+            device.top->getDistance();
+            QVERIFY2(waitUntil([&] { return period.count() + failed.count() > ended; }, 20000),
+                     "a distance read never ended");
+        }
+        QVERIFY(failed.count() >= kTimeOuts);
+        QVERIFY(distance.count() >= kDistances);
+        for (const QList<QVariant> &d : distance)
+            QCOMPARE(d.at(0).toFloat(), distanceM);
+        for (const QList<QVariant> &p : period)
+            QCOMPARE(p.at(0).toFloat(), SimDefaults::kPeriod);
+
+        // The monitor agrees: late frames dropped as late, every answer it
+        // shows as taken carries its own register's value.
+        device.top->disconnectFromPort();
+        int late = 0, answers = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(!device.connectedStates.isEmpty() && !device.connectedStates.last(), 5000);
+        QTRY_VERIFY(!frames.isEmpty());
+        for (const QList<QVariant> &batch : frames) {
+            for (const LineFrame &frame : batch.at(0).value<QVector<LineFrame>>()) {
+                late += frame.kind == LineFrame::Kind::Late;
+                if (frame.kind != LineFrame::Kind::Answer || frame.function != ModbusCodec::ReadInputRegisters)
+                    continue;
+                ++answers;
+                QVERIFY(!frame.values.isEmpty());
+                const double expected = frame.first == RegisterMap::Input::Distance ? double(distanceM)
+                                                                                     : double(SimDefaults::kPeriod);
+                QVERIFY2(qAbs(frame.values.first().value - expected) < 1e-6,
+                         qPrintable(QStringLiteral("register %1 shown as %2").arg(frame.first).arg(frame.values.first().value)));
+            }
+        }
+        QVERIFY(late >= 1);
+        QCOMPARE(answers, distance.count() + period.count());
+    }
+
     // A refusal is told at once, in words, and costs only its own command;
     // it used to stay in the receive buffer and spoil the next answer too.
     void refusalIsToldAndCostsOnlyItsOwnCommand()
