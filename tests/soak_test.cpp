@@ -23,6 +23,7 @@
 #include "modbuscodec.h"
 #include "serialtop.h"
 #include "queuedspy.h"
+#include "registermap.h"
 #include "simdefaults.h"
 #include "simprocess.h"
 
@@ -338,6 +339,10 @@ private:
     MainWindow *window = nullptr;
     QTabWidget *tabs = nullptr;
     int lostBursts = 0;         // unanswered and refused commands as the window hears of them
+    // Time-outs and refusals as the line monitor records them, and those of
+    // them that were exchanges bringing the line back in step.
+    int monitorFailures = 0;
+    int monitorResyncFailures = 0;
     int rawDone = 0;
     int redLines = 0;
     int rawOk = 0;
@@ -566,6 +571,19 @@ void SoakTest::windowUnderEveryFaultAtOnce()
         else if (line == kRawDone)
             ++rawDone;
     });
+    connect(top, &SerialTop::lineFrames, this, [this](const QVector<LineFrame> &batch) {
+        for (const LineFrame &frame : batch) {
+            if (frame.kind != LineFrame::Kind::TimeOut && frame.kind != LineFrame::Kind::Refusal)
+                continue;
+            ++monitorFailures;
+            const bool probe = frame.function == ModbusCodec::WriteSingleCoil
+                               && frame.first == RegisterMap::Coil::ConnectionProbe;
+            const bool partialRevision = frame.function == ModbusCodec::ReadHoldingRegisters
+                                         && frame.first == RegisterMap::Holding::Revision
+                                         && frame.count < RegisterMap::Holding::RevisionLength;
+            monitorResyncFailures += probe || partialRevision;
+        }
+    });
     connect(top, &SerialTop::appendLogUpdater, this, [this](const QString &, bool, const QColor &color) {
         if (color == kRed)
             ++redLines;
@@ -652,6 +670,10 @@ void SoakTest::windowUnderEveryFaultAtOnce()
                                          .arg(kNoAnswer, QRegularExpression::escape(kRefused)),
                                      QRegularExpression::MultilineOption));
 
+    figure("monitor_failures", QStringLiteral("%1, %2 of them bringing the line in step")
+                                   .arg(monitorFailures)
+                                   .arg(monitorResyncFailures));
+
     int writes = 0;
     for (const History &h : history)
         writes += h.sent;
@@ -682,9 +704,16 @@ void SoakTest::windowUnderEveryFaultAtOnce()
     QVERIFY2(stalls.longestOwn() <= kStallLimitMs, qPrintable(QString::number(stalls.longestOwn())));
 
     QCOMPARE(loggedLost, lostBursts);
-    // Each spoiled request costs its own burst and nothing more; and none
-    // goes unnoticed, which would mean a spoiled answer was taken as good.
-    QCOMPARE(loggedLost, spoiled);
+    // The line monitor shows every spoiled request as a time-out or a
+    // refusal, the exchanges that bring the line back in step after a
+    // time-out included; none goes unnoticed, which would mean a spoiled
+    // answer was taken as good, and nothing else fails.
+    QTRY_COMPARE_WITH_TIMEOUT(monitorFailures, spoiled, 5000);
+    // The user hears of each lost burst once; a spoiled exchange that only
+    // brought the line back in step costs no burst, so a few may be silent.
+    QVERIFY2(loggedLost <= spoiled && loggedLost >= spoiled - monitorResyncFailures,
+             qPrintable(QStringLiteral("%1 bursts logged, %2 requests spoiled, %3 of them bringing the line in step")
+                            .arg(loggedLost).arg(spoiled).arg(monitorResyncFailures)));
 
     QVERIFY2(distanceLow >= kDistanceMin - 0.001 && distanceHigh <= kDistanceMax + 0.001,
              qPrintable(QStringLiteral("distance shown from %1 to %2").arg(distanceLow).arg(distanceHigh)));
