@@ -448,11 +448,15 @@ void AppDevice::firmwareUpdateClosingLineTellsOutcome()
 
     // A block lost after the erase: both logs say the unit holds no
     // complete firmware and how to recover.
+    QueuedSpy disconnected(w.device(), &SerialTop::connectedChanged);
     click(w, "pushButton_connect_to_rs485"); // disconnect
+    // Its report must not be taken for the answer to the next connect.
+    QVERIFY(disconnected.wait(kLong));
     SimProcess failing({"--erase-ms", "0", "--fail-step", "block:1"});
     QVERIFY(connectTo(w, failing.portName()));
     busy.clear();
     click(w, "pushButton_firmware_update");
+    QVERIFY(answerQuestion(w, "messageBox_confirmUpdate", true));
     QTRY_VERIFY_WITH_TIMEOUT(busy.size() == 2, kLong);
     const QString warning = "Устройство осталось без полной прошивки: подключитесь заново и повторите обновление ПО";
     QTRY_VERIFY_WITH_TIMEOUT(programmingLog(w).contains(warning), kLong);
