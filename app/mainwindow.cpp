@@ -36,6 +36,9 @@ namespace {
 
 const char *const kModeFileName = "info.txt";
 
+// Property of a log that keeps to its newest line.
+const char *const kFollowsEnd = "followsEnd";
+
 // The port box's designed width, kept for short names.
 constexpr int kPortBoxMinWidth = 75;
 
@@ -64,6 +67,8 @@ MainWindow::MainWindow(QWidget *parent)
     // Hours of byte dumps must not grow the logs without bound.
     ui->textEdit_log->document()->setMaximumBlockCount(kLogLineLimit);
     ui->textEdit_log_apdater->document()->setMaximumBlockCount(kLogLineLimit);
+    followNewestLine(ui->textEdit_log);
+    followNewestLine(ui->textEdit_log_apdater);
     showHeightStatistics();
     setupRecordingIndicator();
 
@@ -385,7 +390,7 @@ void MainWindow::_appendLog(QString s)
     if (!log->document()->isEmpty())
         end.insertBlock();
     end.insertText(logStamp() + s);
-    log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
+    showNewestLine(log);
 }
 
 void MainWindow::_appendLogUpdater(QString s, bool new_line, QColor color)
@@ -407,4 +412,28 @@ void MainWindow::_appendLogUpdater(QString s, bool new_line, QColor color)
         at.insertText(s, format);
         log->setTextCursor(at);
     }
+    // A failed update's warning is its last line: it must not wait below
+    // the visible part for the user to scroll to it.
+    showNewestLine(log);
+}
+
+// Qt lays a text document out in steps, so the scroll bar's range still
+// grows after a line is added: the log keeps to its end while it does, until
+// the user moves the bar himself; the next line brings the end back.
+void MainWindow::followNewestLine(QTextEdit *log)
+{
+    QScrollBar *bar = log->verticalScrollBar();
+    connect(bar, &QScrollBar::rangeChanged, log, [log, bar] {
+        if (log->property(kFollowsEnd).toBool())
+            bar->setValue(bar->maximum());
+    });
+    // Emitted for the user's moves only, before the bar takes the new position.
+    connect(bar, &QAbstractSlider::actionTriggered, log,
+            [log, bar] { log->setProperty(kFollowsEnd, bar->sliderPosition() >= bar->maximum()); });
+}
+
+void MainWindow::showNewestLine(QTextEdit *log)
+{
+    log->setProperty(kFollowsEnd, true);
+    log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
 }

@@ -184,6 +184,8 @@ private:
     void setUpdateRunning(bool running);
     void askBeforeUpdate(const QString &path, qint64 size, const QString &revision);
 
+    void followNewestLine(QTextEdit *log);
+    static void showNewestLine(QTextEdit *log);
     void createMenus();
     void createLanguageMenu(QMenu *menu);
     void saveLog(QTextEdit *log);

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTableView>
 #include <QToolButton>
 
@@ -394,6 +395,11 @@ void AppDevice::firmwareUpdateClosingLineTellsOutcome()
     SimProcess sim({"--erase-ms", "0"});
     QVERIFY(sim.isRunning());
     MainWindow w;
+    // The user watches the programming tab through the update.
+    auto *tabs = widget<QTabWidget>(w, "tabWidget");
+    tabs->setCurrentWidget(widget<QWidget>(w, "tab_programming"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
     auto *fileName = widget<QLineEdit>(w, "lineEdit_file_name");
     QueuedSpy busy(w.device(), &SerialTop::busyChanged);
 
@@ -461,6 +467,9 @@ void AppDevice::firmwareUpdateClosingLineTellsOutcome()
     const QString warning = "Устройство осталось без полной прошивки: подключитесь заново и повторите обновление ПО";
     QTRY_VERIFY_WITH_TIMEOUT(programmingLog(w).contains(warning), kLong);
     QVERIFY(mainLog(w).contains(warning));
+    // In view, not only appended: the warning and the closing lines after it.
+    QTRY_VERIFY(showsNewestLine(widget<QTextEdit>(w, "textEdit_log_apdater")));
+    QTRY_VERIFY(showsNewestLine(widget<QTextEdit>(w, "textEdit_log")));
 }
 
 namespace {
