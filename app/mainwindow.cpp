@@ -201,9 +201,15 @@ void MainWindow::initConnections()
     connect(f->radioButton_FMCWmode, &QRadioButton::clicked, top, &SerialTop::setFMCW_mode);                  // 12
     connect(f->radioButton_CWmode, &QRadioButton::clicked, top, &SerialTop::setCW_mode);                      // 13
     connect(f->pushButton_setProtType, &QPushButton::clicked, this, &MainWindow::_changeProtType);            // 14
-    connect(f->pushButton_setProtTypeDbg, &QPushButton::clicked, this, &MainWindow::_changeProtType);         // 15
-    connect(top, &SerialTop::rcvProtocolType, f->comboBox_ProtTypeList, &QComboBox::setCurrentIndex);         // 16
-    connect(top, &SerialTop::rcvProtocolType, f->comboBox_ProtTypeListDbg, &QComboBox::setCurrentIndex);      // 17
+    // The debug tab's button sends the debug tab's own list.
+    connect(f->pushButton_setProtTypeDbg, &QPushButton::clicked, this, [this] {                               // 15
+        writeChoice(ui->comboBox_ProtTypeListDbg, tr("Тип протокола не выбран в списке: в устройство ничего не записано"),
+                    [this](int type) { serialTop->setProtType(type); });
+    });
+    // Reported codes pass through showReportedChoice, which flags a code a list does not offer.
+    auto choose = [this](QComboBox *list) { return [this, list](int value) { showReportedChoice(list, value); }; };
+    connect(top, &SerialTop::rcvProtocolType, this, choose(f->comboBox_ProtTypeList));                        // 16
+    connect(top, &SerialTop::rcvProtocolType, this, choose(f->comboBox_ProtTypeListDbg));                     // 17
     connect(f->pushButton_saveSettings, &QPushButton::clicked, top, &SerialTop::saveSettings);                // 18
     connect(f->pushButton_saveSettingsDbg, &QPushButton::clicked, top, &SerialTop::saveSettings);             // 19
     connect(f->pushButton_getProtType, &QPushButton::clicked, top, &SerialTop::getProtType);                  // 20
@@ -237,7 +243,7 @@ void MainWindow::initConnections()
     connect(f->pushButton_setDetSmthCoef, &QPushButton::clicked, this, &MainWindow::_changeDetSmthCoef);     // 45
     connect(f->pushButton_setDetMtiCoef, &QPushButton::clicked, this, &MainWindow::_changeDetMtiCoef);       // 46
     connect(f->pushButton_setTrsSmthCoef, &QPushButton::clicked, this, &MainWindow::_changeTrsSmthCoef);     // 47
-    connect(top, &SerialTop::rcv_FreqReduct, f->comboBox_ReductionTxPowerList, &QComboBox::setCurrentIndex);  // 48
+    connect(top, &SerialTop::rcv_FreqReduct, this, choose(f->comboBox_ReductionTxPowerList));                 // 48
     connect(top, &SerialTop::rcv_SizeLockData, this, show(f->spinBox_SizeLockData));                          // 49
     connect(top, &SerialTop::rcv_DetThCoefMax, this, show(f->doubleSpinBox_DetThCoefMax));                    // 50
     connect(top, &SerialTop::rcv_DetThCoefMin, this, show(f->doubleSpinBox_DetThCoefMin));                    // 51

@@ -54,6 +54,14 @@ int countLines(const QByteArray &simLog, const QByteArray &prefix)
     return n;
 }
 
+// The colour a widget is drawn in a third of the way across its middle,
+// clear of its text and its arrow.
+QColor faceColour(QWidget *field)
+{
+    const QImage face = field->grab().toImage();
+    return face.pixelColor(face.width() / 3, face.height() / 2);
+}
+
 void click(const QWidget &w, const char *name)
 {
     QTest::mouseClick(widget<QAbstractButton>(w, name), Qt::LeftButton);
@@ -221,6 +229,13 @@ void AppDevice::setButtonsSendWidgetValues()
     QCOMPARE(widget<QComboBox>(w, "comboBox_ReductionTxPowerList")->currentIndex(), 5);
     QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_TrsSmthCoef")->value(), 0.125);
 
+    // The debug tab's protocol button sends the debug tab's own list.
+    widget<QComboBox>(w, "comboBox_ProtTypeList")->setCurrentIndex(1);
+    widget<QComboBox>(w, "comboBox_ProtTypeListDbg")->setCurrentIndex(3);
+    click(w, "pushButton_setProtTypeDbg");
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 26 00 03"), kLong);
+    QVERIFY(!sim.errorOutput().contains("rx 13 06 00 26 00 01"));
+
     // The debug address box can send 0, which the settings box cannot show.
     widget<QSpinBox>(w, "spinBox_AdrMbDbg")->setValue(0);
     click(w, "pushButton_setAdrMbDbg");
@@ -248,6 +263,28 @@ void AppDevice::listWithoutChoiceWritesNothing()
     auto *power = widget<QComboBox>(w, "comboBox_ReductionTxPowerList");
     QTRY_COMPARE_WITH_TIMEOUT(power->currentIndex(), -1, kLong);
     QTRY_COMPARE_WITH_TIMEOUT(protocols->currentIndex(), -1, kLong);
+    // Flagged as a number box is when it cannot show the unit's value: the
+    // same colour and tooltip, and the main log names what the unit holds.
+    top->setFmcwBandGHz(24);
+    QueuedSpy bandReport(top, &SerialTop::rcvFmcwBandGHz);
+    top->getFmcwBandGHz();
+    QVERIFY(bandReport.wait(kLong));
+    auto *band = widget<QSpinBox>(w, "spinBox_FmcwBand");
+    QTRY_VERIFY_WITH_TIMEOUT(!band->toolTip().isEmpty(), kLong);
+    const QColor flagged = band->palette().color(QPalette::Base);
+    QCOMPARE(band->toolTip(), QString("В устройстве 24; поле не может показать это значение"));
+    QCOMPARE(protocols->toolTip(), QString("В устройстве 3; поле не может показать это значение"));
+    QCOMPARE(power->toolTip(), QString("В устройстве 8; поле не может показать это значение"));
+    for (QComboBox *list : {protocols, power}) {
+        QCOMPARE(list->palette().color(QPalette::Button), flagged);
+        // As drawn: the list's face takes the colour (a style may lighten
+        // a button face, so the test asks for a tint, not the exact colour).
+        const QColor face = faceColour(list);
+        QVERIFY2(face.red() > face.green() + 8, qPrintable(face.name()));
+    }
+    QVERIFY2(mainLog(w).contains("(protocol-type): в устройстве 3, в списке поля такого значения нет (0…2)"),
+             qPrintable(mainLog(w)));
+    QVERIFY(mainLog(w).contains("(power-reduction): в устройстве 8, в списке поля такого значения нет (0…7)"));
 
     click(w, "pushButton_setProtType");
     widget<QPushButton>(w, "pushButton_setReductionTxPower")->click(); // its tab is gone in this mode
@@ -259,6 +296,16 @@ void AppDevice::listWithoutChoiceWritesNothing()
     QCOMPARE(countLines(log, "rx 13 06 00 32"), 1); // only the test's own write of 8
     QVERIFY(mainLog(w).contains("Тип протокола не выбран в списке: в устройство ничего не записано"));
     QVERIFY(mainLog(w).contains("Снижение мощности не выбрано в списке: в устройство ничего не записано"));
+
+    // An item the user picks is his value: the flag goes and ✓ writes it at once.
+    protocols->setCurrentIndex(1);
+    QVERIFY(protocols->toolTip().isEmpty());
+    QVERIFY(protocols->palette().color(QPalette::Button) != flagged);
+    QVERIFY2(faceColour(protocols).red() < faceColour(protocols).green() + 4, qPrintable(faceColour(protocols).name()));
+    click(w, "pushButton_setProtType");
+    QVERIFY(!w.findChild<QMessageBox *>("messageBox_writeFlaggedField"));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 26 00 01"), kLong);
+    QVERIFY(!power->toolTip().isEmpty()); // the other list is still flagged
 }
 
 void AppDevice::measurementShowsDistanceWithFourDecimals()

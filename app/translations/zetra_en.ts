@@ -990,6 +990,10 @@ Update the firmware?</translation>
         <source>Устройство осталось без полной прошивки: подключитесь заново и повторите обновление ПО</source>
         <translation>The unit holds no complete firmware: connect again and repeat the firmware update</translation>
     </message>
+    <message>
+        <source>%1: в устройстве %2, в списке поля такого значения нет (%3…%4)</source>
+        <translation>%1: the device holds %2, which the field's list does not offer (%3…%4)</translation>
+    </message>
 </context>
 <context>
     <name>ParameterChangesDialog</name>
