@@ -161,11 +161,12 @@ private:
     // Settings and debug fields (mainwindow_settings.cpp): a reported value
     // is shown, and flagged when the field (a number box or a list) cannot
     // show it exactly; ✓ on a flagged field asks before writing what the
-    // field shows.
+    // field shows, and then says what was written and what reads back.
     void showReported(QAbstractSpinBox *box, double value);
     void showReportedChoice(QComboBox *list, int value);
     void writeField(QWidget *field, const std::function<void()> &write);
     void writeChoice(QComboBox *list, const QString &unchosen, const std::function<void(int)> &write);
+    void writeConfirmed(QWidget *field);
     void setFieldFlag(QWidget *field, const QString &deviceText);
     QString fieldName(const QWidget *field) const;
     void readAllFields();

@@ -4,6 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include "deviceparameters.h"
+#include "parameterreport.h"
 #include "serialtop.h"
 
 #include <QComboBox>
@@ -62,6 +63,17 @@ QString fieldText(const QWidget *field)
     if (const auto *box = qobject_cast<const QAbstractSpinBox *>(field))
         return box->text();
     return QString();
+}
+
+double fieldValue(const QWidget *field)
+{
+    if (const auto *list = qobject_cast<const QComboBox *>(field))
+        return list->currentIndex();
+    if (const auto *spin = qobject_cast<const QSpinBox *>(field))
+        return spin->value();
+    if (const auto *spin = qobject_cast<const QDoubleSpinBox *>(field))
+        return float(spin->value());
+    return 0;
 }
 
 } // namespace
@@ -193,7 +205,7 @@ void MainWindow::writeField(QWidget *field, const std::function<void()> &write)
     question->setDefaultButton(QMessageBox::No);
     question->setAttribute(Qt::WA_DeleteOnClose);
     QPointer<QWidget> target = field;
-    connect(question, &QMessageBox::finished, this, [this, target, write](int result) {
+    connect(question, &QMessageBox::finished, this, [this, target](int result) {
         if (!target)
             return;
         if (result != QMessageBox::Yes) {
@@ -201,9 +213,44 @@ void MainWindow::writeField(QWidget *field, const std::function<void()> &write)
             return;
         }
         setFieldFlag(target, QString());
-        write();
+        writeConfirmed(target);
     });
     question->open();
+}
+
+// A value written over one the user was warned about is read back at once,
+// and the main log says what went out and what the device now holds.
+void MainWindow::writeConfirmed(QWidget *field)
+{
+    const DeviceParameters::Parameter *parameter = nullptr;
+    for (const Field &entry : kFields)
+        if (field->objectName() == QLatin1String(entry.box))
+            parameter = DeviceParameters::find(QString::fromLatin1(entry.key));
+    if (!parameter)
+        return;
+    const bool isFloat = parameter->kind == DeviceParameters::Kind::Float;
+    const double value = fieldValue(field);
+    const quint64 ticket = serialTop->writeParameters({{parameter, value}});
+    const QString name = fieldName(field);
+    auto *waiting = new QObject(this);
+    connect(serialTop, &SerialTop::parametersWritten, waiting,
+            [this, waiting, ticket, name, isFloat, value](quint64 done, const ParameterReport &report) {
+                if (done != ticket)
+                    return;
+                waiting->deleteLater();
+                const QString written = localNumber(value, isFloat);
+                if (!report.done.isEmpty()) {
+                    _appendLog(tr("%1: записано %2, прочитано %3")
+                                   .arg(name, written, localNumber(report.done.first().value, isFloat)));
+                } else if (!report.failed.isEmpty()
+                           && report.failed.first().outcome.failure == RequestOutcome::Failure::NotConfirmed) {
+                    _appendLog(tr("%1: записано %2, прочитано %3 — устройство не приняло значение")
+                                   .arg(name, written, localNumber(report.failed.first().outcome.readBack, isFloat)));
+                } else {
+                    _appendLog(tr("%1: записано %2, не прочитано (%3)")
+                                   .arg(name, written, SerialTop::describe(report.stop)));
+                }
+            });
 }
 
 // Everything the settings and debug tabs show, one parameter at a time and

@@ -77,6 +77,7 @@ private slots:
     void setButtonsSendWidgetValues();
     void fieldsReadOnConnectAndFlaggedWhenTheyCannotShowTheValue();
     void listWithoutChoiceWritesNothing();
+    void flaggedWriteSaysWhatTheUnitKept();
     void measurementShowsDistanceWithFourDecimals();
     void interleavedRawDataSplitsOverTwoCurves();
     void failedGraphSaveIsNotReportedAsSaved();
@@ -178,6 +179,8 @@ void AppDevice::fieldsReadOnConnectAndFlaggedWhenTheyCannotShowTheValue()
     question->button(QMessageBox::Yes)->click();
     QTRY_VERIFY(!answered);
     QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 27 00 64"), kLong);
+    // What went out and what the unit holds now, read back at once.
+    QTRY_VERIFY_WITH_TIMEOUT(mainLog(w).contains("(fmcw-band): записано 100, прочитано 100"), kLong);
     QCOMPARE(countLines(sim.errorOutput(), "rx 13 06 00 27 00 64"), 1);
     QVERIFY(band->toolTip().isEmpty());
 
@@ -187,6 +190,31 @@ void AppDevice::fieldsReadOnConnectAndFlaggedWhenTheyCannotShowTheValue()
     click(w, "pushButton_setDetThCoefMin");
     QVERIFY(!w.findChild<QMessageBox *>("messageBox_writeFlaggedField"));
     QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 10 00 47 00 02 04 3f 40 00 00"), kLong);
+}
+
+void AppDevice::flaggedWriteSaysWhatTheUnitKept()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    // The unit acknowledges writes to the band but keeps its 250.
+    SimProcess sim({"--verbose", "--ignore-write", QString::number(RegisterMap::Holding::FmcwBand)});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    QVERIFY(connectTo(w, sim.portName()));
+    auto *band = widget<QSpinBox>(w, "spinBox_FmcwBand");
+    QTRY_COMPARE_WITH_TIMEOUT(band->value(), SimDefaults::kFmcwBand, kLong);
+    // A report of a band the field cannot show (emitted here, it lands at once).
+    emit w.device()->rcvFmcwBandGHz(24);
+    QCOMPARE(band->value(), 100);
+    QVERIFY(!band->toolTip().isEmpty());
+
+    click(w, "pushButton_setFmcwBand");
+    QVERIFY(answerQuestion(w, "messageBox_writeFlaggedField", true));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        mainLog(w).contains("(fmcw-band): записано 100, прочитано 250 — устройство не приняло значение"), kLong);
+    QVERIFY(sim.errorOutput().contains("rx 13 06 00 27 00 64"));
+    // The field shows what the unit holds.
+    QTRY_COMPARE_WITH_TIMEOUT(band->value(), SimDefaults::kFmcwBand, kLong);
 }
 
 void AppDevice::setButtonsSendWidgetValues()

@@ -994,6 +994,14 @@ Update the firmware?</translation>
         <source>%1: в устройстве %2, в списке поля такого значения нет (%3…%4)</source>
         <translation>%1: the device holds %2, which the field's list does not offer (%3…%4)</translation>
     </message>
+    <message>
+        <source>%1: записано %2, прочитано %3 — устройство не приняло значение</source>
+        <translation>%1: wrote %2, read back %3 — the device did not take the value</translation>
+    </message>
+    <message>
+        <source>%1: записано %2, не прочитано (%3)</source>
+        <translation>%1: wrote %2, not read back (%3)</translation>
+    </message>
 </context>
 <context>
     <name>ParameterChangesDialog</name>
