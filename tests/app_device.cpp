@@ -84,6 +84,7 @@ private slots:
     void firmwareUpdateClosingLineTellsOutcome();
     void closingDuringWaitStopsDeviceThread();
     void lineMonitorHidesPollingPausesAndSavesCsv();
+    void lineMonitorTimesRunOnAcrossReconnects();
 };
 
 void AppDevice::readAllQueuesElevenReadsAndFillsBothTabs()
@@ -645,6 +646,32 @@ void AppDevice::lineMonitorHidesPollingPausesAndSavesCsv()
 
     click(*monitor, "pushButton_clear");
     QCOMPARE(shown->rowCount(), 0);
+}
+
+void AppDevice::lineMonitorTimesRunOnAcrossReconnects()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    SimProcess sim;
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    w.showLineMonitor();
+    const QAbstractItemModel *shown = widget<QTableView>(*w.lineMonitor(), "tableView_frames")->model();
+    for (int connection = 0; connection < 2; ++connection) {
+        QVERIFY(connectTo(w, sim.portName()));
+        QueuedSpy disconnected(w.device(), &SerialTop::connectedChanged);
+        click(w, "pushButton_connect_to_rs485");
+        QVERIFY(disconnected.wait(kLong));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(rowsMeaning(shown, QStringLiteral("сброс адреса (широковещательный)")) == 2, kLong);
+    double previous = 0;
+    for (int row = 0; row < shown->rowCount(); ++row) {
+        bool ok = false;
+        const double ms = shown->index(row, LineFrameModel::Time).data().toString().toDouble(&ok);
+        QVERIFY(ok);
+        QVERIFY2(ms >= previous, qPrintable(QStringLiteral("row %1: %2 ms after %3 ms").arg(row).arg(ms).arg(previous)));
+        previous = ms;
+    }
 }
 
 void AppDevice::closingDuringWaitStopsDeviceThread()
