@@ -102,6 +102,9 @@ MainWindow::MainWindow(QWidget *parent)
     // device object can be emitted before its receiver is connected.
     initConnections();
     initLineMonitor();
+    // Queued, so that it runs ahead of every report of the device object
+    // yet after whoever made the window has added fields of its own.
+    QMetaObject::invokeMethod(this, [this] { linkTableFields(); }, Qt::QueuedConnection);
     restoreSettings();
     deviceThread->start();
 

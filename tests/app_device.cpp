@@ -78,6 +78,7 @@ private slots:
     void fieldsReadOnConnectAndFlaggedWhenTheyCannotShowTheValue();
     void listWithoutChoiceWritesNothing();
     void flaggedWriteSaysWhatTheUnitKept();
+    void fieldNamingATableRowIsReadAndWritten();
     void measurementShowsDistanceWithFourDecimals();
     void interleavedRawDataSplitsOverTwoCurves();
     void failedGraphSaveIsNotReportedAsSaved();
@@ -216,6 +217,36 @@ void AppDevice::flaggedWriteSaysWhatTheUnitKept()
     QVERIFY(sim.errorOutput().contains("rx 13 06 00 27 00 64"));
     // The field shows what the unit holds.
     QTRY_COMPARE_WITH_TIMEOUT(band->value(), SimDefaults::kFmcwBand, kLong);
+}
+
+// A parameter added to the table needs only its widgets: a box whose
+// "parameter" names its row and a button whose "writesParameter" names it.
+void AppDevice::fieldNamingATableRowIsReadAndWritten()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    SimProcess sim({"--verbose"});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    auto *page = widget<QWidget>(w, "tab_rerulation");
+    auto *field = new QSpinBox(page);
+    field->setRange(0, 1000);
+    field->setProperty("parameter", "lock-data-size");
+    auto *write = new QPushButton(page);
+    write->setProperty("writesParameter", "lock-data-size");
+
+    QVERIFY(connectTo(w, sim.portName()));
+    QTRY_COMPARE_WITH_TIMEOUT(field->value(), SimDefaults::kSizeLockData, kLong);
+
+    field->setValue(9);
+    QTest::mouseClick(write, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 46 00 09"), kLong);
+    QCOMPARE(countLines(sim.errorOutput(), "rx 13 06 00 46"), 1);
+    // "Read all" brings back what the unit holds now.
+    field->setValue(0);
+    click(w, "pushButton_getAllSettings");
+    QTRY_COMPARE_WITH_TIMEOUT(field->value(), 9, kLong);
+    QVERIFY(!mainLog(w).contains("Не подтверждено"));
 }
 
 void AppDevice::setButtonsSendWidgetValues()
