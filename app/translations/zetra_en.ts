@@ -1172,7 +1172,7 @@ Parameters to change: %4 of %5</translation>
     </message>
     <message>
         <source>Запуск самодиагностики....</source>
-        <translation>Starting the self-test....</translation>
+        <translation>Starting the self-test...</translation>
     </message>
     <message>
         <source>Чтение данных.</source>
