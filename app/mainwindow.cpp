@@ -56,6 +56,7 @@ MainWindow::MainWindow(QWidget *parent)
     initAppResources();
     ui->setupUi(this);
     fitFixedPages();
+    fitConnectButton();
 
     mode = readUiMode();
     applyUiMode(mode);
@@ -339,6 +340,22 @@ void MainWindow::fitPortBox()
     if (!designedMinimumSize.isValid())
         designedMinimumSize = minimumSize();
     QTimer::singleShot(0, this, [this] { setMinimumSize(designedMinimumSize.expandedTo(layout()->minimumSize())); });
+}
+
+// The connect button's caption changes with the connection; sized for the
+// longer of its captions in the window's language, it keeps the connection
+// box, and everything in it, in place.
+void MainWindow::fitConnectButton()
+{
+    QPushButton *button = ui->pushButton_connect_to_rs485;
+    const QString shown = button->text();
+    int width = 0;
+    for (const QString &caption : {tr("Подключить"), tr("Отключить")}) {
+        button->setText(caption);
+        width = qMax(width, button->sizeHint().width());
+    }
+    button->setText(shown);
+    button->setMinimumWidth(width);
 }
 
 void MainWindow::pressConnect()

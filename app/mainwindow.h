@@ -177,6 +177,7 @@ private:
     void applyUiMode(UiMode uiMode);
     void fillPortList();
     void fitPortBox();
+    void fitConnectButton();
     void initConnections();
     void setupHeightPlot();
     void appendHeightPoint(int graph, float value);
