@@ -32,8 +32,16 @@ public:
 
     const LineFrame &frame(int row) const { return frames.at(static_cast<size_t>(row)); }
 
-    // Times are shown from this moment on the monitor's clock (a connect).
-    void setOrigin(double timeMs) { originMs = timeMs; }
+    // Times are shown from the first connect on the monitor's clock; a
+    // later connect keeps that origin, so the times of the frames kept
+    // from before it never read negative and the column never runs back.
+    void setOrigin(double timeMs)
+    {
+        if (!hasOrigin) {
+            originMs = timeMs;
+            hasOrigin = true;
+        }
+    }
 
     // The window's words for a frame, its status and its direction.
     static QString meaning(const LineFrame &frame);
@@ -59,6 +67,7 @@ private:
     QVector<LineFrame> held;
     bool paused = false;
     double originMs = 0;
+    bool hasOrigin = false;
     // Looked up once: asking the font database on every paint costs a
     // fontconfig query per cell.
     QFont bytesFont;

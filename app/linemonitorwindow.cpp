@@ -13,6 +13,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 // Hides the measurement's polling when asked; every other frame stays.
@@ -72,11 +74,14 @@ LineMonitorWindow::LineMonitorWindow(LineFrameModel *model, PathChooser chooser,
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
     table->horizontalHeader()->setStretchLastSection(false);
-    table->setColumnWidth(LineFrameModel::Time, 100);
-    table->setColumnWidth(LineFrameModel::Direction, 125);
-    table->setColumnWidth(LineFrameModel::Bytes, 240);
-    table->setColumnWidth(LineFrameModel::RoundTrip, 80);
-    table->setColumnWidth(LineFrameModel::Status, 105);
+    // Wide enough for the cells, and for the header in any language.
+    const std::pair<int, int> widths[] = {{LineFrameModel::Time, 100},
+                                          {LineFrameModel::Direction, 125},
+                                          {LineFrameModel::Bytes, 240},
+                                          {LineFrameModel::RoundTrip, 80},
+                                          {LineFrameModel::Status, 105}};
+    for (const auto &[column, width] : widths)
+        table->setColumnWidth(column, qMax(width, table->horizontalHeader()->sectionSizeHint(column)));
     table->horizontalHeader()->setSectionResizeMode(LineFrameModel::Meaning, QHeaderView::Stretch);
 
     hidePolling = new QCheckBox(tr("Скрыть опрос измерения"), this);

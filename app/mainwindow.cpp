@@ -36,6 +36,9 @@ namespace {
 
 const char *const kModeFileName = "info.txt";
 
+// Property of a log that keeps to its newest line.
+const char *const kFollowsEnd = "followsEnd";
+
 // The port box's designed width, kept for short names.
 constexpr int kPortBoxMinWidth = 75;
 
@@ -53,6 +56,7 @@ MainWindow::MainWindow(QWidget *parent)
     initAppResources();
     ui->setupUi(this);
     fitFixedPages();
+    fitConnectButton();
 
     mode = readUiMode();
     applyUiMode(mode);
@@ -64,6 +68,8 @@ MainWindow::MainWindow(QWidget *parent)
     // Hours of byte dumps must not grow the logs without bound.
     ui->textEdit_log->document()->setMaximumBlockCount(kLogLineLimit);
     ui->textEdit_log_apdater->document()->setMaximumBlockCount(kLogLineLimit);
+    followNewestLine(ui->textEdit_log);
+    followNewestLine(ui->textEdit_log_apdater);
     showHeightStatistics();
     setupRecordingIndicator();
 
@@ -97,6 +103,9 @@ MainWindow::MainWindow(QWidget *parent)
     // device object can be emitted before its receiver is connected.
     initConnections();
     initLineMonitor();
+    // Queued, so that it runs ahead of every report of the device object
+    // yet after whoever made the window has added fields of its own.
+    QMetaObject::invokeMethod(this, [this] { linkTableFields(); }, Qt::QueuedConnection);
     restoreSettings();
     deviceThread->start();
 
@@ -196,9 +205,15 @@ void MainWindow::initConnections()
     connect(f->radioButton_FMCWmode, &QRadioButton::clicked, top, &SerialTop::setFMCW_mode);                  // 12
     connect(f->radioButton_CWmode, &QRadioButton::clicked, top, &SerialTop::setCW_mode);                      // 13
     connect(f->pushButton_setProtType, &QPushButton::clicked, this, &MainWindow::_changeProtType);            // 14
-    connect(f->pushButton_setProtTypeDbg, &QPushButton::clicked, this, &MainWindow::_changeProtType);         // 15
-    connect(top, &SerialTop::rcvProtocolType, f->comboBox_ProtTypeList, &QComboBox::setCurrentIndex);         // 16
-    connect(top, &SerialTop::rcvProtocolType, f->comboBox_ProtTypeListDbg, &QComboBox::setCurrentIndex);      // 17
+    // The debug tab's button sends the debug tab's own list.
+    connect(f->pushButton_setProtTypeDbg, &QPushButton::clicked, this, [this] {                               // 15
+        writeChoice(ui->comboBox_ProtTypeListDbg, tr("Тип протокола не выбран в списке: в устройство ничего не записано"),
+                    [this](int type) { serialTop->setProtType(type); });
+    });
+    // Reported codes pass through showReportedChoice, which flags a code a list does not offer.
+    auto choose = [this](QComboBox *list) { return [this, list](int value) { showReportedChoice(list, value); }; };
+    connect(top, &SerialTop::rcvProtocolType, this, choose(f->comboBox_ProtTypeList));                        // 16
+    connect(top, &SerialTop::rcvProtocolType, this, choose(f->comboBox_ProtTypeListDbg));                     // 17
     connect(f->pushButton_saveSettings, &QPushButton::clicked, top, &SerialTop::saveSettings);                // 18
     connect(f->pushButton_saveSettingsDbg, &QPushButton::clicked, top, &SerialTop::saveSettings);             // 19
     connect(f->pushButton_getProtType, &QPushButton::clicked, top, &SerialTop::getProtType);                  // 20
@@ -232,7 +247,7 @@ void MainWindow::initConnections()
     connect(f->pushButton_setDetSmthCoef, &QPushButton::clicked, this, &MainWindow::_changeDetSmthCoef);     // 45
     connect(f->pushButton_setDetMtiCoef, &QPushButton::clicked, this, &MainWindow::_changeDetMtiCoef);       // 46
     connect(f->pushButton_setTrsSmthCoef, &QPushButton::clicked, this, &MainWindow::_changeTrsSmthCoef);     // 47
-    connect(top, &SerialTop::rcv_FreqReduct, f->comboBox_ReductionTxPowerList, &QComboBox::setCurrentIndex);  // 48
+    connect(top, &SerialTop::rcv_FreqReduct, this, choose(f->comboBox_ReductionTxPowerList));                 // 48
     connect(top, &SerialTop::rcv_SizeLockData, this, show(f->spinBox_SizeLockData));                          // 49
     connect(top, &SerialTop::rcv_DetThCoefMax, this, show(f->doubleSpinBox_DetThCoefMax));                    // 50
     connect(top, &SerialTop::rcv_DetThCoefMin, this, show(f->doubleSpinBox_DetThCoefMin));                    // 51
@@ -327,6 +342,22 @@ void MainWindow::fitPortBox()
     QTimer::singleShot(0, this, [this] { setMinimumSize(designedMinimumSize.expandedTo(layout()->minimumSize())); });
 }
 
+// The connect button's caption changes with the connection; sized for the
+// longer of its captions in the window's language, it keeps the connection
+// box, and everything in it, in place.
+void MainWindow::fitConnectButton()
+{
+    QPushButton *button = ui->pushButton_connect_to_rs485;
+    const QString shown = button->text();
+    int width = 0;
+    for (const QString &caption : {tr("Подключить"), tr("Отключить")}) {
+        button->setText(caption);
+        width = qMax(width, button->sizeHint().width());
+    }
+    button->setText(shown);
+    button->setMinimumWidth(width);
+}
+
 void MainWindow::pressConnect()
 {
     if (!ui->pushButton_connect_to_rs485->isChecked())
@@ -385,7 +416,7 @@ void MainWindow::_appendLog(QString s)
     if (!log->document()->isEmpty())
         end.insertBlock();
     end.insertText(logStamp() + s);
-    log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
+    showNewestLine(log);
 }
 
 void MainWindow::_appendLogUpdater(QString s, bool new_line, QColor color)
@@ -407,4 +438,28 @@ void MainWindow::_appendLogUpdater(QString s, bool new_line, QColor color)
         at.insertText(s, format);
         log->setTextCursor(at);
     }
+    // A failed update's warning is its last line: it must not wait below
+    // the visible part for the user to scroll to it.
+    showNewestLine(log);
+}
+
+// Qt lays a text document out in steps, so the scroll bar's range still
+// grows after a line is added: the log keeps to its end while it does, until
+// the user moves the bar himself; the next line brings the end back.
+void MainWindow::followNewestLine(QTextEdit *log)
+{
+    QScrollBar *bar = log->verticalScrollBar();
+    connect(bar, &QScrollBar::rangeChanged, log, [log, bar] {
+        if (log->property(kFollowsEnd).toBool())
+            bar->setValue(bar->maximum());
+    });
+    // Emitted for the user's moves only, before the bar takes the new position.
+    connect(bar, &QAbstractSlider::actionTriggered, log,
+            [log, bar] { log->setProperty(kFollowsEnd, bar->sliderPosition() >= bar->maximum()); });
+}
+
+void MainWindow::showNewestLine(QTextEdit *log)
+{
+    log->setProperty(kFollowsEnd, true);
+    log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
 }

@@ -18,6 +18,7 @@
 
 class QCloseEvent;
 class QAbstractSpinBox;
+class QComboBox;
 class QMenu;
 class QMessageBox;
 class QPoint;
@@ -158,12 +159,16 @@ private slots:
 
 private:
     // Settings and debug fields (mainwindow_settings.cpp): a reported value
-    // is shown, and flagged when the field cannot show it exactly; ✓ on a
-    // flagged field asks before writing what the field shows.
+    // is shown, and flagged when the field (a number box or a list) cannot
+    // show it exactly; ✓ on a flagged field asks before writing what the
+    // field shows, and then says what was written and what reads back.
     void showReported(QAbstractSpinBox *box, double value);
-    void writeField(QAbstractSpinBox *box, const std::function<void()> &write);
-    void setFieldFlag(QAbstractSpinBox *box, const QString &deviceText);
-    QString fieldName(const QAbstractSpinBox *box) const;
+    void showReportedChoice(QComboBox *list, int value);
+    void writeField(QWidget *field, const std::function<void()> &write);
+    void writeChoice(QComboBox *list, const QString &unchosen, const std::function<void(int)> &write);
+    void writeConfirmed(QWidget *field);
+    void setFieldFlag(QWidget *field, const QString &deviceText);
+    QString fieldName(const QWidget *field) const;
     void readAllFields();
     // Parameter file keys to the names the tabs give them.
     QHash<QString, QString> parameterNames() const;
@@ -172,6 +177,7 @@ private:
     void applyUiMode(UiMode uiMode);
     void fillPortList();
     void fitPortBox();
+    void fitConnectButton();
     void initConnections();
     void setupHeightPlot();
     void appendHeightPoint(int graph, float value);
@@ -184,6 +190,8 @@ private:
     void setUpdateRunning(bool running);
     void askBeforeUpdate(const QString &path, qint64 size, const QString &revision);
 
+    void followNewestLine(QTextEdit *log);
+    static void showNewestLine(QTextEdit *log);
     void createMenus();
     void createLanguageMenu(QMenu *menu);
     void saveLog(QTextEdit *log);
@@ -261,5 +269,5 @@ private:
         QString held;
         QString shown;
     };
-    QHash<QAbstractSpinBox *, FieldFlag> flaggedFields;
+    QHash<QWidget *, FieldFlag> flaggedFields;
 };

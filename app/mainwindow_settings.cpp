@@ -4,6 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include "deviceparameters.h"
+#include "parameterreport.h"
 #include "serialtop.h"
 
 #include <QComboBox>
@@ -11,6 +12,7 @@
 #include <QLayout>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -29,6 +31,7 @@ struct Field
 
 const Field kFields[] = {
     {"comboBox_ProtTypeList", "label", "protocol-type"},
+    {"comboBox_ProtTypeListDbg", "label_16", "protocol-type"},
     {"spinBox_mbAdr", "label_2", "modbus-address"},
     {"spinBox_AdrMbDbg", "label_23", "modbus-address"},
     {"spinBox_FmcwBand", "label_13", "fmcw-band"},
@@ -51,6 +54,28 @@ QString localNumber(double value, bool isFloat)
     return text.replace(QLatin1Char('.'), QLocale().decimalPoint());
 }
 
+// What a field shows, and the value it stands for: a list's index is the
+// device's code.
+QString fieldText(const QWidget *field)
+{
+    if (const auto *list = qobject_cast<const QComboBox *>(field))
+        return list->currentText();
+    if (const auto *box = qobject_cast<const QAbstractSpinBox *>(field))
+        return box->text();
+    return QString();
+}
+
+double fieldValue(const QWidget *field)
+{
+    if (const auto *list = qobject_cast<const QComboBox *>(field))
+        return list->currentIndex();
+    if (const auto *spin = qobject_cast<const QSpinBox *>(field))
+        return spin->value();
+    if (const auto *spin = qobject_cast<const QDoubleSpinBox *>(field))
+        return float(spin->value());
+    return 0;
+}
+
 } // namespace
 
 QHash<QString, QString> MainWindow::parameterNames() const
@@ -70,13 +95,13 @@ QHash<QString, QString> MainWindow::parameterNames() const
     return names;
 }
 
-QString MainWindow::fieldName(const QAbstractSpinBox *box) const
+QString MainWindow::fieldName(const QWidget *field) const
 {
-    for (const Field &field : kFields)
-        if (box->objectName() == QLatin1String(field.box))
-            return QStringLiteral("%1 (%2)").arg(parameterNames().value(QString::fromLatin1(field.key)),
-                                                  QString::fromLatin1(field.key));
-    return box->objectName();
+    for (const Field &entry : kFields)
+        if (field->objectName() == QLatin1String(entry.box))
+            return QStringLiteral("%1 (%2)").arg(parameterNames().value(QString::fromLatin1(entry.key)),
+                                                  QString::fromLatin1(entry.key));
+    return field->objectName();
 }
 
 // A spin box clamps a value to its range and rounds it to its decimals; the
@@ -113,59 +138,119 @@ void MainWindow::showReported(QAbstractSpinBox *box, double value)
     _appendLog(tr("%1: в устройстве %2, поле показывает %3 (%4)").arg(fieldName(box), held, box->text(), why));
 }
 
-void MainWindow::setFieldFlag(QAbstractSpinBox *box, const QString &deviceText)
+// A list's index is the device's code; a code the list does not offer
+// leaves it without a current item, shown blank, and flagged like a number
+// the field cannot show.
+void MainWindow::showReportedChoice(QComboBox *list, int value)
+{
+    list->setCurrentIndex(value);
+    if (list->currentIndex() == value) {
+        setFieldFlag(list, QString());
+        return;
+    }
+    const QString held = QString::number(value);
+    setFieldFlag(list, held);
+    _appendLog(tr("%1: в устройстве %2, в списке поля такого значения нет (%3…%4)")
+                   .arg(fieldName(list), held)
+                   .arg(0)
+                   .arg(list->count() - 1));
+}
+
+void MainWindow::setFieldFlag(QWidget *field, const QString &deviceText)
 {
     if (deviceText.isEmpty()) {
-        if (flaggedFields.remove(box) > 0) {
-            box->setPalette(QPalette());
-            box->setToolTip(QString());
+        if (flaggedFields.remove(field) > 0) {
+            field->setPalette(QPalette());
+            field->setToolTip(QString());
         }
         return;
     }
     // Once the field shows another value (the user's), it means that value
     // and the flag goes.
-    auto changed = [this, box] {
-        if (flaggedFields.contains(box) && flaggedFields.value(box).shown != box->text())
-            setFieldFlag(box, QString());
+    auto changed = [this, field] {
+        if (flaggedFields.contains(field) && flaggedFields.value(field).shown != fieldText(field))
+            setFieldFlag(field, QString());
     };
     const char *watched = "flagWatched";
-    if (!box->property(watched).toBool()) {
-        box->setProperty(watched, true);
-        if (auto *spin = qobject_cast<QSpinBox *>(box))
+    if (!field->property(watched).toBool()) {
+        field->setProperty(watched, true);
+        if (auto *spin = qobject_cast<QSpinBox *>(field))
             connect(spin, &QSpinBox::textChanged, this, changed);
-        else if (auto *spin = qobject_cast<QDoubleSpinBox *>(box))
+        else if (auto *spin = qobject_cast<QDoubleSpinBox *>(field))
             connect(spin, &QDoubleSpinBox::textChanged, this, changed);
+        else if (auto *list = qobject_cast<QComboBox *>(field))
+            connect(list, QOverload<int>::of(&QComboBox::currentIndexChanged), this, changed);
     }
-    flaggedFields.insert(box, {deviceText, box->text()});
-    QPalette palette = box->palette();
+    flaggedFields.insert(field, {deviceText, fieldText(field)});
+    QPalette palette = field->palette();
     palette.setColor(QPalette::Base, kFlaggedBase);
-    box->setPalette(palette);
-    box->setToolTip(tr("В устройстве %1; поле не может показать это значение").arg(deviceText));
+    // A list that cannot be typed into draws its face as a button.
+    palette.setColor(QPalette::Button, kFlaggedBase);
+    field->setPalette(palette);
+    field->setToolTip(tr("В устройстве %1; поле не может показать это значение").arg(deviceText));
 }
 
-void MainWindow::writeField(QAbstractSpinBox *box, const std::function<void()> &write)
+void MainWindow::writeField(QWidget *field, const std::function<void()> &write)
 {
-    if (!flaggedFields.contains(box)) {
+    if (!flaggedFields.contains(field)) {
         write();
         return;
     }
     auto *question = new QMessageBox(
         QMessageBox::Warning, tr("Запись параметра"),
         tr("%1: в устройстве %2, поле показывает %3.\nЗаписать в устройство %3?")
-            .arg(fieldName(box), flaggedFields.value(box).held, box->text()),
+            .arg(fieldName(field), flaggedFields.value(field).held, fieldText(field)),
         QMessageBox::Yes | QMessageBox::No, this);
     question->setObjectName(QStringLiteral("messageBox_writeFlaggedField"));
     question->setDefaultButton(QMessageBox::No);
     question->setAttribute(Qt::WA_DeleteOnClose);
-    connect(question, &QMessageBox::finished, this, [this, box, write](int result) {
+    QPointer<QWidget> target = field;
+    connect(question, &QMessageBox::finished, this, [this, target](int result) {
+        if (!target)
+            return;
         if (result != QMessageBox::Yes) {
-            _appendLog(tr("%1: не записано").arg(fieldName(box)));
+            _appendLog(tr("%1: не записано").arg(fieldName(target)));
             return;
         }
-        setFieldFlag(box, QString());
-        write();
+        setFieldFlag(target, QString());
+        writeConfirmed(target);
     });
     question->open();
+}
+
+// A value written over one the user was warned about is read back at once,
+// and the main log says what went out and what the device now holds.
+void MainWindow::writeConfirmed(QWidget *field)
+{
+    const DeviceParameters::Parameter *parameter = nullptr;
+    for (const Field &entry : kFields)
+        if (field->objectName() == QLatin1String(entry.box))
+            parameter = DeviceParameters::find(QString::fromLatin1(entry.key));
+    if (!parameter)
+        return;
+    const bool isFloat = parameter->kind == DeviceParameters::Kind::Float;
+    const double value = fieldValue(field);
+    const quint64 ticket = serialTop->writeParameters({{parameter, value}});
+    const QString name = fieldName(field);
+    auto *waiting = new QObject(this);
+    connect(serialTop, &SerialTop::parametersWritten, waiting,
+            [this, waiting, ticket, name, isFloat, value](quint64 done, const ParameterReport &report) {
+                if (done != ticket)
+                    return;
+                waiting->deleteLater();
+                const QString written = localNumber(value, isFloat);
+                if (!report.done.isEmpty()) {
+                    _appendLog(tr("%1: записано %2, прочитано %3")
+                                   .arg(name, written, localNumber(report.done.first().value, isFloat)));
+                } else if (!report.failed.isEmpty()
+                           && report.failed.first().outcome.failure == RequestOutcome::Failure::NotConfirmed) {
+                    _appendLog(tr("%1: записано %2, прочитано %3 — устройство не приняло значение")
+                                   .arg(name, written, localNumber(report.failed.first().outcome.readBack, isFloat)));
+                } else {
+                    _appendLog(tr("%1: записано %2, не прочитано (%3)")
+                                   .arg(name, written, SerialTop::describe(report.stop)));
+                }
+            });
 }
 
 // Everything the settings and debug tabs show, one parameter at a time and
@@ -225,15 +310,20 @@ void MainWindow::fitFixedPages()
 }
 
 // A list left without a current item (the device reported a value it does
-// not hold) gives index -1, which would reach the device as 65535: refuse it.
-void MainWindow::_changeProtType()
+// not offer) gives index -1, which would reach the device as 65535: refuse it.
+void MainWindow::writeChoice(QComboBox *list, const QString &unchosen, const std::function<void(int)> &write)
 {
-    const int type = ui->comboBox_ProtTypeList->currentIndex();
-    if (type < 0) {
-        _appendLog(tr("Тип протокола не выбран в списке: в устройство ничего не записано"));
+    if (list->currentIndex() < 0) {
+        _appendLog(unchosen);
         return;
     }
-    serialTop->setProtType(type);
+    writeField(list, [list, write] { write(list->currentIndex()); });
+}
+
+void MainWindow::_changeProtType()
+{
+    writeChoice(ui->comboBox_ProtTypeList, tr("Тип протокола не выбран в списке: в устройство ничего не записано"),
+                [this](int type) { serialTop->setProtType(type); });
 }
 
 void MainWindow::_changeFmcwBand()
@@ -243,12 +333,9 @@ void MainWindow::_changeFmcwBand()
 
 void MainWindow::_changeFreqRed()
 {
-    const int step = ui->comboBox_ReductionTxPowerList->currentIndex();
-    if (step < 0) {
-        _appendLog(tr("Снижение мощности не выбрано в списке: в устройство ничего не записано"));
-        return;
-    }
-    serialTop->setFreqRed(step);
+    writeChoice(ui->comboBox_ReductionTxPowerList,
+                tr("Снижение мощности не выбрано в списке: в устройство ничего не записано"),
+                [this](int step) { serialTop->setFreqRed(step); });
 }
 
 void MainWindow::_changeSizeLockData()

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTableView>
 #include <QToolButton>
 
@@ -53,6 +54,14 @@ int countLines(const QByteArray &simLog, const QByteArray &prefix)
     return n;
 }
 
+// The colour a widget is drawn in a third of the way across its middle,
+// clear of its text and its arrow.
+QColor faceColour(QWidget *field)
+{
+    const QImage face = field->grab().toImage();
+    return face.pixelColor(face.width() / 3, face.height() / 2);
+}
+
 void click(const QWidget &w, const char *name)
 {
     QTest::mouseClick(widget<QAbstractButton>(w, name), Qt::LeftButton);
@@ -68,12 +77,15 @@ private slots:
     void setButtonsSendWidgetValues();
     void fieldsReadOnConnectAndFlaggedWhenTheyCannotShowTheValue();
     void listWithoutChoiceWritesNothing();
+    void flaggedWriteSaysWhatTheUnitKept();
+    void fieldNamingATableRowIsReadAndWritten();
     void measurementShowsDistanceWithFourDecimals();
     void interleavedRawDataSplitsOverTwoCurves();
     void failedGraphSaveIsNotReportedAsSaved();
     void firmwareUpdateClosingLineTellsOutcome();
     void closingDuringWaitStopsDeviceThread();
     void lineMonitorHidesPollingPausesAndSavesCsv();
+    void lineMonitorTimesRunOnAcrossReconnects();
 };
 
 void AppDevice::readAllQueuesElevenReadsAndFillsBothTabs()
@@ -169,6 +181,8 @@ void AppDevice::fieldsReadOnConnectAndFlaggedWhenTheyCannotShowTheValue()
     question->button(QMessageBox::Yes)->click();
     QTRY_VERIFY(!answered);
     QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 27 00 64"), kLong);
+    // What went out and what the unit holds now, read back at once.
+    QTRY_VERIFY_WITH_TIMEOUT(mainLog(w).contains("(fmcw-band): записано 100, прочитано 100"), kLong);
     QCOMPARE(countLines(sim.errorOutput(), "rx 13 06 00 27 00 64"), 1);
     QVERIFY(band->toolTip().isEmpty());
 
@@ -178,6 +192,61 @@ void AppDevice::fieldsReadOnConnectAndFlaggedWhenTheyCannotShowTheValue()
     click(w, "pushButton_setDetThCoefMin");
     QVERIFY(!w.findChild<QMessageBox *>("messageBox_writeFlaggedField"));
     QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 10 00 47 00 02 04 3f 40 00 00"), kLong);
+}
+
+void AppDevice::flaggedWriteSaysWhatTheUnitKept()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    // The unit acknowledges writes to the band but keeps its 250.
+    SimProcess sim({"--verbose", "--ignore-write", QString::number(RegisterMap::Holding::FmcwBand)});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    QVERIFY(connectTo(w, sim.portName()));
+    auto *band = widget<QSpinBox>(w, "spinBox_FmcwBand");
+    QTRY_COMPARE_WITH_TIMEOUT(band->value(), SimDefaults::kFmcwBand, kLong);
+    // A report of a band the field cannot show (emitted here, it lands at once).
+    emit w.device()->rcvFmcwBandGHz(24);
+    QCOMPARE(band->value(), 100);
+    QVERIFY(!band->toolTip().isEmpty());
+
+    click(w, "pushButton_setFmcwBand");
+    QVERIFY(answerQuestion(w, "messageBox_writeFlaggedField", true));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        mainLog(w).contains("(fmcw-band): записано 100, прочитано 250 — устройство не приняло значение"), kLong);
+    QVERIFY(sim.errorOutput().contains("rx 13 06 00 27 00 64"));
+    // The field shows what the unit holds.
+    QTRY_COMPARE_WITH_TIMEOUT(band->value(), SimDefaults::kFmcwBand, kLong);
+}
+
+// A parameter added to the table needs only its widgets: a box whose
+// "parameter" names its row and a button whose "writesParameter" names it.
+void AppDevice::fieldNamingATableRowIsReadAndWritten()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    SimProcess sim({"--verbose"});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    auto *page = widget<QWidget>(w, "tab_rerulation");
+    auto *field = new QSpinBox(page);
+    field->setRange(0, 1000);
+    field->setProperty("parameter", "lock-data-size");
+    auto *write = new QPushButton(page);
+    write->setProperty("writesParameter", "lock-data-size");
+
+    QVERIFY(connectTo(w, sim.portName()));
+    QTRY_COMPARE_WITH_TIMEOUT(field->value(), SimDefaults::kSizeLockData, kLong);
+
+    field->setValue(9);
+    QTest::mouseClick(write, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 46 00 09"), kLong);
+    QCOMPARE(countLines(sim.errorOutput(), "rx 13 06 00 46"), 1);
+    // "Read all" brings back what the unit holds now.
+    field->setValue(0);
+    click(w, "pushButton_getAllSettings");
+    QTRY_COMPARE_WITH_TIMEOUT(field->value(), 9, kLong);
+    QVERIFY(!mainLog(w).contains("Не подтверждено"));
 }
 
 void AppDevice::setButtonsSendWidgetValues()
@@ -220,6 +289,13 @@ void AppDevice::setButtonsSendWidgetValues()
     QCOMPARE(widget<QComboBox>(w, "comboBox_ReductionTxPowerList")->currentIndex(), 5);
     QCOMPARE(widget<QDoubleSpinBox>(w, "doubleSpinBox_TrsSmthCoef")->value(), 0.125);
 
+    // The debug tab's protocol button sends the debug tab's own list.
+    widget<QComboBox>(w, "comboBox_ProtTypeList")->setCurrentIndex(1);
+    widget<QComboBox>(w, "comboBox_ProtTypeListDbg")->setCurrentIndex(3);
+    click(w, "pushButton_setProtTypeDbg");
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 26 00 03"), kLong);
+    QVERIFY(!sim.errorOutput().contains("rx 13 06 00 26 00 01"));
+
     // The debug address box can send 0, which the settings box cannot show.
     widget<QSpinBox>(w, "spinBox_AdrMbDbg")->setValue(0);
     click(w, "pushButton_setAdrMbDbg");
@@ -247,6 +323,28 @@ void AppDevice::listWithoutChoiceWritesNothing()
     auto *power = widget<QComboBox>(w, "comboBox_ReductionTxPowerList");
     QTRY_COMPARE_WITH_TIMEOUT(power->currentIndex(), -1, kLong);
     QTRY_COMPARE_WITH_TIMEOUT(protocols->currentIndex(), -1, kLong);
+    // Flagged as a number box is when it cannot show the unit's value: the
+    // same colour and tooltip, and the main log names what the unit holds.
+    top->setFmcwBandGHz(24);
+    QueuedSpy bandReport(top, &SerialTop::rcvFmcwBandGHz);
+    top->getFmcwBandGHz();
+    QVERIFY(bandReport.wait(kLong));
+    auto *band = widget<QSpinBox>(w, "spinBox_FmcwBand");
+    QTRY_VERIFY_WITH_TIMEOUT(!band->toolTip().isEmpty(), kLong);
+    const QColor flagged = band->palette().color(QPalette::Base);
+    QCOMPARE(band->toolTip(), QString("В устройстве 24; поле не может показать это значение"));
+    QCOMPARE(protocols->toolTip(), QString("В устройстве 3; поле не может показать это значение"));
+    QCOMPARE(power->toolTip(), QString("В устройстве 8; поле не может показать это значение"));
+    for (QComboBox *list : {protocols, power}) {
+        QCOMPARE(list->palette().color(QPalette::Button), flagged);
+        // As drawn: the list's face takes the colour (a style may lighten
+        // a button face, so the test asks for a tint, not the exact colour).
+        const QColor face = faceColour(list);
+        QVERIFY2(face.red() > face.green() + 8, qPrintable(face.name()));
+    }
+    QVERIFY2(mainLog(w).contains("(protocol-type): в устройстве 3, в списке поля такого значения нет (0…2)"),
+             qPrintable(mainLog(w)));
+    QVERIFY(mainLog(w).contains("(power-reduction): в устройстве 8, в списке поля такого значения нет (0…7)"));
 
     click(w, "pushButton_setProtType");
     widget<QPushButton>(w, "pushButton_setReductionTxPower")->click(); // its tab is gone in this mode
@@ -258,6 +356,16 @@ void AppDevice::listWithoutChoiceWritesNothing()
     QCOMPARE(countLines(log, "rx 13 06 00 32"), 1); // only the test's own write of 8
     QVERIFY(mainLog(w).contains("Тип протокола не выбран в списке: в устройство ничего не записано"));
     QVERIFY(mainLog(w).contains("Снижение мощности не выбрано в списке: в устройство ничего не записано"));
+
+    // An item the user picks is his value: the flag goes and ✓ writes it at once.
+    protocols->setCurrentIndex(1);
+    QVERIFY(protocols->toolTip().isEmpty());
+    QVERIFY(protocols->palette().color(QPalette::Button) != flagged);
+    QVERIFY2(faceColour(protocols).red() < faceColour(protocols).green() + 4, qPrintable(faceColour(protocols).name()));
+    click(w, "pushButton_setProtType");
+    QVERIFY(!w.findChild<QMessageBox *>("messageBox_writeFlaggedField"));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("rx 13 06 00 26 00 01"), kLong);
+    QVERIFY(!power->toolTip().isEmpty()); // the other list is still flagged
 }
 
 void AppDevice::measurementShowsDistanceWithFourDecimals()
@@ -394,6 +502,11 @@ void AppDevice::firmwareUpdateClosingLineTellsOutcome()
     SimProcess sim({"--erase-ms", "0"});
     QVERIFY(sim.isRunning());
     MainWindow w;
+    // The user watches the programming tab through the update.
+    auto *tabs = widget<QTabWidget>(w, "tabWidget");
+    tabs->setCurrentWidget(widget<QWidget>(w, "tab_programming"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
     auto *fileName = widget<QLineEdit>(w, "lineEdit_file_name");
     QueuedSpy busy(w.device(), &SerialTop::busyChanged);
 
@@ -448,15 +561,22 @@ void AppDevice::firmwareUpdateClosingLineTellsOutcome()
 
     // A block lost after the erase: both logs say the unit holds no
     // complete firmware and how to recover.
+    QueuedSpy disconnected(w.device(), &SerialTop::connectedChanged);
     click(w, "pushButton_connect_to_rs485"); // disconnect
+    // Its report must not be taken for the answer to the next connect.
+    QVERIFY(disconnected.wait(kLong));
     SimProcess failing({"--erase-ms", "0", "--fail-step", "block:1"});
     QVERIFY(connectTo(w, failing.portName()));
     busy.clear();
     click(w, "pushButton_firmware_update");
+    QVERIFY(answerQuestion(w, "messageBox_confirmUpdate", true));
     QTRY_VERIFY_WITH_TIMEOUT(busy.size() == 2, kLong);
     const QString warning = "Устройство осталось без полной прошивки: подключитесь заново и повторите обновление ПО";
     QTRY_VERIFY_WITH_TIMEOUT(programmingLog(w).contains(warning), kLong);
     QVERIFY(mainLog(w).contains(warning));
+    // In view, not only appended: the warning and the closing lines after it.
+    QTRY_VERIFY(showsNewestLine(widget<QTextEdit>(w, "textEdit_log_apdater")));
+    QTRY_VERIFY(showsNewestLine(widget<QTextEdit>(w, "textEdit_log")));
 }
 
 namespace {
@@ -557,6 +677,32 @@ void AppDevice::lineMonitorHidesPollingPausesAndSavesCsv()
 
     click(*monitor, "pushButton_clear");
     QCOMPARE(shown->rowCount(), 0);
+}
+
+void AppDevice::lineMonitorTimesRunOnAcrossReconnects()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    SimProcess sim;
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    w.showLineMonitor();
+    const QAbstractItemModel *shown = widget<QTableView>(*w.lineMonitor(), "tableView_frames")->model();
+    for (int connection = 0; connection < 2; ++connection) {
+        QVERIFY(connectTo(w, sim.portName()));
+        QueuedSpy disconnected(w.device(), &SerialTop::connectedChanged);
+        click(w, "pushButton_connect_to_rs485");
+        QVERIFY(disconnected.wait(kLong));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(rowsMeaning(shown, QStringLiteral("сброс адреса (широковещательный)")) == 2, kLong);
+    double previous = 0;
+    for (int row = 0; row < shown->rowCount(); ++row) {
+        bool ok = false;
+        const double ms = shown->index(row, LineFrameModel::Time).data().toString().toDouble(&ok);
+        QVERIFY(ok);
+        QVERIFY2(ms >= previous, qPrintable(QStringLiteral("row %1: %2 ms after %3 ms").arg(row).arg(ms).arg(previous)));
+        previous = ms;
+    }
 }
 
 void AppDevice::closingDuringWaitStopsDeviceThread()

@@ -4,13 +4,18 @@
 #include "app_support.h"
 #include "deviceparameters.h"
 #include "language.h"
+#include "linemonitorwindow.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
+#include <QHeaderView>
+#include <QLayout>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTableView>
 #include <QTabWidget>
 
 class AppLanguage : public QObject
@@ -18,6 +23,7 @@ class AppLanguage : public QObject
     Q_OBJECT
 private slots:
     void englishWindowSpeaksEnglish();
+    void textsFitTheirPlacesInEitherLanguage();
     void russianWindowHasQtTextsAndDatesInRussian();
     void menuChoiceIsRememberedAndCommandLineWins();
     void cleanup() { Language::apply(QStringLiteral("ru")); }
@@ -41,6 +47,72 @@ void AppLanguage::englishWindowSpeaksEnglish()
     QTest::mouseClick(widget<QPushButton>(w, "pushButton_get_firmware_revision"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(mainLog(w).contains("Device not connected!"), kDeviceWaitMs);
     QVERIFY(!mainLog(w).contains(QString::fromUtf8("подключ")));
+}
+
+// The English texts are longer in places: each is shown whole, and the
+// connection box keeps its shape when its button's caption changes.
+void AppLanguage::textsFitTheirPlacesInEitherLanguage()
+{
+    for (const QString language : {"en", "ru"}) {
+        QString problem;
+        QVERIFY2(Language::apply(language, &problem), qPrintable(problem));
+        ScopedWorkDir dir;
+        QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+        SimProcess sim;
+        QVERIFY(sim.isRunning());
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // The port is picked first: a long name widens the box by itself.
+        w.selectPort(sim.portName());
+        auto *button = widget<QPushButton>(w, "pushButton_connect_to_rs485");
+        auto *box = widget<QWidget>(w, "groupBox_connect_to_rs485");
+        auto shape = [box] {
+            QList<QRect> rects{box->geometry()};
+            for (const QWidget *child : box->findChildren<QWidget *>())
+                rects << child->geometry();
+            return rects;
+        };
+        // Settled: a round of events, the layouts' own included, changes nothing.
+        auto settled = [&shape] {
+            const QList<QRect> before = shape();
+            QCoreApplication::processEvents();
+            return shape() == before;
+        };
+        QTRY_VERIFY(settled() && settled());
+        const QString connectText = button->text();
+        const QList<QRect> disconnectedShape = shape();
+        // What the box's layout sizes the button by; with a short port name
+        // or a large font a change of it moves everything in the box.
+        QLayoutItem *slot = box->layout()->itemAt(box->layout()->indexOf(button));
+        const QSize disconnectedHint = slot->sizeHint();
+
+        QVERIFY(connectTo(w, sim.portName()));
+        QVERIFY(button->text() != connectText);
+        QTRY_VERIFY(settled() && settled());
+        QCOMPARE(shape(), disconnectedShape);
+        QCOMPARE(slot->sizeHint(), disconnectedHint);
+        // Each caption fits the button.
+        QVERIFY(button->width() >= button->sizeHint().width());
+
+        // The line monitor's headers are not cut.
+        w.showLineMonitor();
+        QHeaderView *header = widget<QTableView>(*w.lineMonitor(), "tableView_frames")->horizontalHeader();
+        for (int column = 0; column < header->count(); ++column)
+            QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column),
+                     qPrintable(QStringLiteral("%1: %2 < %3")
+                                    .arg(header->model()->headerData(column, Qt::Horizontal).toString())
+                                    .arg(header->sectionSize(column))
+                                    .arg(header->sectionSizeHint(column))));
+
+        // The self-test's first line, from the device object, ends in an
+        // ellipsis in English (the Russian line keeps its original four dots).
+        if (language == "en") {
+            QTest::mouseClick(widget<QPushButton>(w, "pushButton_start_diagnostics"), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(mainLog(w).contains("Starting the self-test..."), kDeviceWaitMs);
+            QVERIFY2(!mainLog(w).contains("Starting the self-test...."), qPrintable(mainLog(w)));
+        }
+    }
 }
 
 void AppLanguage::russianWindowHasQtTextsAndDatesInRussian()

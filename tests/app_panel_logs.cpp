@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QScrollBar>
+#include <QTabWidget>
 #include <QToolButton>
 
 namespace {
@@ -57,6 +59,7 @@ private slots:
     void continuationGoesToUserCursor();
     void logsShowMarkupLikeTextVerbatim();
     void mainLogStampsOnlyFirstLineOfMessage();
+    void logsShowTheirNewestLine();
     void imageDialogStartsWhereTheImageIs();
 };
 
@@ -172,6 +175,38 @@ void AppPanelLogs::mainLogStampsOnlyFirstLineOfMessage()
     QVERIFY(kStamp.match(lines[0]).hasMatch());
     QVERIFY(kStamp.match(lines[1]).hasMatch());
     QCOMPARE(lines[2], QString("three"));
+}
+
+void AppPanelLogs::logsShowTheirNewestLine()
+{
+    ScopedWorkDir dir;
+    MainWindow w;
+    auto *tabs = widget<QTabWidget>(w, "tabWidget");
+    tabs->setCurrentWidget(widget<QWidget>(w, "tab_programming"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *main = widget<QTextEdit>(w, "textEdit_log");
+    auto *programming = widget<QTextEdit>(w, "textEdit_log_apdater");
+    for (int i = 0; i < 120; ++i) {
+        appendMain(w, QStringLiteral("line %1").arg(i));
+        appendUpdater(w, QStringLiteral("step %1... ").arg(i), true, kWhite);
+        appendUpdater(w, "OK", false, kGreen);
+    }
+    QTRY_VERIFY(showsNewestLine(main));
+    QTRY_VERIFY(showsNewestLine(programming));
+
+    // A user who scrolled up to read is brought back by the next line.
+    for (QTextEdit *log : {main, programming}) {
+        QScrollBar *bar = log->verticalScrollBar();
+        bar->triggerAction(QAbstractSlider::SliderToMinimum);
+        QCOMPARE(bar->value(), 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(bar->value(), 0); // not pulled back while nothing comes
+    }
+    appendMain(w, "newest");
+    appendUpdater(w, "newest", true, kRed);
+    QTRY_VERIFY(showsNewestLine(main));
+    QTRY_VERIFY(showsNewestLine(programming));
 }
 
 void AppPanelLogs::imageDialogStartsWhereTheImageIs()

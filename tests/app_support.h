@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -69,6 +70,16 @@ inline QString mainLog(const QWidget &window)
 inline QString programmingLog(const QWidget &window)
 {
     return widget<QTextEdit>(window, "textEdit_log_apdater")->toPlainText();
+}
+
+// Whether a log shows its newest line as the user sees it: the scroll bar at
+// its end and the end of the text inside the visible area.
+inline bool showsNewestLine(const QTextEdit *log)
+{
+    const QScrollBar *bar = log->verticalScrollBar();
+    QTextCursor end(log->document());
+    end.movePosition(QTextCursor::End);
+    return bar->value() == bar->maximum() && log->viewport()->rect().contains(log->cursorRect(end));
 }
 
 constexpr int kDeviceWaitMs = 30000; // generous bound for anything the device does

@@ -990,6 +990,18 @@ Update the firmware?</translation>
         <source>Устройство осталось без полной прошивки: подключитесь заново и повторите обновление ПО</source>
         <translation>The unit holds no complete firmware: connect again and repeat the firmware update</translation>
     </message>
+    <message>
+        <source>%1: в устройстве %2, в списке поля такого значения нет (%3…%4)</source>
+        <translation>%1: the device holds %2, which the field's list does not offer (%3…%4)</translation>
+    </message>
+    <message>
+        <source>%1: записано %2, прочитано %3 — устройство не приняло значение</source>
+        <translation>%1: wrote %2, read back %3 — the device did not take the value</translation>
+    </message>
+    <message>
+        <source>%1: записано %2, не прочитано (%3)</source>
+        <translation>%1: wrote %2, not read back (%3)</translation>
+    </message>
 </context>
 <context>
     <name>ParameterChangesDialog</name>
@@ -1160,7 +1172,7 @@ Parameters to change: %4 of %5</translation>
     </message>
     <message>
         <source>Запуск самодиагностики....</source>
-        <translation>Starting the self-test....</translation>
+        <translation>Starting the self-test...</translation>
     </message>
     <message>
         <source>Чтение данных.</source>
