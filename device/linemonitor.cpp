@@ -269,6 +269,7 @@ LineFrame answer(const QByteArray &bytes, const QByteArray &requestBytes)
         const LineFrame echo = request(bytes);
         frame.first = echo.first;
         frame.values = echo.values;
+        frame.valueCount = echo.valueCount;
         break;
     }
     default:

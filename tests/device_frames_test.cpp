@@ -137,6 +137,13 @@ private slots:
         uint16_t off = 0;
         QCOMPARE(describe(request(writeRequest(WriteSingleCoil, 9, &off, 1))),
                  QStringLiteral("write coil 9 (connection probe) = off"));
+        // An echo counts the value it carries, as its request does.
+        uint16_t two = 2;
+        const QByteArray write37 = writeRequest(WriteSingleRegister, 37, &two, 1);
+        const LineFrame echo = answer(write37, write37);
+        QCOMPARE(describe(echo), QStringLiteral("answer: 37 = 2"));
+        QCOMPARE(echo.values.size(), 1);
+        QCOMPARE(echo.valueCount, request(write37).valueCount);
 
         // The measurement's polling is told apart, its answers too; a
         // raw-data read of the same function is not polling.
