@@ -15,6 +15,7 @@
 #include "deviceparameters.h"
 #include "heightrecorder.h"
 #include "heightstatistics.h"
+#include "uimode.h"
 
 class QCloseEvent;
 class QAbstractSpinBox;
@@ -40,9 +41,6 @@ struct FirmwareOutcome;
 class StopSignals;
 class graph_plotter;
 class Ui_MainWindow;
-
-// User-interface mode chosen once at start-up from the first line of info.txt.
-enum class UiMode { Elevated, Assemblage, Default };
 
 // The configurator's one window. Its sources follow its concerns:
 // mainwindow.cpp (wiring, mode, connection panel, logs) and one file per tab

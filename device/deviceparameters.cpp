@@ -12,7 +12,6 @@
 #include <QStringList>
 
 #include <charconv>
-#include <cfloat>
 #include <cmath>
 #include <iterator>
 
@@ -23,6 +22,10 @@ namespace {
 using namespace RegisterMap;
 
 constexpr double kMaxUnsigned16 = 65535;
+// Below this a number rounds to a finite float: FLT_MAX plus half its last
+// step. FLT_MAX itself prints as 3.4028235e+38, above FLT_MAX as a double,
+// and that text must read back.
+constexpr double kFloatRoundsFinite = 0x1.ffffffp127;
 // A backup holds a dozen numbers; anything far larger is not one.
 constexpr qint64 kMaxBackupBytes = 1 << 20;
 
@@ -67,7 +70,7 @@ bool fitsRegister(const Parameter &parameter, double value, QString &error)
         }
         return true;
     }
-    if (std::fabs(value) > FLT_MAX) {
+    if (std::fabs(value) >= kFloatRoundsFinite) {
         error = tr("%1: %2 is beyond the range of a float").arg(name(parameter)).arg(value, 0, 'g', 17);
         return false;
     }

@@ -19,6 +19,8 @@ constexpr int kReadDataOffset = 3;     // address, function, byte count
 constexpr int kWriteDataOffset = 7;    // address, function, first, count, byte count
 constexpr int kCrcSize = 2;
 constexpr int kMinFrameSize = 4;
+// The longest frame Modbus RTU allows; no answer is longer.
+constexpr int kMaxFrameSize = 256;
 
 bool isFloatPair(bool holding, uint16_t adr)
 {
@@ -96,9 +98,12 @@ bool holdsSlaveFrame(const QByteArray &bytes)
     for (int at = 0; at + kMinFrameSize <= bytes.size(); ++at) {
         if (static_cast<uint8_t>(bytes[at]) != Line::kSlaveAddress || !isKnownFunction(bytes[at + 1]))
             continue;
-        // The CRC runs along, so each start costs one pass.
+        // The CRC runs along, so each start costs one pass, no longer than
+        // a frame can be: a second of noise full of likely starts must not
+        // cost the device thread a second of its own.
         uint16_t crc = 0xFFFF;
-        for (int end = at; end < bytes.size(); ++end) {
+        const int last = qMin(bytes.size(), at + kMaxFrameSize);
+        for (int end = at; end < last; ++end) {
             crc ^= static_cast<uint8_t>(bytes[end]);
             for (int bit = 0; bit < 8; ++bit)
                 crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
@@ -269,6 +274,7 @@ LineFrame answer(const QByteArray &bytes, const QByteArray &requestBytes)
         const LineFrame echo = request(bytes);
         frame.first = echo.first;
         frame.values = echo.values;
+        frame.valueCount = echo.valueCount;
         break;
     }
     default:

@@ -140,6 +140,7 @@ class CliTest : public QObject
     Q_OBJECT
 private slots:
     void parameterCommandsWriteReadBackAndRestore();
+    void theLargestFloatIsTakenBackAsPrinted();
     void badInputExitsOneAndSendsNothing();
     void silenceRefusalAndLostPortExitTwo();
     void faultyVerdictOrIgnoredWriteExitsThree();
@@ -207,6 +208,34 @@ void CliTest::parameterCommandsWriteReadBackAndRestore()
     const uint16_t on = RegisterMap::Coil::On;
     const QByteArray store = ModbusCodec::writeRequest(ModbusCodec::WriteSingleCoil, RegisterMap::Coil::SaveSettings, &on, 1);
     QVERIFY(QString::fromUtf8(sim.errorOutput()).contains(wireLine(store)));
+}
+
+// The largest float prints as 3.4028235e+38, a little above it as a double;
+// set and restore must take back what get and backup wrote.
+void CliTest::theLargestFloatIsTakenBackAsPrinted()
+{
+    SimProcess sim;
+    QVERIFY(sim.isRunning());
+    const QStringList port{"--port", sim.portName()};
+    const QString backup = dir.filePath("largest.json");
+
+    QStringList args = port + QStringList{"set", "th-coef-max=3.4028234e38"};
+    CliRun run = runCli(args);
+    EXPECT_EXIT(run, args, 0);
+    args = port + QStringList{"get", "th-coef-max"};
+    run = runCli(args);
+    EXPECT_EXIT(run, args, 0);
+    QCOMPARE(run.out, QStringLiteral("3.4028235e+38\n"));
+    args = port + QStringList{"set", "th-coef-max=" + run.out.trimmed()};
+    EXPECT_EXIT(runCli(args), args, 0);
+
+    args = port + QStringList{"backup", backup};
+    EXPECT_EXIT(runCli(args), args, 0);
+    DeviceParameters::Backup saved;
+    QString error;
+    QVERIFY2(DeviceParameters::readBackup(backup, saved, error), qPrintable(error));
+    args = port + QStringList{"restore", backup};
+    EXPECT_EXIT(runCli(args), args, 0);
 }
 
 void CliTest::badInputExitsOneAndSendsNothing()

@@ -4,6 +4,7 @@
 #include "modbuscodec.h"
 #include "serialtop.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
@@ -137,6 +138,13 @@ private slots:
         uint16_t off = 0;
         QCOMPARE(describe(request(writeRequest(WriteSingleCoil, 9, &off, 1))),
                  QStringLiteral("write coil 9 (connection probe) = off"));
+        // An echo counts the value it carries, as its request does.
+        uint16_t two = 2;
+        const QByteArray write37 = writeRequest(WriteSingleRegister, 37, &two, 1);
+        const LineFrame echo = answer(write37, write37);
+        QCOMPARE(describe(echo), QStringLiteral("answer: 37 = 2"));
+        QCOMPARE(echo.values.size(), 1);
+        QCOMPARE(echo.valueCount, request(write37).valueCount);
 
         // The measurement's polling is told apart, its answers too; a
         // raw-data read of the same function is not polling.
@@ -210,6 +218,28 @@ private slots:
         QCOMPARE(monitor.counters().badCrc, 1);
         QCOMPARE(monitor.counters().stray, 1);
         QCOMPARE(monitor.counters().timeOuts, 1);
+    }
+
+    // Noise in which every other byte could start an answer is judged in
+    // time linear in its length (a settling line can gather a second of it),
+    // and as stray however long it is: somewhere in a long enough run the
+    // CRC comes to zero by chance, but not within a frame's length.
+    void longNoiseIsJudgedQuickly()
+    {
+        LineMonitor monitor;
+        QByteArray noise;
+        for (int i = 0; i < 32768; ++i)
+            noise += hex("1303");
+        QElapsedTimer clock;
+        clock.start();
+        monitor.unclaimed(noise);
+        QCOMPARE(monitor.counters().stray, 1);
+        // Linear, well under a second even under the sanitizers.
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+        // A late answer at the end of a long run is still told apart.
+        const QByteArray read38 = ModbusCodec::readRequest(ModbusCodec::ReadHoldingRegisters, 38, 1);
+        monitor.unclaimed(noise + readAnswer(read38, hex("0002")));
+        QCOMPARE(monitor.counters().late, 1);
     }
 
     void firmwareChecksumFollowsCarryRule()
