@@ -22,6 +22,11 @@ QString openFailureText(const PortOpenFailure &failure)
     case PortOpenFailure::Kind::InUse:
         return QStringLiteral("cannot open %1: it is in use by another program (%2)").arg(failure.port, failure.detail);
     case PortOpenFailure::Kind::NoPermission:
+        if (failure.onlyRootMayOpen())
+            return QStringLiteral("cannot open %1: no permission (%2); the port is open to root alone: hand it to "
+                                  "group dialout with a udev rule (%3 in /etc/udev/rules.d/), add the user to that "
+                                  "group (sudo usermod -aG dialout $USER), and log in again")
+                .arg(failure.port, failure.detail, PortOpenFailure::udevRuleExample());
         return QStringLiteral("cannot open %1: no permission (%2); add the user to group %3, which owns the "
                               "device (sudo usermod -aG %3 $USER), and log in again")
             .arg(failure.port, failure.detail, failure.group);

@@ -28,3 +28,8 @@ PortOpenFailure PortOpenFailure::explain(const QString &port, QSerialPort::Seria
     }
     return failure;
 }
+
+QString PortOpenFailure::udevRuleExample()
+{
+    return QStringLiteral("KERNEL==\"ttyUSB[0-9]*\", GROUP=\"dialout\", MODE=\"0660\"");
+}

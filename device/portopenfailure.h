@@ -15,6 +15,12 @@ struct PortOpenFailure
     QString detail;  // the port's own text
     QString group;   // NoPermission: the group that owns the device node
 
+    // A node of group root is open to root alone: joining its group is no
+    // advice; a udev rule that hands it to dialout is.
+    bool onlyRootMayOpen() const { return kind == Kind::NoPermission && group == QLatin1String("root"); }
+    // What a udev rule that grants group dialout the port reads like.
+    static QString udevRuleExample();
+
     // Busy and forbidden look alike to the serial port; on Unix the device
     // node tells them apart. Elsewhere a permission error reads as in use,
     // which is what Windows reports for a busy port.

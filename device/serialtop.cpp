@@ -193,6 +193,11 @@ QString SerialTop::describe(const PortOpenFailure &failure)
     case PortOpenFailure::Kind::NotFound:
         return tr("Порт %1 не найден: %2").arg(failure.port, failure.detail);
     case PortOpenFailure::Kind::NoPermission:
+        if (failure.onlyRootMayOpen())
+            return tr("Нет прав на доступ к порту %1: %2. Порт открыт только для root: отдайте его группе "
+                      "dialout правилом udev (%3 в файле /etc/udev/rules.d/), добавьте пользователя в эту "
+                      "группу (sudo usermod -aG dialout $USER) и войдите в систему заново")
+                .arg(failure.port, failure.detail, PortOpenFailure::udevRuleExample());
         return tr("Нет прав на доступ к порту %1: %2. Добавьте пользователя в группу %3, которой "
                   "принадлежит устройство (sudo usermod -aG %3 $USER), и войдите в систему заново")
             .arg(failure.port, failure.detail, failure.group);

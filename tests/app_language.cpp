@@ -5,6 +5,8 @@
 #include "deviceparameters.h"
 #include "language.h"
 #include "linemonitorwindow.h"
+#include "portopenfailure.h"
+#include "serialtop.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,6 +28,7 @@ private slots:
     void textsFitTheirPlacesInEitherLanguage();
     void russianWindowHasQtTextsAndDatesInRussian();
     void menuChoiceIsRememberedAndCommandLineWins();
+    void portOpenToRootAloneGetsAUdevRuleInEitherLanguage();
     void cleanup() { Language::apply(QStringLiteral("ru")); }
 };
 
@@ -155,3 +158,28 @@ void AppLanguage::menuChoiceIsRememberedAndCommandLineWins()
 
 QTEST_MAIN(AppLanguage)
 #include "app_language.moc"
+
+// Joining group root is no advice: a port of that group is handed to
+// dialout by a udev rule. A port of another group still names its group.
+void AppLanguage::portOpenToRootAloneGetsAUdevRuleInEitherLanguage()
+{
+    PortOpenFailure rootOnly;
+    rootOnly.kind = PortOpenFailure::Kind::NoPermission;
+    rootOnly.port = QStringLiteral("/dev/ttyUSB0");
+    rootOnly.detail = QStringLiteral("Permission denied");
+    rootOnly.group = QStringLiteral("root");
+    PortOpenFailure dialout = rootOnly;
+    dialout.group = QStringLiteral("dialout");
+
+    for (const QString &language : {QStringLiteral("ru"), QStringLiteral("en")}) {
+        QVERIFY(Language::apply(language));
+        const QString root = SerialTop::describe(rootOnly);
+        QVERIFY2(root.contains(PortOpenFailure::udevRuleExample()) && root.contains(QStringLiteral("root"))
+                     && root.contains(QStringLiteral("usermod -aG dialout")) && !root.contains(QStringLiteral("-aG root")),
+                 qPrintable(root));
+        const QString group = SerialTop::describe(dialout);
+        QVERIFY2(group.contains(QStringLiteral("usermod -aG dialout")) && !group.contains(QStringLiteral("udev")),
+                 qPrintable(group));
+    }
+    QVERIFY(SerialTop::describe(rootOnly).contains(QStringLiteral("open to root alone")));
+}

@@ -8,6 +8,8 @@
 #include "simprocess.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QElapsedTimer>
@@ -16,6 +18,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -310,6 +315,25 @@ void CliTest::silenceRefusalAndLostPortExitTwo()
 
     CliRun run = runCli({"--port", dir.filePath("no-such-port"), "info"});
     EXPECT_EXIT(run, QStringList{"info on a missing port"}, 2);
+
+    // A port of group root that another user opens: open to root alone, so
+    // the advice is a udev rule that hands it to dialout, not group root.
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (::geteuid() == 0 && !setpriv.isEmpty()) {
+        SimProcess sim;
+        const QByteArray node = QFile::encodeName(QFileInfo(sim.portName()).canonicalFilePath());
+        QVERIFY(::chown(node.constData(), 0, 0) == 0 && ::chmod(node.constData(), 0600) == 0);
+        QProcess cli;
+        cli.start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", QString::fromUtf8(ZETRA_CLI_PATH),
+                            "--port", sim.portName(), "info"});
+        QVERIFY(cli.waitForFinished(60000));
+        const QString err = QString::fromUtf8(cli.readAllStandardError());
+        QVERIFY2(cli.exitCode() == 2 && err.contains("open to root alone") && err.contains("udev rule")
+                     && err.contains("usermod -aG dialout") && !err.contains("-aG root"),
+                 qPrintable(err));
+    } else {
+        qInfo("not root, or no setpriv: the port of group root is not tried");
+    }
 
     // The address reset and the probe are answered, the command's first request is not.
     const QList<QStringList> commands = {

@@ -992,7 +992,7 @@ Update the firmware?</translation>
     </message>
     <message>
         <source>%1: в устройстве %2, в списке поля такого значения нет (%3…%4)</source>
-        <translation>%1: the device holds %2, which the field's list does not offer (%3…%4)</translation>
+        <translation>%1: the device holds %2, which the field&apos;s list does not offer (%3…%4)</translation>
     </message>
     <message>
         <source>%1: записано %2, прочитано %3 — устройство не приняло значение</source>
@@ -1325,6 +1325,10 @@ Parameters to change: %4 of %5</translation>
     <message>
         <source>Поздний ответ отброшен: %1 байт</source>
         <translation>Late answer dropped: %1 bytes</translation>
+    </message>
+    <message>
+        <source>Нет прав на доступ к порту %1: %2. Порт открыт только для root: отдайте его группе dialout правилом udev (%3 в файле /etc/udev/rules.d/), добавьте пользователя в эту группу (sudo usermod -aG dialout $USER) и войдите в систему заново</source>
+        <translation>No permission to open port %1: %2. The port is open to root alone: hand it to group dialout with a udev rule (%3 in /etc/udev/rules.d/), add the user to that group (sudo usermod -aG dialout $USER), and log in again</translation>
     </message>
 </context>
 <context>
