@@ -37,9 +37,8 @@ bool stderrIsTerminal()
 }
 
 // Progress on stderr: a bar on a terminal, otherwise the whole percentages
-// of the writing, one a line, for a log. The device object counts the erase
-// and then the writing from 0 to 100 each; the writing starts with the
-// first 0 after a 100.
+// of the writing, one a line, for a log. The device object says which step
+// runs and counts the erase and then the writing from 0 to 100 each.
 class ProgressDisplay
 {
 public:
@@ -48,12 +47,11 @@ public:
     {
     }
 
+    void setStep(FirmwareOutcome::Step step) { current = step; }
+
     void update(int percent)
     {
-        if (!writing && erased && percent == 0)
-            writing = true;
-        if (!writing && percent == 100)
-            erased = true;
+        const bool writing = current == FirmwareOutcome::Step::Program;
         if (terminal) {
             constexpr int kWidth = 40;
             const int filled = percent * kWidth / 100;
@@ -63,7 +61,7 @@ public:
         } else if (writing && percent != lastPrinted) {
             std::fprintf(stderr, "%d\n", percent);
             lastPrinted = percent;
-        } else if (!writing) {
+        } else if (current == FirmwareOutcome::Step::Erase) {
             // A log that shows nothing for the whole erase looks hung.
             if (!eraseClock.isValid())
                 eraseClock.start();
@@ -89,8 +87,7 @@ private:
     bool terminal;
     QElapsedTimer eraseClock;
     qint64 nextAliveMs = kAliveEveryMs;
-    bool erased = false;
-    bool writing = false;
+    FirmwareOutcome::Step current = FirmwareOutcome::Step::None;
     bool barShown = false;
     int lastPrinted = -1;
 };
@@ -180,6 +177,8 @@ public:
         FirmwareOutcome ended;
         bool finished = false;
         int stopping = 0; // the stop signal's number once one came
+        QObject::connect(top, &SerialTop::firmwareUpdateStepStarted, &context,
+                         [&](FirmwareOutcome::Step step) { progress.setStep(step); });
         QObject::connect(top, &SerialTop::progressChanged, &context, [&](int percent) { progress.update(percent); });
         QObject::connect(top, &SerialTop::firmwareUpdateEnded, &context, [&](const FirmwareOutcome &outcome) {
             ended = outcome;

@@ -38,3 +38,4 @@ struct FirmwareOutcome
 };
 
 Q_DECLARE_METATYPE(FirmwareOutcome)
+Q_DECLARE_METATYPE(FirmwareOutcome::Step)

@@ -16,6 +16,7 @@ SerialTop::SerialTop()
     qRegisterMetaType<ParameterReport>();
     qRegisterMetaType<PortOpenFailure>();
     qRegisterMetaType<FirmwareOutcome>();
+    qRegisterMetaType<FirmwareOutcome::Step>();
     engineClock.start();
     connect(lineMonitor, &LineMonitor::framesRecorded, this, &SerialTop::lineFrames);
     connect(lineMonitor, &LineMonitor::countersChanged, this, &SerialTop::lineCounters);

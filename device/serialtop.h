@@ -172,6 +172,9 @@ signals:
     void firmwareUpdateFinished(bool success);
     // The same end with its facts; emitted just before firmwareUpdateFinished.
     void firmwareUpdateEnded(FirmwareOutcome outcome);
+    // An update step begins; progressChanged counts within the erase and the
+    // writing, each from 0 to 100.
+    void firmwareUpdateStepStarted(FirmwareOutcome::Step step);
     // One request failed: no answer, refused, the port lost or closed, or
     // the ring full. describe() gives the text the main log shows.
     void requestFailed(RequestOutcome outcome);
@@ -291,6 +294,7 @@ private:
     void _updateMainFirmware(QString f_name);
     void _checkFileData(const QByteArray &image);
     void _checkStep(bool ok, QString errorText, bool reportOk);
+    void beginUpdateStep(FirmwareOutcome::Step step);
 
     SerialWorker *worker = nullptr;
     QByteArray rxBuffer;

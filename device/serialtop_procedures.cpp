@@ -197,7 +197,7 @@ void SerialTop::_firmwareUpdate(QString f_name)
         emit appendLogUpdater(QString(59, QLatin1Char('*')), true, kWhite);
         emit appendLogUpdater(tr("Обновление ПО"), true, kWhite);
         updateProgress = FirmwareOutcome();
-        updateProgress.failedStep = FirmwareOutcome::Step::File;
+        beginUpdateStep(FirmwareOutcome::Step::File);
         bool success = false;
         if (_checkFileAndPrintInfo(f_name)) {
             try {
@@ -215,6 +215,13 @@ void SerialTop::_firmwareUpdate(QString f_name)
     });
 }
 
+void SerialTop::beginUpdateStep(FirmwareOutcome::Step step)
+{
+    // The step under way is the one a failure names.
+    updateProgress.failedStep = step;
+    emit firmwareUpdateStepStarted(step);
+}
+
 void SerialTop::_updateMainFirmware(QString f_name)
 {
     emit appendLogUpdater(tr("Проверка данных файла... "), true, kWhite);
@@ -226,20 +233,20 @@ void SerialTop::_updateMainFirmware(QString f_name)
     const QByteArray image = file.read(FirmwareImage::kMaxSize + 1);
     _checkStep(file.error() == QFileDevice::NoError, tr("Ошибка чтения файла прошивки"), false);
     file.close();
-    updateProgress.failedStep = FirmwareOutcome::Step::Image;
+    beginUpdateStep(FirmwareOutcome::Step::Image);
     _checkFileData(image);
     emit appendLogUpdater(QStringLiteral("OK"), false, kGreen);
 
     emit appendLogUpdater(tr("Получение текущей версии ПО... "), true, kWhite);
-    updateProgress.failedStep = FirmwareOutcome::Step::Revision;
+    beginUpdateStep(FirmwareOutcome::Step::Revision);
     _checkAnswered(queueRead16(ReadHoldingRegisters, Holding::Revision, Holding::RevisionLength), false);
 
     emit appendLogUpdater(tr("Перевод устройства в режим программирования... "), true, kWhite);
-    updateProgress.failedStep = FirmwareOutcome::Step::ProgrammingMode;
+    beginUpdateStep(FirmwareOutcome::Step::ProgrammingMode);
     _checkAnswered(queueWrite16(WriteSingleCoil, Coil::ProgrammingMode, 1), true);
 
     emit appendLogUpdater(tr("Проверка доступа и ID микросхемы FLASH... "), true, kWhite);
-    updateProgress.failedStep = FirmwareOutcome::Step::FlashCheck;
+    beginUpdateStep(FirmwareOutcome::Step::FlashCheck);
     flashReady = false;
     _checkAnswered(queueWrite16(WriteSingleCoil, Coil::FlashCheck, 1), false);
     pause(kFlashPollPauseMs);
@@ -247,7 +254,7 @@ void SerialTop::_updateMainFirmware(QString f_name)
     _checkStep(flashReady, tr("Ошибка чтения ID Flash"), true);
 
     emit appendLogUpdater(tr("Cтирание текущего ПО... "), true, kWhite);
-    updateProgress.failedStep = FirmwareOutcome::Step::Erase;
+    beginUpdateStep(FirmwareOutcome::Step::Erase);
     // From the erase command on, a failure leaves no complete firmware.
     updateProgress.eraseBegan = true;
     flashReady = false;
@@ -268,7 +275,7 @@ void SerialTop::_updateMainFirmware(QString f_name)
     _checkStep(flashReady, tr("Ошибка стирания Flash. Timeout"), true);
 
     emit appendLogUpdater(tr("Программирование... "), true, kWhite);
-    updateProgress.failedStep = FirmwareOutcome::Step::Program;
+    beginUpdateStep(FirmwareOutcome::Step::Program);
     const int length = image.size();
     emit progressChanged(0);
     int offset = 0;
@@ -289,7 +296,7 @@ void SerialTop::_updateMainFirmware(QString f_name)
     emit progressChanged(100);
 
     emit appendLogUpdater(tr("Запись флага прошивки... "), true, kWhite);
-    updateProgress.failedStep = FirmwareOutcome::Step::Flag;
+    beginUpdateStep(FirmwareOutcome::Step::Flag);
     _checkAnswered(queueWrite16(WriteSingleCoil, Coil::FirmwareFlag, 1), false);
     emit appendLogUpdater(tr("ОК"), false, kGreen);
 }
