@@ -167,7 +167,10 @@ void MainWindow::fillPortList()
 }
 
 // Every connection between form, window, device object and telemetry plot,
-// in the order of the wiring table (rows 1 to 59).
+// in one place and numbered. Qt calls the slots of one signal in the order
+// they were connected, so where one signal reaches several slots (the
+// protocol type reaches both lists, a connect the window and its fields)
+// they run in the order they stand here; keep a new one in its place.
 void MainWindow::initConnections()
 {
     SerialTop *top = serialTop;
