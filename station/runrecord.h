@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+#include <QVector>
+
+// What a production station keeps of each unit it ran: the run, its steps
+// with what they measured against their limits, and the parameters before
+// and after. Plain facts; a store keeps them, a front end words them.
+namespace Station {
+
+// How a run, or one of its steps, ended.
+enum class Outcome { Running, Pass, Fail, Error, Interrupted };
+QString outcomeName(Outcome outcome);              // "running", "pass", "fail", "error", "interrupted"
+bool outcomeFromName(const QString &name, Outcome &outcome);
+
+struct StepRecord
+{
+    int index = 0;              // place in the recipe, from 0
+    QString kind;               // flash, parameters, save, selftest, measure, verify
+    Outcome outcome = Outcome::Pass;
+    QDateTime started;
+    QDateTime ended;
+    QString reason;             // why it did not pass; empty when it passed
+    // What the step measured, each with its limits where the recipe set them:
+    // {"mean": {"value": 5.0, "low": 4.95, "high": 5.05}, "missed": {"value": 0}}
+    QJsonObject measured;
+};
+
+struct RunHeader
+{
+    QString serial;
+    QString station;
+    QString operatorName;
+    QString port;
+    QString recipeName;
+    QString recipeHash;         // SHA-256 of the recipe file's bytes, hex
+    QString programVersion;
+    QString revisionBefore;     // the firmware revision text read first
+    QDateTime started;
+};
+
+struct RunRecord
+{
+    qint64 id = 0;
+    RunHeader header;
+    QDateTime ended;
+    Outcome outcome = Outcome::Running;
+    QString failedStep;         // the step's kind, empty on pass
+    QString reason;
+    QString revisionAfter;
+    QVector<StepRecord> steps;
+    QMap<QString, double> parametersBefore;   // by the command line's parameter names
+    QMap<QString, double> parametersAfter;
+};
+
+struct RecordFilter
+{
+    QString serial;             // empty: every unit
+    QDateTime since;            // invalid: from the first
+    bool byOutcome = false;
+    Outcome outcome = Outcome::Pass;
+    int limit = 0;              // 0: all
+};
+
+} // namespace Station
