@@ -1036,7 +1036,7 @@ Update the firmware?</translation>
     </message>
     <message>
         <source>%1: в устройстве %2, в списке поля такого значения нет (%3…%4)</source>
-        <translation>%1: the device holds %2, which the field's list does not offer (%3…%4)</translation>
+        <translation>%1: the device holds %2, which the field&apos;s list does not offer (%3…%4)</translation>
     </message>
     <message>
         <source>%1: записано %2, прочитано %3 — устройство не приняло значение</source>
@@ -1045,6 +1045,10 @@ Update the firmware?</translation>
     <message>
         <source>%1: записано %2, не прочитано (%3)</source>
         <translation>%1: wrote %2, not read back (%3)</translation>
+    </message>
+    <message>
+        <source>%1: в списке ничего не выбрано, в устройство ничего не записано</source>
+        <translation>%1: nothing chosen in the list, nothing written to the device</translation>
     </message>
 </context>
 <context>
