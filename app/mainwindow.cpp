@@ -103,8 +103,10 @@ MainWindow::MainWindow(QWidget *parent)
     // device object can be emitted before its receiver is connected.
     initConnections();
     initLineMonitor();
-    // Queued, so that it runs ahead of every report of the device object
-    // yet after whoever made the window has added fields of its own.
+    // Now, so that a report finds its fields from the start, and queued once
+    // more, ahead of every report of the device object yet after whoever
+    // made the window has added fields of its own.
+    linkTableFields();
     QMetaObject::invokeMethod(this, [this] { linkTableFields(); }, Qt::QueuedConnection);
     restoreSettings();
     deviceThread->start();
@@ -190,57 +192,14 @@ void MainWindow::initConnections()
     connect(top, SIGNAL(busyChanged(bool)), this, SLOT(on_BusyChanged(bool)));                                // 11
     connect(f->radioButton_FMCWmode, &QRadioButton::clicked, top, &SerialTop::setFMCW_mode);                  // 12
     connect(f->radioButton_CWmode, &QRadioButton::clicked, top, &SerialTop::setCW_mode);                      // 13
-    connect(f->pushButton_setProtType, &QPushButton::clicked, this, &MainWindow::_changeProtType);            // 14
-    // The debug tab's button sends the debug tab's own list.
-    connect(f->pushButton_setProtTypeDbg, &QPushButton::clicked, this, [this] {                               // 15
-        writeChoice(ui->comboBox_ProtTypeListDbg, tr("Тип протокола не выбран в списке: в устройство ничего не записано"),
-                    [this](int type) { serialTop->setProtType(type); });
-    });
-    // Reported codes pass through showReportedChoice, which flags a code a list does not offer.
-    auto choose = [this](QComboBox *list) { return [this, list](int value) { showReportedChoice(list, value); }; };
-    connect(top, &SerialTop::rcvProtocolType, this, choose(f->comboBox_ProtTypeList));                        // 16
-    connect(top, &SerialTop::rcvProtocolType, this, choose(f->comboBox_ProtTypeListDbg));                     // 17
+    // 14 to 17, 20 to 25 and 27 to 55, the fields of the eleven parameters
+    // and their buttons: linked through the parameter table instead
+    // (linkTableFields). Every value read reaches its fields as one report.
+    connect(top, &SerialTop::parameterReported, this, &MainWindow::showParameter);
+    connect(top, &SerialTop::parametersWritten, this, &MainWindow::reportFieldWrite);
     connect(f->pushButton_saveSettings, &QPushButton::clicked, top, &SerialTop::saveSettings);                // 18
     connect(f->pushButton_saveSettingsDbg, &QPushButton::clicked, top, &SerialTop::saveSettings);             // 19
-    connect(f->pushButton_getProtType, &QPushButton::clicked, top, &SerialTop::getProtType);                  // 20
-    connect(f->pushButton_getAdrMb, &QPushButton::clicked, top, &SerialTop::getAdrMb);                        // 21
-    // Reported values pass through showReported, which flags what a field cannot show.
-    auto show = [this](QAbstractSpinBox *box) { return [this, box](double value) { showReported(box, value); }; };
-    connect(top, &SerialTop::rcv_AdrMb, this, show(f->spinBox_mbAdr));                                        // 22
-    connect(top, &SerialTop::rcv_AdrMb, this, show(f->spinBox_AdrMbDbg));                                     // 23
-    connect(f->pushButton_setAdrMb, &QPushButton::clicked, this, &MainWindow::_changeAdrMb);                  // 24
-    connect(f->pushButton_setAdrMbDbg, &QPushButton::clicked, this, &MainWindow::_changeAdrMbDbg);            // 25
     connect(top, &SerialTop::checkDistance, this, &MainWindow::_checkDistance);                               // 26
-    connect(f->pushButton_setFmcwBand, &QPushButton::clicked, this, &MainWindow::_changeFmcwBand);            // 27
-    connect(top, &SerialTop::rcvFmcwBandGHz, this, show(f->spinBox_FmcwBand));                                // 28
-    QPushButton *all = f->pushButton_getAllSettings;
-    connect(all, &QPushButton::clicked, top, &SerialTop::getProtType);                                        // 29
-    connect(all, &QPushButton::clicked, top, &SerialTop::getFmcwBandGHz);                                     // 30
-    connect(all, &QPushButton::clicked, top, &SerialTop::getFreqRed);                                         // 31
-    connect(all, &QPushButton::clicked, top, &SerialTop::getSizeLockData);                                    // 32
-    connect(all, &QPushButton::clicked, top, &SerialTop::getDetThCoefMin);                                    // 33
-    connect(all, &QPushButton::clicked, top, &SerialTop::getDetThCoefMax);                                    // 34
-    connect(all, &QPushButton::clicked, top, &SerialTop::getDetThCoefDC);                                     // 35
-    connect(all, &QPushButton::clicked, top, &SerialTop::getDetSmthCoef);                                     // 36
-    connect(all, &QPushButton::clicked, top, &SerialTop::getDetMtiCoef);                                      // 37
-    connect(all, &QPushButton::clicked, top, &SerialTop::getTrsSmthCoef);                                     // 38
-    connect(all, &QPushButton::clicked, top, &SerialTop::getAdrMb);                                           // 39
-    connect(f->pushButton_setReductionTxPower, &QPushButton::clicked, this, &MainWindow::_changeFreqRed);    // 40
-    connect(f->pushButton_setSizeLockData, &QPushButton::clicked, this, &MainWindow::_changeSizeLockData);   // 41
-    connect(f->pushButton_setDetThCoefMax, &QPushButton::clicked, this, &MainWindow::_changeDetThCoefMax);   // 42
-    connect(f->pushButton_setDetThCoefMin, &QPushButton::clicked, this, &MainWindow::_changeDetThCoefMin);   // 43
-    connect(f->pushButton_setDetThCoefDC, &QPushButton::clicked, this, &MainWindow::_changeDetThCoefDC);     // 44
-    connect(f->pushButton_setDetSmthCoef, &QPushButton::clicked, this, &MainWindow::_changeDetSmthCoef);     // 45
-    connect(f->pushButton_setDetMtiCoef, &QPushButton::clicked, this, &MainWindow::_changeDetMtiCoef);       // 46
-    connect(f->pushButton_setTrsSmthCoef, &QPushButton::clicked, this, &MainWindow::_changeTrsSmthCoef);     // 47
-    connect(top, &SerialTop::rcv_FreqReduct, this, choose(f->comboBox_ReductionTxPowerList));                 // 48
-    connect(top, &SerialTop::rcv_SizeLockData, this, show(f->spinBox_SizeLockData));                          // 49
-    connect(top, &SerialTop::rcv_DetThCoefMax, this, show(f->doubleSpinBox_DetThCoefMax));                    // 50
-    connect(top, &SerialTop::rcv_DetThCoefMin, this, show(f->doubleSpinBox_DetThCoefMin));                    // 51
-    connect(top, &SerialTop::rcv_DetThCoefDC, this, show(f->doubleSpinBox_DetThCoefDC));                      // 52
-    connect(top, &SerialTop::rcv_DetSmthCoef, this, show(f->doubleSpinBox_DetSmthCoef));                      // 53
-    connect(top, &SerialTop::rcv_DetMtiCoef, this, show(f->doubleSpinBox_DetMtiCoef));                        // 54
-    connect(top, &SerialTop::rcv_TrsSmthCoef, this, show(f->doubleSpinBox_TrsSmthCoef));                      // 55
     connect(top, &SerialTop::rcvRawData, this, &MainWindow::on_rcvRawData);                                   // 56
     connect(top, &SerialTop::rcvRawDataSize, this, &MainWindow::on_rcvRawDataSize);                           // 57
     connect(top, &SerialTop::RawIsRead, this, &MainWindow::on_rcvRawIsRead);                                  // 58
@@ -378,7 +337,7 @@ void MainWindow::_connectedChange(bool state)
         // Another unit, or the same one changed meanwhile: its own curve and
         // statistics, and its own values in every field.
         on_pushButton_restartHeight_clicked();
-        readAllFields();
+        readTableFields();
     }
     if (state)
         return;

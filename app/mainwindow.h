@@ -121,20 +121,6 @@ private slots:
     void _checkDistance(float value);
     void _selectionChanged();
 
-    // Settings and debug tabs (mainwindow_settings.cpp)
-    void _changeProtType();
-    void _changeFmcwBand();
-    void _changeFreqRed();
-    void _changeSizeLockData();
-    void _changeDetThCoefMax();
-    void _changeDetThCoefMin();
-    void _changeDetThCoefDC();
-    void _changeDetSmthCoef();
-    void _changeDetMtiCoef();
-    void _changeTrsSmthCoef();
-    void _changeAdrMb();
-    void _changeAdrMbDbg();
-
     // Telemetry tab (mainwindow_telemetry.cpp)
     void on_pushButton_readRaw_clicked();
     void on_pushButton_clicked();
@@ -162,14 +148,15 @@ private:
     // field shows, and then says what was written and what reads back.
     void showReported(QAbstractSpinBox *box, double value);
     void showReportedChoice(QComboBox *list, int value);
-    void writeField(QWidget *field, const std::function<void()> &write);
-    void writeChoice(QComboBox *list, const QString &unchosen, const std::function<void(int)> &write);
+    void writeField(QWidget *field);
     void writeConfirmed(QWidget *field);
     void setFieldFlag(QWidget *field, const QString &deviceText);
+    // The parameter's name in the window's language, and its key.
     QString fieldName(const QWidget *field) const;
-    void readAllFields();
-    // Parameter file keys to the names the tabs give them.
-    QHash<QString, QString> parameterNames() const;
+    // What a field shows, and the value it stands for: a list's index is
+    // the device's code.
+    static QString fieldText(const QWidget *field);
+    static double fieldValue(const QWidget *field);
 
     void fitFixedPages();
     void applyUiMode(UiMode uiMode);
@@ -211,11 +198,14 @@ private:
     void interruptUpdateAndClose();
 
     static QStringList unconfirmedValues(const ParameterReport &report);
-    // Fields linked by the parameter table alone (mainwindow_parameterfields.cpp)
+    // Fields linked through the parameter table (mainwindow_parameterfields.cpp)
     void linkTableFields();
-    void readTableFields();
-    void writeTableField(const DeviceParameters::Parameter &parameter);
-    void showTableFields(quint64 ticket, const ParameterReport &report);
+    static const DeviceParameters::Parameter *parameterOf(const QWidget *field);
+    QVector<const DeviceParameters::Parameter *> linkedParameters() const;
+    QWidget *nearestField(const QWidget *button, const DeviceParameters::Parameter *parameter) const;
+    void readTableFields(const QStringList &first = QStringList());
+    void showParameter(const DeviceParameters::ParameterValue &reported);
+    void reportFieldWrite(quint64 ticket, const ParameterReport &report);
     // Line monitor and the status bar's counters (mainwindow_linemonitor.cpp)
     void initLineMonitor();
     void showLineCounters(const LineCounters &counters);
@@ -228,8 +218,10 @@ private:
     UiMode mode = UiMode::Default;
     SerialTop *serialTop = nullptr;
     DeviceThread *deviceThread = nullptr;
-    QHash<const DeviceParameters::Parameter *, QAbstractSpinBox *> tableFields;
-    QSet<quint64> fieldTickets;
+    // Each parameter's fields: several where two tabs show it.
+    QHash<const DeviceParameters::Parameter *, QVector<QPointer<QWidget>>> tableFields;
+    QSet<const QObject *> linkedToTable;
+    QSet<quint64> fieldTickets;   // writes of ✓ whose outcome the log tells
     QTimer *measTimer = nullptr;
     QFileDialog *firmwareFileDialog = nullptr;
     QElapsedTimer updateClock;

@@ -137,7 +137,7 @@ void MainWindow::confirmRestore(const QString &path)
                 const DeviceParameters::ParameterValues &current = report.done;
                 // Opened, not run: the window keeps serving the device while
                 // the user reads the list.
-                auto *dialog = new ParameterChangesDialog(path, backup, current, parameterNames(), this);
+                auto *dialog = new ParameterChangesDialog(path, backup, current, this);
                 dialog->setAttribute(Qt::WA_DeleteOnClose);
                 connect(dialog, &QDialog::accepted, this, [this, backup] {
                     if (!transferAllowed())

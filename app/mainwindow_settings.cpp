@@ -1,5 +1,6 @@
-// Settings and debug tabs: each set button sends its widget's value as it
-// stands; reports come back straight into the widgets (see initConnections).
+// Settings and debug fields: a reported value shown as well as the field
+// can, and flagged where it cannot; ✓ on a flagged field asks first. Which
+// field shows and writes which parameter: mainwindow_parameterfields.cpp.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -8,7 +9,6 @@
 #include "serialtop.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QLayout>
 #include <QLocale>
 #include <QMessageBox>
@@ -20,31 +20,6 @@
 
 namespace {
 
-// Each field of the settings and debug tabs, the label that names it there,
-// and the parameter's key in backup files and on the command line.
-struct Field
-{
-    const char *box;
-    const char *label;
-    const char *key;
-};
-
-const Field kFields[] = {
-    {"comboBox_ProtTypeList", "label", "protocol-type"},
-    {"comboBox_ProtTypeListDbg", "label_16", "protocol-type"},
-    {"spinBox_mbAdr", "label_2", "modbus-address"},
-    {"spinBox_AdrMbDbg", "label_23", "modbus-address"},
-    {"spinBox_FmcwBand", "label_13", "fmcw-band"},
-    {"comboBox_ReductionTxPowerList", "label_20", "power-reduction"},
-    {"spinBox_SizeLockData", "label_17", "lock-data-size"},
-    {"doubleSpinBox_DetThCoefMin", "label_14", "th-coef-min"},
-    {"doubleSpinBox_DetThCoefMax", "label_19", "th-coef-max"},
-    {"doubleSpinBox_DetSmthCoef", "label_18", "smooth-coef"},
-    {"doubleSpinBox_DetMtiCoef", "label_12", "mti-coef"},
-    {"doubleSpinBox_DetThCoefDC", "label_22", "th-coef-dc"},
-    {"doubleSpinBox_TrsSmthCoef", "label_15", "tracker-smooth-coef"},
-};
-
 const QColor kFlaggedBase(255, 214, 214);
 
 // A number as the window shows numbers: the language's decimal mark.
@@ -54,9 +29,9 @@ QString localNumber(double value, bool isFloat)
     return text.replace(QLatin1Char('.'), QLocale().decimalPoint());
 }
 
-// What a field shows, and the value it stands for: a list's index is the
-// device's code.
-QString fieldText(const QWidget *field)
+} // namespace
+
+QString MainWindow::fieldText(const QWidget *field)
 {
     if (const auto *list = qobject_cast<const QComboBox *>(field))
         return list->currentText();
@@ -65,7 +40,7 @@ QString fieldText(const QWidget *field)
     return QString();
 }
 
-double fieldValue(const QWidget *field)
+double MainWindow::fieldValue(const QWidget *field)
 {
     if (const auto *list = qobject_cast<const QComboBox *>(field))
         return list->currentIndex();
@@ -76,31 +51,10 @@ double fieldValue(const QWidget *field)
     return 0;
 }
 
-} // namespace
-
-QHash<QString, QString> MainWindow::parameterNames() const
-{
-    QHash<QString, QString> names;
-    for (const Field &field : kFields) {
-        const QString key = QString::fromLatin1(field.key);
-        if (names.contains(key))
-            continue;
-        if (const auto *label = findChild<QLabel *>(QString::fromLatin1(field.label))) {
-            QString text = label->text().trimmed();
-            if (text.endsWith(QLatin1Char(':')))
-                text.chop(1);
-            names.insert(key, text);
-        }
-    }
-    return names;
-}
-
 QString MainWindow::fieldName(const QWidget *field) const
 {
-    for (const Field &entry : kFields)
-        if (field->objectName() == QLatin1String(entry.box))
-            return QStringLiteral("%1 (%2)").arg(parameterNames().value(QString::fromLatin1(entry.key)),
-                                                  QString::fromLatin1(entry.key));
+    if (const DeviceParameters::Parameter *parameter = parameterOf(field))
+        return QStringLiteral("%1 (%2)").arg(DeviceParameters::label(*parameter), QLatin1String(parameter->name));
     return field->objectName();
 }
 
@@ -190,10 +144,25 @@ void MainWindow::setFieldFlag(QWidget *field, const QString &deviceText)
     field->setToolTip(tr("В устройстве %1; поле не может показать это значение").arg(deviceText));
 }
 
-void MainWindow::writeField(QWidget *field, const std::function<void()> &write)
+// ✓ of a field: what it shows goes to the unit and is read back; the log
+// names what the unit did not take.
+void MainWindow::writeField(QWidget *field)
 {
+    const DeviceParameters::Parameter *parameter = parameterOf(field);
+    if (!parameter)
+        return;
+    // A list left without a current item (the unit reported a code it does
+    // not offer) gives index -1, which would reach the unit as 65535.
+    const auto *list = qobject_cast<const QComboBox *>(field);
+    if (list && list->currentIndex() < 0) {
+        const QString unchosen = field->property("unchosenText").toString();
+        _appendLog(unchosen.isEmpty()
+                       ? tr("%1: в списке ничего не выбрано, в устройство ничего не записано").arg(fieldName(field))
+                       : unchosen);
+        return;
+    }
     if (!flaggedFields.contains(field)) {
-        write();
+        fieldTickets.insert(serialTop->writeParameters({{parameter, fieldValue(field)}}));
         return;
     }
     auto *question = new QMessageBox(
@@ -222,10 +191,7 @@ void MainWindow::writeField(QWidget *field, const std::function<void()> &write)
 // and the main log says what went out and what the device now holds.
 void MainWindow::writeConfirmed(QWidget *field)
 {
-    const DeviceParameters::Parameter *parameter = nullptr;
-    for (const Field &entry : kFields)
-        if (field->objectName() == QLatin1String(entry.box))
-            parameter = DeviceParameters::find(QString::fromLatin1(entry.key));
+    const DeviceParameters::Parameter *parameter = parameterOf(field);
     if (!parameter)
         return;
     const bool isFloat = parameter->kind == DeviceParameters::Kind::Float;
@@ -251,17 +217,6 @@ void MainWindow::writeConfirmed(QWidget *field)
                                    .arg(name, written, SerialTop::describe(report.stop)));
                 }
             });
-}
-
-// Everything the settings and debug tabs show, one parameter at a time and
-// on past any the unit refuses (an older firmware lacks some); the values
-// reach the fields through the device object's reports.
-void MainWindow::readAllFields()
-{
-    QVector<const DeviceParameters::Parameter *> parameters;
-    for (const DeviceParameters::Parameter &parameter : DeviceParameters::all())
-        parameters << &parameter;
-    serialTop->readParameters(parameters, false);
 }
 
 // The settings and debug pages place their boxes at fixed positions sized
@@ -307,78 +262,4 @@ void MainWindow::fitFixedPages()
     auto *page = new QVBoxLayout(ui->tab_debug);
     page->setContentsMargins(0, 0, 0, 0);
     page->addWidget(scroll);
-}
-
-// A list left without a current item (the device reported a value it does
-// not offer) gives index -1, which would reach the device as 65535: refuse it.
-void MainWindow::writeChoice(QComboBox *list, const QString &unchosen, const std::function<void(int)> &write)
-{
-    if (list->currentIndex() < 0) {
-        _appendLog(unchosen);
-        return;
-    }
-    writeField(list, [list, write] { write(list->currentIndex()); });
-}
-
-void MainWindow::_changeProtType()
-{
-    writeChoice(ui->comboBox_ProtTypeList, tr("Тип протокола не выбран в списке: в устройство ничего не записано"),
-                [this](int type) { serialTop->setProtType(type); });
-}
-
-void MainWindow::_changeFmcwBand()
-{
-    writeField(ui->spinBox_FmcwBand, [this] { serialTop->setFmcwBandGHz(ui->spinBox_FmcwBand->value()); });
-}
-
-void MainWindow::_changeFreqRed()
-{
-    writeChoice(ui->comboBox_ReductionTxPowerList,
-                tr("Снижение мощности не выбрано в списке: в устройство ничего не записано"),
-                [this](int step) { serialTop->setFreqRed(step); });
-}
-
-void MainWindow::_changeSizeLockData()
-{
-    writeField(ui->spinBox_SizeLockData, [this] { serialTop->setSizeLockData(ui->spinBox_SizeLockData->value()); });
-}
-
-void MainWindow::_changeDetThCoefMax()
-{
-    writeField(ui->doubleSpinBox_DetThCoefMax, [this] { serialTop->setDetThCoefMax(float(ui->doubleSpinBox_DetThCoefMax->value())); });
-}
-
-void MainWindow::_changeDetThCoefMin()
-{
-    writeField(ui->doubleSpinBox_DetThCoefMin, [this] { serialTop->setDetThCoefMin(float(ui->doubleSpinBox_DetThCoefMin->value())); });
-}
-
-void MainWindow::_changeDetThCoefDC()
-{
-    writeField(ui->doubleSpinBox_DetThCoefDC, [this] { serialTop->setDetThCoefDC(float(ui->doubleSpinBox_DetThCoefDC->value())); });
-}
-
-void MainWindow::_changeDetSmthCoef()
-{
-    writeField(ui->doubleSpinBox_DetSmthCoef, [this] { serialTop->setDetSmthCoef(float(ui->doubleSpinBox_DetSmthCoef->value())); });
-}
-
-void MainWindow::_changeDetMtiCoef()
-{
-    writeField(ui->doubleSpinBox_DetMtiCoef, [this] { serialTop->setDetMtiCoef(float(ui->doubleSpinBox_DetMtiCoef->value())); });
-}
-
-void MainWindow::_changeTrsSmthCoef()
-{
-    writeField(ui->doubleSpinBox_TrsSmthCoef, [this] { serialTop->setTrsSmthCoef(float(ui->doubleSpinBox_TrsSmthCoef->value())); });
-}
-
-void MainWindow::_changeAdrMb()
-{
-    writeField(ui->spinBox_mbAdr, [this] { serialTop->setAdrMb(ui->spinBox_mbAdr->value()); });
-}
-
-void MainWindow::_changeAdrMbDbg()
-{
-    writeField(ui->spinBox_AdrMbDbg, [this] { serialTop->setAdrMb(ui->spinBox_AdrMbDbg->value()); });
 }

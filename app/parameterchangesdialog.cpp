@@ -12,8 +12,7 @@
 using DeviceParameters::ParameterValue;
 
 ParameterChangesDialog::ParameterChangesDialog(const QString &path, const DeviceParameters::Backup &backup,
-                                               const DeviceParameters::ParameterValues &current,
-                                               const QHash<QString, QString> &names, QWidget *parent)
+                                               const DeviceParameters::ParameterValues &current, QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("parameterChangesDialog"));
@@ -36,7 +35,7 @@ ParameterChangesDialog::ParameterChangesDialog(const QString &path, const Device
             }
         // Named as on the tabs, with the key the file and the command line use.
         const QString key = QLatin1String(wanted.parameter->name);
-        const QString name = names.value(key);
+        const QString name = DeviceParameters::label(*wanted.parameter);
         const QStringList cells = {name.isEmpty() ? key : QStringLiteral("%1 (%2)").arg(name, key), now,
                                    DeviceParameters::formatValue(*wanted.parameter, wanted.value)};
         for (int column = 0; column < cells.size(); ++column) {

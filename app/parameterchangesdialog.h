@@ -3,7 +3,6 @@
 #include "deviceparameters.h"
 
 #include <QDialog>
-#include <QHash>
 #include <QStringList>
 
 #include <functional>
@@ -12,16 +11,14 @@ class QTableWidget;
 
 // Shows what loading a parameter backup would change, one row per value in
 // the file: the device's current value beside the file's, changed rows in
-// bold. Accepting it means "write the file's values"; when nothing would
+// bold, each named as the window names it. Accepting it means "write the file's values"; when nothing would
 // change there is nothing to accept.
 class ParameterChangesDialog : public QDialog
 {
     Q_OBJECT
 public:
-    // names: a parameter's key to the name the window's tabs give it.
     ParameterChangesDialog(const QString &path, const DeviceParameters::Backup &backup,
-                           const DeviceParameters::ParameterValues &current,
-                           const QHash<QString, QString> &names = {}, QWidget *parent = nullptr);
+                           const DeviceParameters::ParameterValues &current, QWidget *parent = nullptr);
 
     int changedCount() const { return changed; }
 

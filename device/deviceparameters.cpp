@@ -55,6 +55,19 @@ const Parameter *find(const QString &parameterName)
     return nullptr;
 }
 
+const Parameter *atHolding(uint16_t holding)
+{
+    for (const Parameter &parameter : all())
+        if (parameter.holding == holding)
+            return &parameter;
+    return nullptr;
+}
+
+QString label(const Parameter &parameter)
+{
+    return tr(parameter.label);
+}
+
 bool fitsRegister(const Parameter &parameter, double value, QString &error)
 {
     if (!std::isfinite(value)) {

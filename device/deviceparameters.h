@@ -4,6 +4,7 @@
 #include "registermap.h"
 
 #include <QString>
+#include <QtGlobal>
 #include <QVector>
 
 #include <cstdint>
@@ -24,23 +25,38 @@ struct Parameter
     uint16_t holding;   // first holding register
     Kind kind;
     double typical;     // what a new unit holds; the simulator starts with it
+    // What the window calls it, in Russian; label() gives it in the
+    // window's language.
+    const char *label;
 };
 
 // The one table of parameters, in the order a read-out lists them. The
 // register map's block sizes, the command line's names, the backup file's
-// keys and the simulator's starting values all come from here.
+// keys, the simulator's starting values and the window's names for its
+// fields all come from here.
 inline constexpr Parameter kTable[] = {
-    {"protocol-type", RegisterMap::Holding::ProtType, Kind::Unsigned16, 0},
-    {"modbus-address", RegisterMap::Holding::AdrMb, Kind::Unsigned16, ModbusCodec::kSlaveAddress},
-    {"fmcw-band", RegisterMap::Holding::FmcwBand, Kind::Unsigned16, 250},
-    {"power-reduction", RegisterMap::Holding::FreqRed, Kind::Unsigned16, 0},
-    {"lock-data-size", RegisterMap::Holding::SizeLockData, Kind::Unsigned16, 10},
-    {"th-coef-min", RegisterMap::Holding::DetThCoefMin, Kind::Float, 0.5},
-    {"th-coef-max", RegisterMap::Holding::DetThCoefMax, Kind::Float, 1.5},
-    {"smooth-coef", RegisterMap::Holding::DetSmthCoef, Kind::Float, 0.25},
-    {"mti-coef", RegisterMap::Holding::DetMtiCoef, Kind::Float, 0.9},
-    {"th-coef-dc", RegisterMap::Holding::DetThCoefDC, Kind::Float, 2.0},
-    {"tracker-smooth-coef", RegisterMap::Holding::TrsSmthCoef, Kind::Float, 0.3},
+    {"protocol-type", RegisterMap::Holding::ProtType, Kind::Unsigned16, 0,
+     QT_TRANSLATE_NOOP("DeviceParameters", "Тип протокола")},
+    {"modbus-address", RegisterMap::Holding::AdrMb, Kind::Unsigned16, ModbusCodec::kSlaveAddress,
+     QT_TRANSLATE_NOOP("DeviceParameters", "Адрес Modbus")},
+    {"fmcw-band", RegisterMap::Holding::FmcwBand, Kind::Unsigned16, 250,
+     QT_TRANSLATE_NOOP("DeviceParameters", "Дивиация частоты, МГц")},
+    {"power-reduction", RegisterMap::Holding::FreqRed, Kind::Unsigned16, 0,
+     QT_TRANSLATE_NOOP("DeviceParameters", "Reduction Tx Power")},
+    {"lock-data-size", RegisterMap::Holding::SizeLockData, Kind::Unsigned16, 10,
+     QT_TRANSLATE_NOOP("DeviceParameters", "Detector. Size Lock Data")},
+    {"th-coef-min", RegisterMap::Holding::DetThCoefMin, Kind::Float, 0.5,
+     QT_TRANSLATE_NOOP("DeviceParameters", "Detector. Th_Coef_Min")},
+    {"th-coef-max", RegisterMap::Holding::DetThCoefMax, Kind::Float, 1.5,
+     QT_TRANSLATE_NOOP("DeviceParameters", "Detector. Th_Coef_Max")},
+    {"smooth-coef", RegisterMap::Holding::DetSmthCoef, Kind::Float, 0.25,
+     QT_TRANSLATE_NOOP("DeviceParameters", "Detector. Smth_Coef")},
+    {"mti-coef", RegisterMap::Holding::DetMtiCoef, Kind::Float, 0.9,
+     QT_TRANSLATE_NOOP("DeviceParameters", "Detector. MTI_Coef")},
+    {"th-coef-dc", RegisterMap::Holding::DetThCoefDC, Kind::Float, 2.0,
+     QT_TRANSLATE_NOOP("DeviceParameters", "Detector. Th_Coef_DC")},
+    {"tracker-smooth-coef", RegisterMap::Holding::TrsSmthCoef, Kind::Float, 0.3,
+     QT_TRANSLATE_NOOP("DeviceParameters", "Tracker. Smth_Coef")},
 };
 
 constexpr int registerCount(Kind kind) { return kind == Kind::Float ? 2 : 1; }
@@ -67,6 +83,14 @@ const QVector<Parameter> &all();
 
 // The parameter of that name, or nullptr.
 const Parameter *find(const QString &name);
+
+// The parameter starting at that holding register, as all() and find() give
+// it (atRegister points into kTable instead), or nullptr.
+const Parameter *atHolding(uint16_t holding);
+
+// What the window calls the parameter, in the language of the installed
+// translation.
+QString label(const Parameter &parameter);
 
 struct ParameterValue
 {

@@ -47,3 +47,4 @@ struct ParameterReport
 };
 
 Q_DECLARE_METATYPE(ParameterReport)
+Q_DECLARE_METATYPE(DeviceParameters::ParameterValue)

@@ -17,9 +17,11 @@ SerialTop::SerialTop()
     qRegisterMetaType<PortOpenFailure>();
     qRegisterMetaType<FirmwareOutcome>();
     qRegisterMetaType<FirmwareOutcome::Step>();
+    qRegisterMetaType<DeviceParameters::ParameterValue>();
     engineClock.start();
     connect(lineMonitor, &LineMonitor::framesRecorded, this, &SerialTop::lineFrames);
     connect(lineMonitor, &LineMonitor::countersChanged, this, &SerialTop::lineCounters);
+    linkNamedReports();
 }
 
 SerialTop::~SerialTop()
@@ -86,32 +88,36 @@ ZETRA_FORWARD1(getDataRaw, int, idx)
 ZETRA_FORWARD1(setFMCW_mode, bool, state)
 ZETRA_FORWARD1(setCW_mode, bool, state)
 ZETRA_FORWARD0(saveSettings)
-ZETRA_FORWARD0(getProtType)
-ZETRA_FORWARD0(getFmcwBandGHz)
-ZETRA_FORWARD0(getFreqRed)
-ZETRA_FORWARD0(getSizeLockData)
-ZETRA_FORWARD0(getDetThCoefMax)
-ZETRA_FORWARD0(getDetThCoefMin)
-ZETRA_FORWARD0(getDetThCoefDC)
-ZETRA_FORWARD0(getDetSmthCoef)
-ZETRA_FORWARD0(getDetMtiCoef)
-ZETRA_FORWARD0(getTrsSmthCoef)
-ZETRA_FORWARD0(getAdrMb)
-ZETRA_FORWARD1(setProtType, int, type)
-ZETRA_FORWARD1(setFmcwBandGHz, int, value)
-ZETRA_FORWARD1(setFreqRed, int, value)
-ZETRA_FORWARD1(setSizeLockData, int, value)
-ZETRA_FORWARD1(setAdrMb, int, value)
-ZETRA_FORWARD1(setDetThCoefMax, float, value)
-ZETRA_FORWARD1(setDetThCoefMin, float, value)
-ZETRA_FORWARD1(setDetThCoefDC, float, value)
-ZETRA_FORWARD1(setDetSmthCoef, float, value)
-ZETRA_FORWARD1(setDetMtiCoef, float, value)
-ZETRA_FORWARD1(setTrsSmthCoef, float, value)
 ZETRA_FORWARD0(getTest)
 
 #undef ZETRA_FORWARD0
 #undef ZETRA_FORWARD1
+
+// The documented per-parameter slots: each one request for its row of the
+// parameter table, queued like the others. A whole-number register takes
+// the low 16 bits of what it is given.
+void SerialTop::getProtType() { requestRead(Holding::ProtType); }
+void SerialTop::getFmcwBandGHz() { requestRead(Holding::FmcwBand); }
+void SerialTop::getFreqRed() { requestRead(Holding::FreqRed); }
+void SerialTop::getSizeLockData() { requestRead(Holding::SizeLockData); }
+void SerialTop::getDetThCoefMax() { requestRead(Holding::DetThCoefMax); }
+void SerialTop::getDetThCoefMin() { requestRead(Holding::DetThCoefMin); }
+void SerialTop::getDetThCoefDC() { requestRead(Holding::DetThCoefDC); }
+void SerialTop::getDetSmthCoef() { requestRead(Holding::DetSmthCoef); }
+void SerialTop::getDetMtiCoef() { requestRead(Holding::DetMtiCoef); }
+void SerialTop::getTrsSmthCoef() { requestRead(Holding::TrsSmthCoef); }
+void SerialTop::getAdrMb() { requestRead(Holding::AdrMb); }
+void SerialTop::setProtType(int type) { requestWrite(Holding::ProtType, uint16_t(type)); }
+void SerialTop::setFmcwBandGHz(int value) { requestWrite(Holding::FmcwBand, uint16_t(value)); }
+void SerialTop::setFreqRed(int value) { requestWrite(Holding::FreqRed, uint16_t(value)); }
+void SerialTop::setSizeLockData(int value) { requestWrite(Holding::SizeLockData, uint16_t(value)); }
+void SerialTop::setAdrMb(int value) { requestWrite(Holding::AdrMb, uint16_t(value)); }
+void SerialTop::setDetThCoefMax(float value) { requestWrite(Holding::DetThCoefMax, value); }
+void SerialTop::setDetThCoefMin(float value) { requestWrite(Holding::DetThCoefMin, value); }
+void SerialTop::setDetThCoefDC(float value) { requestWrite(Holding::DetThCoefDC, value); }
+void SerialTop::setDetSmthCoef(float value) { requestWrite(Holding::DetSmthCoef, value); }
+void SerialTop::setDetMtiCoef(float value) { requestWrite(Holding::DetMtiCoef, value); }
+void SerialTop::setTrsSmthCoef(float value) { requestWrite(Holding::TrsSmthCoef, value); }
 
 void SerialTop::_connectToDevice(QString name_port, int baudrate)
 {

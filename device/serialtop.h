@@ -67,6 +67,8 @@ public slots:
     void setCW_mode(bool state);
     void saveSettings();
 
+    // One parameter each, read or written through its row of the parameter
+    // table; the value comes back as the parameter's report signal below.
     void getProtType();
     void getFmcwBandGHz();
     void getFreqRed();
@@ -156,6 +158,10 @@ signals:
     void rcvRawDataSize(int size);
     void rcvRawData(float x, float y);
     void RawIsRead();
+    // A holding register of the parameter table was read: every report of
+    // a parameter's value, whoever asked for it. The eleven signals below
+    // report one parameter each, and each one is told here as well.
+    void parameterReported(DeviceParameters::ParameterValue reported);
     void rcvProtocolType(int type);
     void rcvFmcwBandGHz(float value);
     void rcv_FreqReduct(int val);
@@ -223,28 +229,6 @@ private slots:
     void _setFMCW_mode(bool state);
     void _setCW_mode(bool state);
     void _saveSettings();
-    void _getProtType();
-    void _getFmcwBandGHz();
-    void _getFreqRed();
-    void _getSizeLockData();
-    void _getDetThCoefMax();
-    void _getDetThCoefMin();
-    void _getDetThCoefDC();
-    void _getDetSmthCoef();
-    void _getDetMtiCoef();
-    void _getTrsSmthCoef();
-    void _getAdrMb();
-    void _setProtType(int type);
-    void _setFmcwBandGHz(int value);
-    void _setFreqRed(int value);
-    void _setSizeLockData(int value);
-    void _setAdrMb(int value);
-    void _setDetThCoefMax(float value);
-    void _setDetThCoefMin(float value);
-    void _setDetThCoefDC(float value);
-    void _setDetSmthCoef(float value);
-    void _setDetMtiCoef(float value);
-    void _setTrsSmthCoef(float value);
     void _getTest();
 
     // Procedures (serialtop_procedures.cpp)
@@ -267,9 +251,20 @@ private:
     bool queueWrite16(uint8_t func, uint16_t adr, uint16_t value, const QString &textBefore = QString(),
                       const QString &textAfter = QString());
     bool queueWriteFloat(uint16_t adr, float value);
-    // One parameter's request, sent and judged before it returns (the ring
-    // must be idle); false with lastFailure set when it failed.
+    // One parameter's request. With the ring idle it is sent and judged
+    // before the call returns, false with lastFailure set when it failed;
+    // behind a running send loop it is only queued.
     bool readParameterNow(const DeviceParameters::Parameter &parameter, double &value);
+    bool queueParameterRead(const DeviceParameters::Parameter &parameter);
+    // A single read or write of the parameter at that holding register,
+    // queued into the device thread like any public slot.
+    void requestRead(uint16_t holding);
+    void requestWrite(uint16_t holding, double value);
+    // A value read from a parameter's registers, told by its own report
+    // signal where it has one (which tells parameterReported in turn), else
+    // by parameterReported alone.
+    void reportParameter(const DeviceParameters::Parameter &parameter, double value);
+    void linkNamedReports();
     bool writeParameterNow(const DeviceParameters::Parameter &parameter, double value);
     void runParameterRead(quint64 ticket, const QVector<const DeviceParameters::Parameter *> &parameters,
                           bool withRevision);

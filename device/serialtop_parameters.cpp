@@ -46,10 +46,28 @@ quint64 SerialTop::writeParameters(const ParameterValues &values)
     return ticket;
 }
 
+void SerialTop::requestRead(uint16_t holding)
+{
+    const Parameter *parameter = DeviceParameters::atHolding(holding);
+    QMetaObject::invokeMethod(this, [this, parameter] { queueParameterRead(*parameter); }, Qt::AutoConnection);
+}
+
+void SerialTop::requestWrite(uint16_t holding, double value)
+{
+    const Parameter *parameter = DeviceParameters::atHolding(holding);
+    QMetaObject::invokeMethod(this, [this, parameter, value] { writeParameterNow(*parameter, value); },
+                              Qt::AutoConnection);
+}
+
+bool SerialTop::queueParameterRead(const Parameter &parameter)
+{
+    return queueRead16(ModbusCodec::ReadHoldingRegisters, parameter.holding, uint16_t(registersOf(parameter)));
+}
+
 bool SerialTop::readParameterNow(const Parameter &parameter, double &value)
 {
     heldValues.remove(parameter.holding);
-    if (!queueRead16(ModbusCodec::ReadHoldingRegisters, parameter.holding, uint16_t(registersOf(parameter))))
+    if (!queueParameterRead(parameter))
         return false;
     const uint32_t bits = heldValues.value(parameter.holding);
     value = parameter.kind == Kind::Float ? double(ModbusCodec::floatFromBits(bits)) : double(bits);

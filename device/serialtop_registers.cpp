@@ -1,4 +1,4 @@
-// Register map: decoding of read answers and the parameter operations.
+// Register map: decoding of read answers and the reports of parameter values.
 #include "serialtop.h"
 
 #include "modbuscodec.h"
@@ -7,9 +7,35 @@
 using namespace RegisterMap;
 using ModbusCodec::floatFromBits;
 
+using DeviceParameters::Kind;
+using DeviceParameters::Parameter;
+
 namespace {
 constexpr int kDataOffset = 3;   // address, function, byte count
 constexpr int kCrcSize = 2;
+
+// The device object's documented report of each parameter of the first
+// eleven: a whole number as int, the band and the floats as float.
+struct NamedReport
+{
+    uint16_t holding;
+    void (SerialTop::*whole)(int);
+    void (SerialTop::*real)(float);
+};
+
+const NamedReport kNamedReports[] = {
+    {Holding::ProtType, &SerialTop::rcvProtocolType, nullptr},
+    {Holding::AdrMb, &SerialTop::rcv_AdrMb, nullptr},
+    {Holding::FmcwBand, nullptr, &SerialTop::rcvFmcwBandGHz},
+    {Holding::FreqRed, &SerialTop::rcv_FreqReduct, nullptr},
+    {Holding::SizeLockData, &SerialTop::rcv_SizeLockData, nullptr},
+    {Holding::DetThCoefMin, nullptr, &SerialTop::rcv_DetThCoefMin},
+    {Holding::DetThCoefMax, nullptr, &SerialTop::rcv_DetThCoefMax},
+    {Holding::DetSmthCoef, nullptr, &SerialTop::rcv_DetSmthCoef},
+    {Holding::DetMtiCoef, nullptr, &SerialTop::rcv_DetMtiCoef},
+    {Holding::DetThCoefDC, nullptr, &SerialTop::rcv_DetThCoefDC},
+    {Holding::TrsSmthCoef, nullptr, &SerialTop::rcv_TrsSmthCoef},
+};
 
 // Whether registers [k, k + regs) of the answer lie inside its data bytes.
 bool inFrame(const QByteArray &frame, int k, int regs)
@@ -75,20 +101,40 @@ int SerialTop::_getParamInputSize(uint16_t adr) { return inputBlockSize(adr); }
 void SerialTop::_checkParamHold(ushort adr, uint value)
 {
     heldValues.insert(adr, value);
-    switch (adr) {
-    case Holding::AdrMb: emit rcv_AdrMb(static_cast<int>(value)); break;
-    case Holding::ProtType: emit rcvProtocolType(static_cast<int>(value)); break;
-    case Holding::FmcwBand: emit rcvFmcwBandGHz(static_cast<float>(value)); break;
-    case Holding::FreqRed: emit rcv_FreqReduct(static_cast<int>(value)); break;
-    case Holding::SizeLockData: emit rcv_SizeLockData(static_cast<int>(value)); break;
-    case Holding::DetThCoefMin: emit rcv_DetThCoefMin(floatFromBits(value)); break;
-    case Holding::DetThCoefMax: emit rcv_DetThCoefMax(floatFromBits(value)); break;
-    case Holding::DetSmthCoef: emit rcv_DetSmthCoef(floatFromBits(value)); break;
-    case Holding::DetMtiCoef: emit rcv_DetMtiCoef(floatFromBits(value)); break;
-    case Holding::DetThCoefDC: emit rcv_DetThCoefDC(floatFromBits(value)); break;
-    case Holding::TrsSmthCoef: emit rcv_TrsSmthCoef(floatFromBits(value)); break;
-    default: break;
+    if (const Parameter *parameter = DeviceParameters::atHolding(adr))
+        reportParameter(*parameter, parameter->kind == Kind::Float ? double(floatFromBits(value)) : double(value));
+}
+
+void SerialTop::linkNamedReports()
+{
+    for (const NamedReport &named : kNamedReports) {
+        const Parameter *parameter = DeviceParameters::atHolding(named.holding);
+        // Direct: a report emitted in any thread is told at once, in order.
+        if (named.whole)
+            connect(
+                this, named.whole, this,
+                [this, parameter](int value) { emit parameterReported({parameter, double(value)}); },
+                Qt::DirectConnection);
+        else
+            connect(
+                this, named.real, this,
+                [this, parameter](float value) { emit parameterReported({parameter, double(value)}); },
+                Qt::DirectConnection);
     }
+}
+
+void SerialTop::reportParameter(const Parameter &parameter, double value)
+{
+    for (const NamedReport &named : kNamedReports) {
+        if (named.holding != parameter.holding)
+            continue;
+        if (named.whole)
+            emit(this->*named.whole)(int(value));
+        else
+            emit(this->*named.real)(float(value));
+        return;
+    }
+    emit parameterReported({&parameter, value});
 }
 
 void SerialTop::_checkParamInput(ushort adr, uint value)
@@ -151,34 +197,6 @@ void SerialTop::_saveSettings()
     queueWrite16(ModbusCodec::WriteSingleCoil, Coil::SaveSettings, Coil::On, tr("Сохранение настроек в Flash..."),
                  tr("ОК"));
 }
-
-void SerialTop::_getProtType() { queueRead16(ModbusCodec::ReadHoldingRegisters, Holding::ProtType, 1); }
-void SerialTop::_getFmcwBandGHz() { queueRead16(ModbusCodec::ReadHoldingRegisters, Holding::FmcwBand, 1); }
-void SerialTop::_getFreqRed() { queueRead16(ModbusCodec::ReadHoldingRegisters, Holding::FreqRed, 1); }
-void SerialTop::_getSizeLockData() { queueRead16(ModbusCodec::ReadHoldingRegisters, Holding::SizeLockData, 1); }
-void SerialTop::_getDetThCoefMax() { queueRead16(ModbusCodec::ReadHoldingRegisters, Holding::DetThCoefMax, 2); }
-void SerialTop::_getDetThCoefMin() { queueRead16(ModbusCodec::ReadHoldingRegisters, Holding::DetThCoefMin, 2); }
-void SerialTop::_getDetThCoefDC() { queueRead16(ModbusCodec::ReadHoldingRegisters, Holding::DetThCoefDC, 2); }
-void SerialTop::_getDetSmthCoef() { queueRead16(ModbusCodec::ReadHoldingRegisters, Holding::DetSmthCoef, 2); }
-void SerialTop::_getDetMtiCoef() { queueRead16(ModbusCodec::ReadHoldingRegisters, Holding::DetMtiCoef, 2); }
-void SerialTop::_getTrsSmthCoef() { queueRead16(ModbusCodec::ReadHoldingRegisters, Holding::TrsSmthCoef, 2); }
-void SerialTop::_getAdrMb() { queueRead16(ModbusCodec::ReadHoldingRegisters, Holding::AdrMb, 1); }
-
-void SerialTop::_setProtType(int type) { queueWrite16(ModbusCodec::WriteSingleRegister, Holding::ProtType, type); }
-void SerialTop::_setFmcwBandGHz(int value) { queueWrite16(ModbusCodec::WriteSingleRegister, Holding::FmcwBand, value); }
-void SerialTop::_setFreqRed(int value) { queueWrite16(ModbusCodec::WriteSingleRegister, Holding::FreqRed, value); }
-void SerialTop::_setSizeLockData(int value)
-{
-    queueWrite16(ModbusCodec::WriteSingleRegister, Holding::SizeLockData, value);
-}
-void SerialTop::_setAdrMb(int value) { queueWrite16(ModbusCodec::WriteSingleRegister, Holding::AdrMb, value); }
-
-void SerialTop::_setDetThCoefMax(float value) { queueWriteFloat(Holding::DetThCoefMax, value); }
-void SerialTop::_setDetThCoefMin(float value) { queueWriteFloat(Holding::DetThCoefMin, value); }
-void SerialTop::_setDetThCoefDC(float value) { queueWriteFloat(Holding::DetThCoefDC, value); }
-void SerialTop::_setDetSmthCoef(float value) { queueWriteFloat(Holding::DetSmthCoef, value); }
-void SerialTop::_setDetMtiCoef(float value) { queueWriteFloat(Holding::DetMtiCoef, value); }
-void SerialTop::_setTrsSmthCoef(float value) { queueWriteFloat(Holding::TrsSmthCoef, value); }
 
 void SerialTop::_getTest()
 {

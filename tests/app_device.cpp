@@ -79,6 +79,8 @@ private slots:
     void listWithoutChoiceWritesNothing();
     void flaggedWriteSaysWhatTheUnitKept();
     void fieldNamingATableRowIsReadAndWritten();
+    void listNamingATableRowIsFlaggedAndWritesItsOwnChoice();
+    void writtenFieldIsReadBackAndTheLogNamesWhatTheUnitKept();
     void measurementShowsDistanceWithFourDecimals();
     void interleavedRawDataSplitsOverTwoCurves();
     void failedGraphSaveIsNotReportedAsSaved();
@@ -247,6 +249,83 @@ void AppDevice::fieldNamingATableRowIsReadAndWritten()
     click(w, "pushButton_getAllSettings");
     QTRY_COMPARE_WITH_TIMEOUT(field->value(), 9, kLong);
     QVERIFY(!mainLog(w).contains("Не подтверждено"));
+}
+
+// A second list for a parameter the debug tab shows already: every report
+// reaches both, each flagged on its own, and its button writes its own list.
+void AppDevice::listNamingATableRowIsFlaggedAndWritesItsOwnChoice()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    SimProcess sim({"--verbose"});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    auto *page = widget<QWidget>(w, "tab_rerulation");
+    auto *list = new QComboBox(page);
+    list->addItems({"a", "b", "c"});
+    list->setProperty("parameter", "power-reduction");
+    auto *write = new QPushButton(page);
+    write->setProperty("writesParameter", "power-reduction");
+    auto *debugList = widget<QComboBox>(w, "comboBox_ReductionTxPowerList");
+
+    QVERIFY(connectTo(w, sim.portName()));
+    QTRY_COMPARE_WITH_TIMEOUT(list->currentIndex(), SimDefaults::kFreqRed, kLong);
+    QVERIFY(list->toolTip().isEmpty());
+
+    // A code the short list lacks and the debug tab's list offers.
+    w.device()->setFreqRed(5);
+    click(w, "pushButton_getAllSettings");
+    QTRY_COMPARE_WITH_TIMEOUT(debugList->currentIndex(), 5, kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(list->currentIndex(), -1, kLong);
+    QCOMPARE(list->toolTip(), QString("В устройстве 5; поле не может показать это значение"));
+    QVERIFY(debugList->toolTip().isEmpty());
+    QVERIFY2(mainLog(w).contains("Reduction Tx Power (power-reduction): в устройстве 5, в списке поля такого "
+                                 "значения нет (0…2)"),
+             qPrintable(mainLog(w)));
+
+    // Nothing chosen: nothing written, in words of its own for a list the
+    // form did not give any.
+    QTest::mouseClick(write, Qt::LeftButton);
+    QVERIFY(mainLog(w).contains(
+        "Reduction Tx Power (power-reduction): в списке ничего не выбрано, в устройство ничего не записано"));
+    // Its button writes its own list's choice, not the debug tab's 5, and
+    // the value read back reaches both lists.
+    list->setCurrentIndex(2);
+    QTest::mouseClick(write, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(debugList->currentIndex(), 2, kLong);
+    const QByteArray log = sim.errorOutput();
+    QCOMPARE(countLines(log, "rx 13 06 00 32"), 2); // the test's own 5, then 2
+    QVERIFY(log.contains("rx 13 06 00 32 00 02"));
+    QVERIFY(list->toolTip().isEmpty());
+}
+
+// ✓ reads the value back; one the unit did not take is named in the main
+// log and the field shows what the unit kept.
+void AppDevice::writtenFieldIsReadBackAndTheLogNamesWhatTheUnitKept()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Elevated"));
+    SimProcess sim({"--verbose", "--ignore-write", QString::number(RegisterMap::Holding::FmcwBand)});
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    QVERIFY(connectTo(w, sim.portName()));
+    auto *band = widget<QSpinBox>(w, "spinBox_FmcwBand");
+    QTRY_COMPARE_WITH_TIMEOUT(band->value(), SimDefaults::kFmcwBand, kLong);
+    auto *lock = widget<QSpinBox>(w, "spinBox_SizeLockData");
+
+    band->setValue(300);
+    click(w, "pushButton_setFmcwBand");
+    lock->setValue(4);
+    click(w, "pushButton_setSizeLockData");
+    QTRY_VERIFY_WITH_TIMEOUT(mainLog(w).contains("Не подтверждено: fmcw-band: записано 300, прочитано 250"), kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(band->value(), SimDefaults::kFmcwBand, kLong);
+    // Each write is followed by its read-back, and a value taken is not
+    // complained about.
+    QTRY_COMPARE_WITH_TIMEOUT(holdingReadsIn(sim.errorOutput()).mid(connectRequests() - 2),
+                              QList<int>({39, 70}), kLong);
+    QVERIFY(sim.errorOutput().contains("rx 13 06 00 46 00 04"));
+    QCOMPARE(lock->value(), 4);
+    QCOMPARE(mainLog(w).count("Не подтверждено"), 1);
 }
 
 void AppDevice::setButtonsSendWidgetValues()

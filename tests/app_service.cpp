@@ -5,7 +5,9 @@
 
 #include "deviceparameters.h"
 #include "firmwareimage.h"
+#include "language.h"
 #include "modbuscodec.h"
+#include "parameterchangesdialog.h"
 #include "registermap.h"
 #include "simdefaults.h"
 
@@ -18,6 +20,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QTextBlock>
@@ -83,6 +86,7 @@ private slots:
     void backupThenRestorePutsFileValuesBackInDefaultMode();
     void refusedBackupFileWritesNothing();
     void restoreNamesEveryValueNotReadBack();
+    void restoreDialogNamesRowsAsTheTabsInEitherLanguage();
     void recordingSurvivesCurveWrapAndEndsWithConnection();
     void logsKeepTheirNewestLinesAndSaveToFile();
     void settingsComeBackOnNextStart();
@@ -238,6 +242,36 @@ void AppService::restoreNamesEveryValueNotReadBack()
     QVERIFY(mainLog(w).contains("lock-data-size: записано 4, прочитано 10"));
     QVERIFY(mainLog(w).contains("th-coef-min: не подтверждён (Нет ответа от устройства)"));
     QVERIFY(mainLog(w).endsWith("не подтверждено 8 из 11"));
+}
+
+// The parameter table names each row; the dialog shows that name in the
+// window's language, as the debug tab's label does.
+void AppService::restoreDialogNamesRowsAsTheTabsInEitherLanguage()
+{
+    ScopedWorkDir dir;
+    const DeviceParameters::Parameter *band = DeviceParameters::find("fmcw-band");
+    const DeviceParameters::Parameter *power = DeviceParameters::find("power-reduction");
+    DeviceParameters::Backup backup;
+    backup.values = {{band, 300}, {power, 2}};
+    const DeviceParameters::ParameterValues current{{band, 250}, {power, 2}};
+    auto rowNames = [&] {
+        ParameterChangesDialog dialog(dir.filePath("unit.json"), backup, current);
+        auto *table = dialog.findChild<QTableWidget *>("tableWidget_parameterChanges");
+        return QStringList{table->item(0, 0)->text(), table->item(1, 0)->text()};
+    };
+    auto tabLabel = [](const char *name) {
+        MainWindow w;
+        return widget<QLabel>(w, name)->text();
+    };
+    const auto russian = qScopeGuard([] { Language::apply(QStringLiteral("ru")); });
+    for (const QString &language : {QStringLiteral("en"), QStringLiteral("ru")}) {
+        QString problem;
+        QVERIFY2(Language::apply(language, &problem), qPrintable(problem));
+        const QStringList names = rowNames();
+        QCOMPARE(names.at(0), tabLabel("label_13").chopped(1) + " (fmcw-band)");
+        QCOMPARE(names.at(1), tabLabel("label_20").chopped(1) + " (power-reduction)");
+        QCOMPARE(names.at(0).startsWith("Frequency deviation, MHz"), language == "en");
+    }
 }
 
 void AppService::recordingSurvivesCurveWrapAndEndsWithConnection()

@@ -75,6 +75,50 @@
         <source>%1: %2</source>
         <translation>%1: %2</translation>
     </message>
+    <message>
+        <source>Тип протокола</source>
+        <translation>Protocol type</translation>
+    </message>
+    <message>
+        <source>Адрес Modbus</source>
+        <translation>Modbus address</translation>
+    </message>
+    <message>
+        <source>Дивиация частоты, МГц</source>
+        <translation>Frequency deviation, MHz</translation>
+    </message>
+    <message>
+        <source>Reduction Tx Power</source>
+        <translation>Reduction Tx Power</translation>
+    </message>
+    <message>
+        <source>Detector. Size Lock Data</source>
+        <translation>Detector. Size Lock Data</translation>
+    </message>
+    <message>
+        <source>Detector. Th_Coef_Min</source>
+        <translation>Detector. Th_Coef_Min</translation>
+    </message>
+    <message>
+        <source>Detector. Th_Coef_Max</source>
+        <translation>Detector. Th_Coef_Max</translation>
+    </message>
+    <message>
+        <source>Detector. Smth_Coef</source>
+        <translation>Detector. Smth_Coef</translation>
+    </message>
+    <message>
+        <source>Detector. MTI_Coef</source>
+        <translation>Detector. MTI_Coef</translation>
+    </message>
+    <message>
+        <source>Detector. Th_Coef_DC</source>
+        <translation>Detector. Th_Coef_DC</translation>
+    </message>
+    <message>
+        <source>Tracker. Smth_Coef</source>
+        <translation>Tracker. Smth_Coef</translation>
+    </message>
 </context>
 <context>
     <name>LineFrameModel</name>
@@ -1001,6 +1045,10 @@ Update the firmware?</translation>
     <message>
         <source>%1: записано %2, не прочитано (%3)</source>
         <translation>%1: wrote %2, not read back (%3)</translation>
+    </message>
+    <message>
+        <source>%1: в списке ничего не выбрано, в устройство ничего не записано</source>
+        <translation>%1: nothing chosen in the list, nothing written to the device</translation>
     </message>
 </context>
 <context>
