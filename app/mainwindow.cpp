@@ -170,9 +170,10 @@ void MainWindow::fillPortList()
 
 // Every connection between form, window, device object and telemetry plot,
 // in one place and numbered. Qt calls the slots of one signal in the order
-// they were connected, so where one signal reaches several slots (the
-// protocol type reaches both lists, a connect the window and its fields)
-// they run in the order they stand here; keep a new one in its place.
+// they were connected, so where one signal reaches several slots (a
+// distance the plot, then the recorder; busyChanged the buttons, then a
+// close that waited for the update) they run in the order they stand here;
+// keep a new one in its place.
 void MainWindow::initConnections()
 {
     SerialTop *top = serialTop;
@@ -205,7 +206,7 @@ void MainWindow::initConnections()
     connect(top, &SerialTop::RawIsRead, this, &MainWindow::on_rcvRawIsRead);                                  // 58
     connect(f->checkBox_rawAutoscale, SIGNAL(toggled(bool)), rawPlot, SLOT(setAutoscaleEn(bool)));            // 59
 
-    // Beyond the table: the outcome of a firmware update, which arrives just
+    // Beyond the numbered ones: the outcome of a firmware update, which arrives just
     // before busyChanged(false) and decides the closing line of the log.
     connect(top, &SerialTop::firmwareUpdateFinished, this, &MainWindow::_firmwareUpdateFinished);
     connect(top, &SerialTop::firmwareUpdateEnded, this, &MainWindow::warnOfIncompleteFirmware);
