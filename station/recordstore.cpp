@@ -125,13 +125,13 @@ public:
         }
         // Write-ahead log: readers and several writing stations share the
         // file, and a commit is whole or absent after a crash.
-        QSqlQuery wal(db);
-        if (!wal.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
-            error = QStringLiteral("%1: %2").arg(path, wal.lastError().text());
-            return false;
+        for (const QString &pragma : {QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA foreign_keys=ON")}) {
+            QSqlQuery setup(db);
+            if (!setup.exec(pragma)) {
+                error = QStringLiteral("%1: %2").arg(path, setup.lastError().text());
+                return false;
+            }
         }
-        QSqlQuery keys(db);
-        keys.exec(QStringLiteral("PRAGMA foreign_keys=ON"));
 
         if (!migrate(error))
             return false;
