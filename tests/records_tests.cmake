@@ -1,0 +1,8 @@
+# The station's records: the store on real SQLite files, with writers in
+# processes of their own that run at once or are killed part-way.
+add_executable(records_writer ${CMAKE_CURRENT_LIST_DIR}/records_writer.cpp)
+target_link_libraries(records_writer PRIVATE zetra_records Qt::Core)
+zetra_add_test(records_store_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/records_store_test.cpp
+  LIBS zetra_records Qt::Sql LABELS records TIMEOUT 600)
+target_compile_definitions(records_store_test PRIVATE ZETRA_RECORDS_WRITER_PATH="$<TARGET_FILE:records_writer>")
+add_dependencies(records_store_test records_writer)
