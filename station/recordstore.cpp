@@ -30,7 +30,7 @@ using Station::Outcome;
 constexpr int kBusyTimeoutMs = 30000;
 
 const QString kReasonAbandoned = QStringLiteral(
-    "the station stopped before the run ended (its process was killed or lost power)");
+    "the station stopped before the run ended: its process was killed or lost power");
 
 QVariant timeValue(const QDateTime &time)
 {
