@@ -247,8 +247,9 @@ bool parseSince(const QString &text, QDateTime &since)
 QList<QCommandLineOption> recordsOptions()
 {
     return {QCommandLineOption(QStringLiteral("records"),
-                               QStringLiteral("The station's record file (default: %1).")
-                                   .arg(RecordStore::defaultLocation()),
+                               // Not the path itself: the manual page is made from this text.
+                               QStringLiteral("The station's record file (default: ZETRA/records.sqlite in the "
+                                              "user's data folder, ~/.local/share on Linux)."),
                                QStringLiteral("DB")),
             QCommandLineOption(QStringLiteral("serial"), QStringLiteral("records: one unit's whole history."),
                                QStringLiteral("S")),
