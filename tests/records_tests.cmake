@@ -6,3 +6,10 @@ zetra_add_test(records_store_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/records_stor
   LIBS zetra_records Qt::Sql LABELS records TIMEOUT 600)
 target_compile_definitions(records_store_test PRIVATE ZETRA_RECORDS_WRITER_PATH="$<TARGET_FILE:records_writer>")
 add_dependencies(records_store_test records_writer)
+
+# zetra-cli records against files the store wrote, or a killed writer left.
+zetra_add_test(records_cli_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/records_cli_test.cpp
+  LIBS zetra_records Qt::Sql LABELS records cli)
+target_compile_definitions(records_cli_test PRIVATE ZETRA_CLI_PATH="$<TARGET_FILE:zetra-cli>"
+  ZETRA_RECORDS_WRITER_PATH="$<TARGET_FILE:records_writer>")
+add_dependencies(records_cli_test zetra-cli records_writer)
