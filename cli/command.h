@@ -6,6 +6,8 @@
 #include <memory>
 
 class DeviceSession;
+class QCommandLineOption;
+class QCommandLineParser;
 class Report;
 
 // What the command line asked for, as parsed; a command checks its part.
@@ -53,6 +55,11 @@ std::unique_ptr<Command> makeSelfTest();
 std::unique_ptr<Command> makeMeasure();
 std::unique_ptr<Command> makeRaw();
 std::unique_ptr<Command> makeFlash();
+
+// records reads the station's record file, never the line: its options
+// (beside --csv and --json), and the command, run without a port.
+QList<QCommandLineOption> recordsOptions();
+int runRecords(const QCommandLineParser &parser, bool json);
 
 // For a command that takes no arguments.
 bool noArguments(const Invocation &invocation, QString &error);

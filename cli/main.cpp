@@ -107,6 +107,13 @@ const QVector<CommandInfo> &commands()
         {"flash", "flash IMAGE           check the image, then write it; a progress bar on a terminal,\n"
                   "                        whole percentages one a line otherwise",
          {}, makeFlash},
+        // Run by runRecords() before any port is opened.
+        {"records", "records [--records DB] [--serial S] [--since DATE] [--outcome O] [--csv FILE]\n"
+                    "                        the station's runs, newest first; for one serial its whole\n"
+                    "                        history: steps, measured values and limits, parameters",
+         {QStringLiteral("records"), QStringLiteral("serial"), QStringLiteral("since"), QStringLiteral("outcome"),
+          QStringLiteral("csv")},
+         nullptr},
     };
     return table;
 }
@@ -127,7 +134,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print the result as one JSON object."));
     const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("measure: how long to measure."),
                                      QStringLiteral("N"));
-    const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("measure, raw: CSV file to write."),
+    const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("measure, raw, records: CSV file to write."),
                                  QStringLiteral("FILE"));
     const QCommandLineOption type(QStringLiteral("type"), QStringLiteral("raw: raw data type, 0 to 4."),
                                   QStringLiteral("T"));
@@ -138,6 +145,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption traceFile(QStringLiteral("trace-file"),
                                        QStringLiteral("The same trace to a file."), QStringLiteral("PATH"));
     parser.addOptions({port, json, seconds, csv, type, partial, traceOption, traceFile});
+    const QList<QCommandLineOption> records = recordsOptions();
+    parser.addOptions(records);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands above."),
                                  QStringLiteral("COMMAND [ARGS]"));
 
@@ -164,10 +173,12 @@ int main(int argc, char *argv[])
             info = &candidate;
     if (!info)
         return usageError(name, jsonMode, QStringLiteral("unknown command '%1'").arg(name));
-    for (const QCommandLineOption &option : {seconds, csv, type, partial})
+    for (const QCommandLineOption &option : QList<QCommandLineOption>{seconds, csv, type, partial} + records)
         if (parser.isSet(option) && !info->options.contains(option.names().first()))
             return usageError(name, jsonMode,
                               QStringLiteral("%1 takes no --%2").arg(name, option.names().first()));
+    if (!info->make)   // records: a file to read, no port to open
+        return runRecords(parser, jsonMode);
     if (parser.value(port).isEmpty())
         return usageError(name, jsonMode, QStringLiteral("--port PORT is required"));
 

@@ -3,7 +3,7 @@
 # the icon, changelog, copyright and manual pages, and a Depends line drawn
 # from the shared libraries.
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DCPACK=... -DDPKG_DEB=... -DVERSION=... -DPACKAGE_VERSION=...
-#         -DQT_VERSION=5|6 -DQT_TRANSLATIONS=... -DGZIP=... -DMAN_PAGES=ON|OFF -P package_check.cmake
+#         -DQT_VERSION=5|6 -DQT_TRANSLATIONS=... -DQT_SQLITE=... -DGZIP=... -DMAN_PAGES=ON|OFF -P package_check.cmake
 
 function(fail)
   message(FATAL_ERROR "package check: ${ARGV0}")
@@ -51,7 +51,7 @@ if(QT_VERSION EQUAL 6)
 else()
   set(libraries libqt5core5a libqt5serialport5 libqt5widgets5 "libqcustomplot2\\.1( |,|$)")
 endif()
-foreach(library ${libraries} libstdc\\+\\+6 ${QT_TRANSLATIONS})
+foreach(library ${libraries} libstdc\\+\\+6 ${QT_TRANSLATIONS} ${QT_SQLITE})
   if(NOT fields MATCHES "Depends:[^\n]*${library}")
     fail("Depends lacks ${library}:\n${fields}")
   endif()

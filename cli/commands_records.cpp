@@ -1,0 +1,323 @@
+// zetra-cli records: what the production station recorded, read from its
+// store. It reads a file and never the line, so it runs without a port.
+#include "command.h"
+#include "recordstore.h"
+#include "report.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+namespace {
+
+using Station::Outcome;
+
+QJsonValue timeJson(const QDateTime &time)
+{
+    return time.isValid() ? QJsonValue(time.toUTC().toString(Qt::ISODateWithMs)) : QJsonValue();
+}
+
+// For the person at the terminal: their own clock, to the second.
+QString timeText(const QDateTime &time)
+{
+    return time.isValid() ? time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QStringLiteral("-");
+}
+
+QString number(double value)
+{
+    return QString::number(value, 'g', 9);
+}
+
+QJsonObject parametersJson(const QMap<QString, double> &values)
+{
+    QJsonObject object;
+    for (auto it = values.begin(); it != values.end(); ++it)
+        object.insert(it.key(), it.value());
+    return object;
+}
+
+QJsonObject runJson(const Station::RunRecord &run)
+{
+    QJsonArray steps;
+    for (const Station::StepRecord &step : run.steps)
+        steps.append(QJsonObject{{QStringLiteral("index"), step.index},
+                                 {QStringLiteral("step"), step.kind},
+                                 {QStringLiteral("outcome"), Station::outcomeName(step.outcome)},
+                                 {QStringLiteral("started"), timeJson(step.started)},
+                                 {QStringLiteral("ended"), timeJson(step.ended)},
+                                 {QStringLiteral("reason"), step.reason},
+                                 {QStringLiteral("measured"), step.measured}});
+    return {{QStringLiteral("id"), double(run.id)},
+            {QStringLiteral("serial"), run.header.serial},
+            {QStringLiteral("station"), run.header.station},
+            {QStringLiteral("operator"), run.header.operatorName},
+            {QStringLiteral("port"), run.header.port},
+            {QStringLiteral("recipe"), run.header.recipeName},
+            {QStringLiteral("recipe_hash"), run.header.recipeHash},
+            {QStringLiteral("program_version"), run.header.programVersion},
+            {QStringLiteral("revision_before"), run.header.revisionBefore},
+            {QStringLiteral("revision_after"), run.revisionAfter},
+            {QStringLiteral("started"), timeJson(run.header.started)},
+            {QStringLiteral("ended"), timeJson(run.ended)},
+            {QStringLiteral("outcome"), Station::outcomeName(run.outcome)},
+            {QStringLiteral("failed_step"), run.failedStep},
+            {QStringLiteral("reason"), run.reason},
+            {QStringLiteral("steps"), steps},
+            {QStringLiteral("parameters_before"), parametersJson(run.parametersBefore)},
+            {QStringLiteral("parameters_after"), parametersJson(run.parametersAfter)}};
+}
+
+QString why(const Station::RunRecord &run)
+{
+    if (run.failedStep.isEmpty())
+        return run.reason;
+    return run.reason.isEmpty() ? run.failedStep : QStringLiteral("%1: %2").arg(run.failedStep, run.reason);
+}
+
+// "mean 4.99 [4.95, 5.05]", "missed 0", or the entry as JSON when it is not
+// a number with limits.
+QString measuredText(const QString &name, const QJsonValue &entry)
+{
+    const QJsonObject object = entry.toObject();
+    if (entry.isObject() && object.value(QLatin1String("value")).isDouble()) {
+        QString text = name + QLatin1Char(' ') + number(object.value(QLatin1String("value")).toDouble());
+        const QJsonValue low = object.value(QLatin1String("low"));
+        const QJsonValue high = object.value(QLatin1String("high"));
+        if (low.isDouble() && high.isDouble())
+            text += QStringLiteral(" [%1, %2]").arg(number(low.toDouble()), number(high.toDouble()));
+        else if (low.isDouble())
+            text += QStringLiteral(" [>= %1]").arg(number(low.toDouble()));
+        else if (high.isDouble())
+            text += QStringLiteral(" [<= %1]").arg(number(high.toDouble()));
+        return text;
+    }
+    const QByteArray json = QJsonDocument(QJsonArray{entry}).toJson(QJsonDocument::Compact);
+    return name + QLatin1Char(' ') + QString::fromUtf8(json.mid(1, json.size() - 2));
+}
+
+// Columns as wide as their widest cell, two spaces apart.
+QStringList table(const QVector<QStringList> &rows)
+{
+    QVector<int> widths;
+    for (const QStringList &row : rows)
+        for (int column = 0; column < row.size(); ++column) {
+            if (widths.size() <= column)
+                widths.append(0);
+            widths[column] = std::max(widths.at(column), int(row.at(column).size()));
+        }
+    QStringList lines;
+    for (const QStringList &row : rows) {
+        QString line;
+        for (int column = 0; column < row.size(); ++column)
+            line += column + 1 < row.size() ? row.at(column).leftJustified(widths.at(column) + 2) : row.at(column);
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+        lines << line;
+    }
+    return lines;
+}
+
+QStringList listing(const QVector<Station::RunRecord> &runs)
+{
+    QVector<QStringList> rows{{QStringLiteral("run"), QStringLiteral("started"), QStringLiteral("serial"),
+                               QStringLiteral("outcome"), QStringLiteral("recipe"), QStringLiteral("station"),
+                               QStringLiteral("operator"), QStringLiteral("port"), QStringLiteral("why")}};
+    for (const Station::RunRecord &run : runs)
+        rows.append({QString::number(run.id), timeText(run.header.started), run.header.serial,
+                     Station::outcomeName(run.outcome), run.header.recipeName, run.header.station,
+                     run.header.operatorName, run.header.port, why(run)});
+    return table(rows);
+}
+
+// One unit's whole history: each run with its steps, what they measured
+// against their limits, and the parameters it came with and left with.
+QStringList history(const QVector<Station::RunRecord> &runs)
+{
+    QStringList lines;
+    for (const Station::RunRecord &run : runs) {
+        if (!lines.isEmpty())
+            lines << QString();
+        QString title = QStringLiteral("run %1  %2  %3 to %4")
+                            .arg(run.id)
+                            .arg(Station::outcomeName(run.outcome), timeText(run.header.started), timeText(run.ended));
+        if (!why(run).isEmpty())
+            title += QStringLiteral("  (%1)").arg(why(run));
+        lines << title;
+        lines << QStringLiteral("  unit %1 at station %2, operator %3, port %4")
+                     .arg(run.header.serial, run.header.station, run.header.operatorName, run.header.port);
+        lines << QStringLiteral("  recipe %1 (sha256 %2), program %3")
+                     .arg(run.header.recipeName, run.header.recipeHash, run.header.programVersion);
+        lines << QStringLiteral("  revision %1 -> %2")
+                     .arg(run.header.revisionBefore,
+                          run.revisionAfter.isEmpty() ? QStringLiteral("-") : run.revisionAfter);
+        QVector<QStringList> steps;
+        for (const Station::StepRecord &step : run.steps) {
+            QStringList measured;
+            for (auto it = step.measured.begin(); it != step.measured.end(); ++it)
+                measured << measuredText(it.key(), it.value());
+            QString detail = measured.join(QStringLiteral(", "));
+            if (!step.reason.isEmpty())
+                detail += (detail.isEmpty() ? QString() : QStringLiteral("; ")) + step.reason;
+            const QString seconds = step.started.isValid() && step.ended.isValid()
+                                        ? QStringLiteral("%1 s").arg(step.started.msecsTo(step.ended) / 1000.0, 0, 'f', 1)
+                                        : QStringLiteral("-");
+            steps.append({QStringLiteral("    %1").arg(step.index), step.kind, Station::outcomeName(step.outcome),
+                          seconds, detail});
+        }
+        if (!steps.isEmpty()) {
+            lines << QStringLiteral("  steps:");
+            lines << table(steps);
+        }
+        QStringList names = run.parametersBefore.keys() + run.parametersAfter.keys();
+        names.removeDuplicates();
+        names.sort();
+        if (!names.isEmpty()) {
+            lines << QStringLiteral("  parameters (before -> after):");
+            QVector<QStringList> rows;
+            for (const QString &name : names) {
+                const auto value = [&name](const QMap<QString, double> &values) {
+                    return values.contains(name) ? number(values.value(name)) : QStringLiteral("-");
+                };
+                const bool changed = value(run.parametersBefore) != value(run.parametersAfter);
+                rows.append({QStringLiteral("    ") + name, value(run.parametersBefore), QStringLiteral("->"),
+                             value(run.parametersAfter), changed ? QStringLiteral("*") : QString()});
+            }
+            lines << table(rows);
+        }
+    }
+    return lines;
+}
+
+QString csvField(const QString &text)
+{
+    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+// One line a run, as the listing: for a spreadsheet of a batch.
+bool writeCsv(const QString &path, const QVector<Station::RunRecord> &runs, QString &error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        error = file.errorString();
+        return false;
+    }
+    QString text = QStringLiteral("run;started;ended;serial;station;operator;port;recipe;recipe_hash;program_version;"
+                                  "revision_before;revision_after;outcome;failed_step;reason\n");
+    for (const Station::RunRecord &run : runs) {
+        const QStringList fields{QString::number(run.id), timeJson(run.header.started).toString(),
+                                 timeJson(run.ended).toString(), run.header.serial, run.header.station,
+                                 run.header.operatorName, run.header.port, run.header.recipeName,
+                                 run.header.recipeHash, run.header.programVersion, run.header.revisionBefore,
+                                 run.revisionAfter, Station::outcomeName(run.outcome), run.failedStep, run.reason};
+        QStringList quoted;
+        for (const QString &field : fields)
+            quoted << csvField(field);
+        text += quoted.join(QLatin1Char(';')) + QLatin1Char('\n');
+    }
+    file.write(text.toUtf8());
+    if (!file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+// A day (from its local midnight) or a moment in ISO 8601.
+bool parseSince(const QString &text, QDateTime &since)
+{
+    const QDate day = QDate::fromString(text, Qt::ISODate);
+    if (day.isValid() && text.size() == 10) {
+        since = QDateTime(day, QTime(0, 0));
+        return true;
+    }
+    since = QDateTime::fromString(text, Qt::ISODateWithMs);
+    return since.isValid();
+}
+
+} // namespace
+
+QList<QCommandLineOption> recordsOptions()
+{
+    return {QCommandLineOption(QStringLiteral("records"),
+                               // Not the path itself: the manual page is made from this text.
+                               QStringLiteral("The station's record file (default: ZETRA/records.sqlite in the "
+                                              "user's data folder, ~/.local/share on Linux)."),
+                               QStringLiteral("DB")),
+            QCommandLineOption(QStringLiteral("serial"), QStringLiteral("records: one unit's whole history."),
+                               QStringLiteral("S")),
+            QCommandLineOption(QStringLiteral("since"),
+                               QStringLiteral("records: runs started from this day or moment (ISO 8601)."),
+                               QStringLiteral("DATE")),
+            QCommandLineOption(QStringLiteral("outcome"),
+                               QStringLiteral("records: runs that ended so: pass, fail, error, interrupted or running."),
+                               QStringLiteral("O"))};
+}
+
+int runRecords(const QCommandLineParser &parser, bool json)
+{
+    Report report(QStringLiteral("records"), json);
+    const auto bad = [&report](const QString &error) {
+        return report.finish(Exit::BadInput, QStringLiteral("records: %1").arg(error));
+    };
+    if (parser.positionalArguments().size() > 1)
+        return bad(QStringLiteral("takes no arguments"));
+    for (const char *line : {"port", "trace", "trace-file"})
+        if (parser.isSet(QLatin1String(line)))
+            return bad(QStringLiteral("reads the record file, not the line: no --%1").arg(QLatin1String(line)));
+
+    Station::RecordFilter filter;
+    filter.serial = parser.value(QStringLiteral("serial"));
+    if (parser.isSet(QStringLiteral("serial")) && filter.serial.isEmpty())
+        return bad(QStringLiteral("--serial takes a serial number"));
+    if (parser.isSet(QStringLiteral("since")) && !parseSince(parser.value(QStringLiteral("since")), filter.since))
+        return bad(QStringLiteral("--since '%1' is not a date (2024-03-05) or moment (2024-03-05T14:30:00)")
+                       .arg(parser.value(QStringLiteral("since"))));
+    if (parser.isSet(QStringLiteral("outcome"))) {
+        filter.byOutcome = true;
+        if (!Station::outcomeFromName(parser.value(QStringLiteral("outcome")), filter.outcome))
+            return bad(QStringLiteral("--outcome '%1' is none of pass, fail, error, interrupted, running")
+                           .arg(parser.value(QStringLiteral("outcome"))));
+    }
+    const QString csv = parser.value(QStringLiteral("csv"));
+    QString error;
+    if (!csv.isEmpty() && !checkOutputFile(csv, error))
+        return bad(QStringLiteral("--csv: %1").arg(error));
+
+    const bool chosen = parser.isSet(QStringLiteral("records"));
+    const QString path = chosen ? parser.value(QStringLiteral("records")) : RecordStore::defaultLocation();
+    report.set(QStringLiteral("records"), path);
+    QVector<Station::RunRecord> runs;
+    if (QFileInfo::exists(path)) {
+        const std::unique_ptr<RecordStore> store = RecordStore::open(path, error);
+        if (!store)
+            return bad(error);
+        runs = store->runs(filter);
+        if (!store->error().isEmpty())
+            return bad(store->error());
+    } else if (chosen) {
+        // A file named on the command line that is not there is a mistake;
+        // none at the default place is a station that has not run yet.
+        return bad(QStringLiteral("%1: no such record file").arg(path));
+    } else {
+        Report::message(QStringLiteral("no runs recorded yet (%1 does not exist)").arg(path));
+    }
+
+    if (!csv.isEmpty() && !writeCsv(csv, runs, error))
+        return bad(QStringLiteral("cannot write %1: %2").arg(csv, error));
+    QJsonArray array;
+    for (const Station::RunRecord &run : runs)
+        array.append(runJson(run));
+    report.set(QStringLiteral("runs"), array);
+    if (!runs.isEmpty())
+        for (const QString &line : filter.serial.isEmpty() ? listing(runs) : history(runs))
+            report.line(line);
+    return report.finish(Exit::Done);
+}

@@ -1,0 +1,646 @@
+// The record store over Qt SQL, SQLite today. Every writing call is one
+// transaction taken for writing at once, so concurrent stations on one file
+// queue behind each other (the busy time-out) instead of failing, and a
+// process killed mid-call leaves the file as it was before the call.
+#include "recordstore.h"
+
+#include "recordschema.h"
+
+#include <QAtomicInteger>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLockFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStandardPaths>
+#include <QUuid>
+#include <QVariant>
+
+namespace {
+
+using Station::Outcome;
+
+// How long a writer waits for another station's transaction to end. A
+// step's transaction takes milliseconds; this only has to outlast a slow
+// disk under several stations.
+constexpr int kBusyTimeoutMs = 30000;
+
+const QString kReasonAbandoned = QStringLiteral(
+    "the station stopped before the run ended: its process was killed or lost power");
+
+QVariant timeValue(const QDateTime &time)
+{
+    return time.isValid() ? QVariant(time.toUTC().toString(Qt::ISODateWithMs)) : QVariant();
+}
+
+QDateTime timeFrom(const QVariant &value)
+{
+    if (value.isNull())
+        return QDateTime();
+    QDateTime time = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
+    return time.toUTC();
+}
+
+QVariant numberOrNull(const QJsonValue &value)
+{
+    return value.isDouble() ? QVariant(value.toDouble()) : QVariant();
+}
+
+// A measured entry as the columns hold it: {"value": x, "low": l, "high": h}
+// with numbers goes in value, low and high; anything else is kept whole in
+// detail, so nothing the station measured is lost or reshaped.
+bool isPlainEntry(const QJsonValue &entry)
+{
+    if (!entry.isObject())
+        return false;
+    const QJsonObject object = entry.toObject();
+    if (!object.value(QLatin1String("value")).isDouble())
+        return false;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const bool known = it.key() == QLatin1String("value") || it.key() == QLatin1String("low")
+                           || it.key() == QLatin1String("high");
+        if (!known || !it.value().isDouble())
+            return false;
+    }
+    return true;
+}
+
+QString detailText(const QJsonValue &entry)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray{entry}).toJson(QJsonDocument::Compact));
+}
+
+QJsonValue detailFrom(const QString &text)
+{
+    return QJsonDocument::fromJson(text.toUtf8()).array().at(0);
+}
+
+QString connectionNameFor()
+{
+    static QAtomicInteger<int> next;
+    return QStringLiteral("zetra-records-%1").arg(next.fetchAndAddRelaxed(1));
+}
+
+class SqlRecordStore final : public RecordStore
+{
+public:
+    explicit SqlRecordStore(const QString &location)
+        : path(QFileInfo(location).absoluteFilePath())
+        , ownersFolder(path + QStringLiteral(".owners"))
+        , connectionName(connectionNameFor())
+    {
+    }
+
+    ~SqlRecordStore() override
+    {
+        if (db.isValid())
+            db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connectionName);
+        // The lock goes with the store: a run it left running is taken for
+        // interrupted by the next store that opens the file.
+    }
+
+    bool connect(QString &error)
+    {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+        if (!db.isValid()) {
+            error = QStringLiteral("Qt's SQLite driver is not installed (%1)").arg(db.lastError().text());
+            return false;
+        }
+        // The connection's setup: the one place that speaks SQLite rather than SQL.
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        idColumn = QStringLiteral("INTEGER PRIMARY KEY");
+        // Taken for writing at once: a deferred transaction that read first
+        // could not wait for another writer and would fail instead.
+        beginStatement = QStringLiteral("BEGIN IMMEDIATE");
+        if (!db.open()) {
+            error = QStringLiteral("%1: %2").arg(path, db.lastError().text());
+            return false;
+        }
+        // Write-ahead log: readers and several writing stations share the
+        // file, and a commit is whole or absent after a crash.
+        for (const QString &pragma : {QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA foreign_keys=ON")}) {
+            QSqlQuery setup(db);
+            if (!setup.exec(pragma)) {
+                error = QStringLiteral("%1: %2").arg(path, setup.lastError().text());
+                return false;
+            }
+        }
+
+        if (!migrate(error))
+            return false;
+        if (!markAbandonedRuns()) {
+            error = lastError;
+            return false;
+        }
+        return true;
+    }
+
+    bool beginRun(const Station::RunHeader &header, qint64 &runId) override
+    {
+        lastError.clear();
+        if (!takeOwnership())
+            return false;
+        Transaction transaction(*this);
+        if (!transaction.begun())
+            return false;
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral(
+            "INSERT INTO runs (serial, station, operator_name, port, recipe_name, recipe_hash,"
+            " program_version, revision_before, started, outcome, owner)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        for (const QString &text : {header.serial, header.station, header.operatorName, header.port,
+                                    header.recipeName, header.recipeHash, header.programVersion,
+                                    header.revisionBefore})
+            query.addBindValue(text.isNull() ? QString(QLatin1String("")) : text);
+        const QDateTime started = header.started.isValid() ? header.started : QDateTime::currentDateTimeUtc();
+        query.addBindValue(timeValue(started));
+        query.addBindValue(Station::outcomeName(Outcome::Running));
+        query.addBindValue(ownerName);
+        if (!run(query, QStringLiteral("beginning the run")))
+            return false;
+        const qint64 id = query.lastInsertId().toLongLong();
+        if (!transaction.commit())
+            return false;
+        runId = id;
+        return true;
+    }
+
+    bool recordParameters(qint64 runId, bool after, const QMap<QString, double> &values) override
+    {
+        lastError.clear();
+        const QString phase = after ? QStringLiteral("after") : QStringLiteral("before");
+        Transaction transaction(*this);
+        if (!transaction.begun() || !checkRunning(runId))
+            return false;
+        QSqlQuery clear(db);
+        clear.prepare(QStringLiteral("DELETE FROM parameters WHERE run_id = ? AND phase = ?"));
+        clear.addBindValue(runId);
+        clear.addBindValue(phase);
+        if (!run(clear, QStringLiteral("recording the parameters")))
+            return false;
+        QSqlQuery insert(db);
+        insert.prepare(QStringLiteral("INSERT INTO parameters (run_id, phase, name, value) VALUES (?, ?, ?, ?)"));
+        for (auto it = values.begin(); it != values.end(); ++it) {
+            insert.addBindValue(runId);
+            insert.addBindValue(phase);
+            insert.addBindValue(it.key());
+            insert.addBindValue(it.value());
+            if (!run(insert, QStringLiteral("recording parameter %1").arg(it.key())))
+                return false;
+        }
+        return transaction.commit();
+    }
+
+    bool recordStep(qint64 runId, const Station::StepRecord &step) override
+    {
+        lastError.clear();
+        Transaction transaction(*this);
+        if (!transaction.begun() || !checkRunning(runId))
+            return false;
+        QSqlQuery insert(db);
+        insert.prepare(QStringLiteral("INSERT INTO steps (run_id, step_index, kind, outcome, started, ended, reason)"
+                                      " VALUES (?, ?, ?, ?, ?, ?, ?)"));
+        insert.addBindValue(runId);
+        insert.addBindValue(step.index);
+        insert.addBindValue(step.kind);
+        insert.addBindValue(Station::outcomeName(step.outcome));
+        insert.addBindValue(timeValue(step.started));
+        insert.addBindValue(timeValue(step.ended));
+        insert.addBindValue(step.reason);
+        if (!run(insert, QStringLiteral("recording step %1 (%2)").arg(step.index).arg(step.kind)))
+            return false;
+        QSqlQuery measured(db);
+        measured.prepare(QStringLiteral("INSERT INTO measurements (run_id, step_index, name, value, low, high, detail)"
+                                        " VALUES (?, ?, ?, ?, ?, ?, ?)"));
+        for (auto it = step.measured.begin(); it != step.measured.end(); ++it) {
+            measured.addBindValue(runId);
+            measured.addBindValue(step.index);
+            measured.addBindValue(it.key());
+            if (isPlainEntry(it.value())) {
+                const QJsonObject entry = it.value().toObject();
+                measured.addBindValue(numberOrNull(entry.value(QLatin1String("value"))));
+                measured.addBindValue(numberOrNull(entry.value(QLatin1String("low"))));
+                measured.addBindValue(numberOrNull(entry.value(QLatin1String("high"))));
+                measured.addBindValue(QVariant());
+            } else {
+                measured.addBindValue(QVariant());
+                measured.addBindValue(QVariant());
+                measured.addBindValue(QVariant());
+                measured.addBindValue(detailText(it.value()));
+            }
+            if (!run(measured, QStringLiteral("recording what step %1 measured").arg(step.index)))
+                return false;
+        }
+        return transaction.commit();
+    }
+
+    bool finishRun(qint64 runId, Outcome outcome, const QString &failedStep, const QString &reason,
+                   const QString &revisionAfter) override
+    {
+        lastError.clear();
+        if (outcome == Outcome::Running) {
+            lastError = QStringLiteral("run %1 cannot finish as running").arg(runId);
+            return false;
+        }
+        Transaction transaction(*this);
+        if (!transaction.begun())
+            return false;
+        QSqlQuery update(db);
+        update.prepare(QStringLiteral("UPDATE runs SET ended = ?, outcome = ?, failed_step = ?, reason = ?,"
+                                      " revision_after = ? WHERE id = ? AND outcome = ?"));
+        update.addBindValue(timeValue(QDateTime::currentDateTimeUtc()));
+        update.addBindValue(Station::outcomeName(outcome));
+        update.addBindValue(failedStep);
+        update.addBindValue(reason);
+        update.addBindValue(revisionAfter);
+        update.addBindValue(runId);
+        update.addBindValue(Station::outcomeName(Outcome::Running));
+        if (!run(update, QStringLiteral("finishing the run")))
+            return false;
+        if (update.numRowsAffected() != 1) {
+            lastError = QStringLiteral("run %1 is not running in %2").arg(runId).arg(path);
+            return false;
+        }
+        return transaction.commit();
+    }
+
+    QVector<Station::RunRecord> runs(const Station::RecordFilter &filter) override
+    {
+        lastError.clear();
+        QString sql = QStringLiteral(
+            "SELECT id, serial, station, operator_name, port, recipe_name, recipe_hash, program_version,"
+            " revision_before, revision_after, started, ended, outcome, failed_step, reason FROM runs WHERE 1 = 1");
+        QVariantList values;
+        if (!filter.serial.isEmpty()) {
+            sql += QStringLiteral(" AND serial = ?");
+            values << filter.serial;
+        }
+        if (filter.since.isValid()) {
+            sql += QStringLiteral(" AND started >= ?");
+            values << timeValue(filter.since);
+        }
+        if (filter.byOutcome) {
+            sql += QStringLiteral(" AND outcome = ?");
+            values << Station::outcomeName(filter.outcome);
+        }
+        sql += QStringLiteral(" ORDER BY started DESC, id DESC");
+        if (filter.limit > 0)
+            sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
+
+        QVector<Station::RunRecord> found;
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        query.prepare(sql);
+        for (const QVariant &value : values)
+            query.addBindValue(value);
+        if (!run(query, QStringLiteral("reading the runs")))
+            return found;
+        while (query.next()) {
+            Station::RunRecord record;
+            record.id = query.value(0).toLongLong();
+            record.header.serial = query.value(1).toString();
+            record.header.station = query.value(2).toString();
+            record.header.operatorName = query.value(3).toString();
+            record.header.port = query.value(4).toString();
+            record.header.recipeName = query.value(5).toString();
+            record.header.recipeHash = query.value(6).toString();
+            record.header.programVersion = query.value(7).toString();
+            record.header.revisionBefore = query.value(8).toString();
+            record.revisionAfter = query.value(9).toString();
+            record.header.started = timeFrom(query.value(10));
+            record.ended = timeFrom(query.value(11));
+            if (!Station::outcomeFromName(query.value(12).toString(), record.outcome)) {
+                lastError = QStringLiteral("run %1 has an unknown outcome '%2'")
+                                .arg(record.id)
+                                .arg(query.value(12).toString());
+                return {};
+            }
+            record.failedStep = query.value(13).toString();
+            record.reason = query.value(14).toString();
+            found.append(record);
+        }
+        for (Station::RunRecord &record : found)
+            if (!readDetails(record))
+                return {};
+        return found;
+    }
+
+    QString error() const override { return lastError; }
+
+private:
+    // One writing call's transaction: rolled back unless committed, so a call
+    // that fails part-way leaves nothing of itself.
+    class Transaction
+    {
+    public:
+        explicit Transaction(SqlRecordStore &store)
+            : store(store)
+        {
+            QSqlQuery begin(store.db);
+            open = store.run(begin, QStringLiteral("beginning a transaction"), store.beginStatement);
+        }
+        ~Transaction()
+        {
+            if (open) {
+                QSqlQuery rollback(store.db);
+                rollback.exec(QStringLiteral("ROLLBACK"));
+            }
+        }
+        bool begun() const { return open; }
+        bool commit()
+        {
+            QSqlQuery commit(store.db);
+            if (!store.run(commit, QStringLiteral("committing"), QStringLiteral("COMMIT")))
+                return false;
+            open = false;
+            return true;
+        }
+
+    private:
+        SqlRecordStore &store;
+        bool open = false;
+    };
+
+    // Runs a prepared query, or the given statement; on failure the error
+    // names what was being done and the database's own words.
+    bool run(QSqlQuery &query, const QString &doing, const QString &statement = QString())
+    {
+        const bool ok = statement.isEmpty() ? query.exec() : query.exec(statement);
+        if (!ok)
+            lastError = QStringLiteral("%1: %2: %3").arg(path, doing, query.lastError().text());
+        return ok;
+    }
+
+    // Steps and parameters go to a run that is still running, never to one
+    // that has ended or that another station has taken for interrupted.
+    bool checkRunning(qint64 runId)
+    {
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("SELECT outcome FROM runs WHERE id = ?"));
+        query.addBindValue(runId);
+        if (!run(query, QStringLiteral("finding run %1").arg(runId)))
+            return false;
+        if (!query.next()) {
+            lastError = QStringLiteral("%1: no run %2").arg(path).arg(runId);
+            return false;
+        }
+        const QString outcome = query.value(0).toString();
+        query.finish();
+        if (outcome != Station::outcomeName(Outcome::Running)) {
+            lastError = QStringLiteral("%1: run %2 has ended (%3)").arg(path).arg(runId).arg(outcome);
+            return false;
+        }
+        return true;
+    }
+
+    bool readDetails(Station::RunRecord &record)
+    {
+        QSqlQuery steps(db);
+        steps.setForwardOnly(true);
+        steps.prepare(QStringLiteral("SELECT step_index, kind, outcome, started, ended, reason FROM steps"
+                                     " WHERE run_id = ? ORDER BY step_index"));
+        steps.addBindValue(record.id);
+        if (!run(steps, QStringLiteral("reading the steps of run %1").arg(record.id)))
+            return false;
+        while (steps.next()) {
+            Station::StepRecord step;
+            step.index = steps.value(0).toInt();
+            step.kind = steps.value(1).toString();
+            if (!Station::outcomeFromName(steps.value(2).toString(), step.outcome)) {
+                lastError = QStringLiteral("step %1 of run %2 has an unknown outcome '%3'")
+                                .arg(step.index)
+                                .arg(record.id)
+                                .arg(steps.value(2).toString());
+                return false;
+            }
+            step.started = timeFrom(steps.value(3));
+            step.ended = timeFrom(steps.value(4));
+            step.reason = steps.value(5).toString();
+            record.steps.append(step);
+        }
+
+        QSqlQuery measured(db);
+        measured.setForwardOnly(true);
+        measured.prepare(QStringLiteral("SELECT step_index, name, value, low, high, detail FROM measurements"
+                                        " WHERE run_id = ? ORDER BY step_index, name"));
+        measured.addBindValue(record.id);
+        if (!run(measured, QStringLiteral("reading the measurements of run %1").arg(record.id)))
+            return false;
+        while (measured.next()) {
+            const int index = measured.value(0).toInt();
+            QJsonValue entry;
+            if (!measured.value(5).isNull()) {
+                entry = detailFrom(measured.value(5).toString());
+            } else {
+                QJsonObject object;
+                for (int column = 2; column <= 4; ++column)
+                    if (!measured.value(column).isNull())
+                        object.insert(measured.record().fieldName(column), measured.value(column).toDouble());
+                entry = object;
+            }
+            for (Station::StepRecord &step : record.steps)
+                if (step.index == index)
+                    step.measured.insert(measured.value(1).toString(), entry);
+        }
+
+        QSqlQuery parameters(db);
+        parameters.setForwardOnly(true);
+        parameters.prepare(QStringLiteral("SELECT phase, name, value FROM parameters WHERE run_id = ?"));
+        parameters.addBindValue(record.id);
+        if (!run(parameters, QStringLiteral("reading the parameters of run %1").arg(record.id)))
+            return false;
+        while (parameters.next()) {
+            QMap<QString, double> &into = parameters.value(0).toString() == QLatin1String("after")
+                                              ? record.parametersAfter
+                                              : record.parametersBefore;
+            into.insert(parameters.value(1).toString(), parameters.value(2).toDouble());
+        }
+        return true;
+    }
+
+    int storedVersion(bool &ok)
+    {
+        ok = true;
+        if (!db.tables().contains(QStringLiteral("schema_version")))
+            return 0;
+        QSqlQuery query(db);
+        ok = run(query, QStringLiteral("reading the schema version"),
+                 QStringLiteral("SELECT version FROM schema_version"))
+             && query.next();
+        if (!ok && lastError.isEmpty())
+            lastError = QStringLiteral("%1: the schema version is missing").arg(path);
+        return ok ? query.value(0).toInt() : 0;
+    }
+
+    bool migrate(QString &error)
+    {
+        const int latest = RecordSchema::latestVersion();
+        bool ok = false;
+        int version = storedVersion(ok);
+        if (ok && version == latest)
+            return true;
+        // Another station may be bringing the same file up to date: look
+        // again under the write lock.
+        Transaction transaction(*this);
+        if (transaction.begun())
+            version = storedVersion(ok);
+        if (!transaction.begun() || !ok) {
+            error = lastError;
+            return false;
+        }
+        if (version > latest) {
+            error = QStringLiteral("%1 was written by a later version of this program (record schema %2; "
+                                   "this one knows up to %3)")
+                        .arg(path)
+                        .arg(version)
+                        .arg(latest);
+            return false;
+        }
+        for (const RecordSchema::Migration &migration : RecordSchema::migrations(idColumn)) {
+            if (migration.version <= version)
+                continue;
+            for (const QString &statement : migration.statements) {
+                QSqlQuery query(db);
+                if (!run(query, QStringLiteral("bringing the records to schema %1").arg(migration.version),
+                         statement)) {
+                    error = lastError;
+                    return false;
+                }
+            }
+            QSqlQuery stamp(db);
+            stamp.prepare(QStringLiteral("UPDATE schema_version SET version = ?"));
+            stamp.addBindValue(migration.version);
+            if (!run(stamp, QStringLiteral("stamping schema %1").arg(migration.version))) {
+                error = lastError;
+                return false;
+            }
+        }
+        if (!transaction.commit()) {
+            error = lastError;
+            return false;
+        }
+        return true;
+    }
+
+    // A run still running whose owner's lock can be taken belongs to a
+    // process that is gone: it is marked interrupted, ending at its last
+    // recorded step, and keeps the steps it finished. A lock held by a live
+    // process (or by another host, which cannot be asked) is left alone.
+    bool markAbandonedRuns()
+    {
+        QSqlQuery owners(db);
+        owners.prepare(QStringLiteral("SELECT DISTINCT owner FROM runs WHERE outcome = ?"));
+        owners.addBindValue(Station::outcomeName(Outcome::Running));
+        if (!run(owners, QStringLiteral("looking for unfinished runs")))
+            return false;
+        QVector<QVariant> gone;
+        while (owners.next()) {
+            const QVariant owner = owners.value(0);
+            if (owner.isNull() || owner.toString().isEmpty()) {
+                // Written before runs had owners: no older program writes a
+                // file brought past that version, so its writer is gone.
+                gone.append(owner);
+                continue;
+            }
+            const QString lockPath = QDir(ownersFolder).filePath(owner.toString());
+            if (!QFileInfo::exists(lockPath)) {
+                gone.append(owner);
+                continue;
+            }
+            QLockFile lock(lockPath);
+            lock.setStaleLockTime(0);   // a live owner's lock never ages out
+            if (lock.tryLock(0)) {
+                gone.append(owner);
+                lock.unlock();          // removes the dead owner's file
+            }
+        }
+        for (const QVariant &owner : gone) {
+            Transaction transaction(*this);
+            if (!transaction.begun())
+                return false;
+            QSqlQuery update(db);
+            const QString ownerTest = owner.isNull() || owner.toString().isEmpty()
+                                          ? QStringLiteral("(owner IS NULL OR owner = '')")
+                                          : QStringLiteral("owner = ?");
+            update.prepare(QStringLiteral("UPDATE runs SET outcome = ?, reason = ?,"
+                                          " ended = COALESCE((SELECT MAX(s.ended) FROM steps s WHERE s.run_id = runs.id),"
+                                          " started) WHERE outcome = ? AND ")
+                           + ownerTest);
+            update.addBindValue(Station::outcomeName(Outcome::Interrupted));
+            update.addBindValue(kReasonAbandoned);
+            update.addBindValue(Station::outcomeName(Outcome::Running));
+            if (!owner.isNull() && !owner.toString().isEmpty())
+                update.addBindValue(owner.toString());
+            if (!run(update, QStringLiteral("marking abandoned runs interrupted")) || !transaction.commit())
+                return false;
+        }
+        return true;
+    }
+
+    // This store's lock, taken before its first run: held while the process
+    // lives, so others can tell its running runs from abandoned ones.
+    bool takeOwnership()
+    {
+        if (owner)
+            return true;
+        if (!QDir().mkpath(ownersFolder)) {
+            lastError = QStringLiteral("%1: cannot create the folder").arg(ownersFolder);
+            return false;
+        }
+        const QString name = QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".lock");
+        auto lock = std::make_unique<QLockFile>(QDir(ownersFolder).filePath(name));
+        lock->setStaleLockTime(0);
+        if (!lock->tryLock(0)) {
+            lastError = QStringLiteral("%1: cannot take the station's lock file %2")
+                            .arg(path, QDir(ownersFolder).filePath(name));
+            return false;
+        }
+        owner = std::move(lock);
+        ownerName = name;
+        return true;
+    }
+
+    const QString path;
+    const QString ownersFolder;
+    const QString connectionName;
+    QSqlDatabase db;
+    QString idColumn;
+    QString beginStatement;
+    std::unique_ptr<QLockFile> owner;
+    QString ownerName;
+    QString lastError;
+};
+
+} // namespace
+
+std::unique_ptr<RecordStore> RecordStore::open(const QString &location, QString &error)
+{
+    const QFileInfo info(location);
+    if (location.isEmpty() || info.isDir()) {
+        error = QStringLiteral("%1: not a record file").arg(location);
+        return nullptr;
+    }
+    if (!QDir().mkpath(info.absolutePath())) {
+        error = QStringLiteral("%1: cannot create the folder").arg(info.absolutePath());
+        return nullptr;
+    }
+    auto store = std::make_unique<SqlRecordStore>(location);
+    if (!store->connect(error))
+        return nullptr;
+    return store;
+}
+
+QString RecordStore::defaultLocation()
+{
+    // One file for both front ends: the window and zetra-cli have application
+    // names of their own, so the folder is the vendor's, not either's.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+           + QStringLiteral("/ZETRA/records.sqlite");
+}

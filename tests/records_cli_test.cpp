@@ -1,0 +1,276 @@
+// zetra-cli records end to end: the real program reads a record file that
+// the store wrote, or that a station killed part-way left behind.
+#include "recordstore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+#include <sys/types.h>
+
+using Station::Outcome;
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
+};
+
+CliRun runCli(const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess cli;
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(ZETRA_CLI_PATH), arguments);
+    CliRun run;
+    if (!cli.waitForFinished(120000)) {
+        cli.kill();
+        cli.waitForFinished();
+        return run;
+    }
+    run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+    run.out = QString::fromUtf8(cli.readAllStandardOutput());
+    run.err = QString::fromUtf8(cli.readAllStandardError());
+    return run;
+}
+
+#define EXPECT_EXIT(run, code) \
+    QVERIFY2((run).exitCode == (code), qPrintable(QStringLiteral("exit %1\nout: %2\nerr: %3").arg((run).exitCode).arg((run).out, (run).err)))
+
+const QDateTime kMarch = QDateTime(QDate(2024, 3, 14), QTime(9, 0), Qt::UTC);
+
+qint64 addRun(RecordStore &store, const QString &serial, const QDateTime &started, Outcome outcome,
+              const QString &reason = {})
+{
+    Station::RunHeader header;
+    header.serial = serial;
+    header.station = QStringLiteral("bench-1");
+    header.operatorName = QStringLiteral("anna");
+    header.port = QStringLiteral("/dev/ttyUSB0");
+    header.recipeName = QStringLiteral("end-of-line");
+    header.recipeHash = QStringLiteral("ab12");
+    header.programVersion = QStringLiteral("1.0");
+    header.revisionBefore = QStringLiteral("ZETRA 2.2");
+    header.started = started;
+    qint64 id = 0;
+    if (!store.beginRun(header, id))
+        return 0;
+    store.recordParameters(id, false, {{QStringLiteral("fmcw-band"), 250}, {QStringLiteral("smooth-coef"), 0.25}});
+    Station::StepRecord measure;
+    measure.index = 0;
+    measure.kind = QStringLiteral("measure");
+    measure.outcome = outcome == Outcome::Fail ? Outcome::Fail : Outcome::Pass;
+    measure.started = started.addSecs(10);
+    measure.ended = started.addSecs(15);
+    measure.reason = reason;
+    measure.measured = {{QStringLiteral("mean"), QJsonObject{{QStringLiteral("value"), 4.9375}, {QStringLiteral("low"), 4.95},
+                                                             {QStringLiteral("high"), 5.05}}}};
+    store.recordStep(id, measure);
+    store.recordParameters(id, true, {{QStringLiteral("fmcw-band"), 260}, {QStringLiteral("smooth-coef"), 0.25}});
+    store.finishRun(id, outcome, outcome == Outcome::Pass ? QString() : QStringLiteral("measure"), reason,
+                    QStringLiteral("ZETRA 2.3"));
+    return id;
+}
+
+QStringList serials(const QJsonObject &result)
+{
+    QStringList found;
+    for (const QJsonValue &run : result.value(QLatin1String("runs")).toArray())
+        found << run.toObject().value(QLatin1String("serial")).toString();
+    return found;
+}
+
+} // namespace
+
+class RecordsCliTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        path = dir.filePath(QStringLiteral("records.sqlite"));
+        QString error;
+        auto store = RecordStore::open(path, error);
+        QVERIFY2(store, qPrintable(error));
+        QVERIFY(addRun(*store, QStringLiteral("0417"), kMarch, Outcome::Pass));
+        QVERIFY(addRun(*store, QStringLiteral("0418"), kMarch.addDays(1), Outcome::Fail,
+                       QStringLiteral("mean 4.9375; below 4.95")));
+        QVERIFY(addRun(*store, QStringLiteral("0417"), kMarch.addDays(30), Outcome::Fail,
+                       QStringLiteral("mean 4.9375 below 4.95")));
+        QVERIFY(addRun(*store, QStringLiteral("0419"), kMarch.addDays(2), Outcome::Error,
+                       QStringLiteral("no answer")));
+    }
+
+    void runsAreListedNewestFirstAndFiltered()
+    {
+        CliRun run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--json")});
+        EXPECT_EXIT(run, 0);
+        QCOMPARE(serials(run.json()), (QStringList{"0417", "0419", "0418", "0417"}));
+        QCOMPARE(run.json().value(QLatin1String("ok")).toBool(), true);
+
+        run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--outcome"),
+                      QStringLiteral("fail"), QStringLiteral("--json")});
+        EXPECT_EXIT(run, 0);
+        QCOMPARE(serials(run.json()), (QStringList{"0417", "0418"}));
+
+        // A day counts from its own midnight; a moment is taken as written.
+        run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--since"),
+                      QStringLiteral("2024-03-15T09:00:00Z"), QStringLiteral("--json")});
+        EXPECT_EXIT(run, 0);
+        QCOMPARE(serials(run.json()), (QStringList{"0417", "0419", "0418"}));
+        run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--since"),
+                      QStringLiteral("2024-04-01")});
+        EXPECT_EXIT(run, 0);
+        const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);   // the header and the one run
+        QVERIFY2(lines.at(1).contains(QLatin1String("0417")) && lines.at(1).contains(QLatin1String("fail"))
+                     && lines.at(1).contains(QLatin1String("measure: mean 4.9375 below 4.95")),
+                 qPrintable(run.out));
+    }
+
+    void oneUnitShowsItsWholeHistory()
+    {
+        CliRun run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--serial"),
+                             QStringLiteral("0417"), QStringLiteral("--json")});
+        EXPECT_EXIT(run, 0);
+        const QJsonArray runs = run.json().value(QLatin1String("runs")).toArray();
+        QCOMPARE(runs.size(), 2);
+        const QJsonObject latest = runs.at(0).toObject();
+        QCOMPARE(latest.value(QLatin1String("outcome")).toString(), QStringLiteral("fail"));
+        QCOMPARE(latest.value(QLatin1String("failed_step")).toString(), QStringLiteral("measure"));
+        QCOMPARE(latest.value(QLatin1String("revision_before")).toString(), QStringLiteral("ZETRA 2.2"));
+        QCOMPARE(latest.value(QLatin1String("revision_after")).toString(), QStringLiteral("ZETRA 2.3"));
+        QCOMPARE(latest.value(QLatin1String("started")).toString(), QStringLiteral("2024-04-13T09:00:00.000Z"));
+        const QJsonObject step = latest.value(QLatin1String("steps")).toArray().at(0).toObject();
+        QCOMPARE(step.value(QLatin1String("step")).toString(), QStringLiteral("measure"));
+        const QJsonObject mean = step.value(QLatin1String("measured")).toObject().value(QLatin1String("mean")).toObject();
+        QCOMPARE(mean.value(QLatin1String("value")).toDouble(), 4.9375);
+        QCOMPARE(mean.value(QLatin1String("low")).toDouble(), 4.95);
+        QCOMPARE(mean.value(QLatin1String("high")).toDouble(), 5.05);
+        QCOMPARE(latest.value(QLatin1String("parameters_before")).toObject().value(QLatin1String("fmcw-band")).toDouble(), 250.0);
+        QCOMPARE(latest.value(QLatin1String("parameters_after")).toObject().value(QLatin1String("fmcw-band")).toDouble(), 260.0);
+
+        run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--serial"),
+                      QStringLiteral("0417")});
+        EXPECT_EXIT(run, 0);
+        QVERIFY2(run.out.contains(QLatin1String("mean 4.9375 [4.95, 5.05]")), qPrintable(run.out));
+        QVERIFY2(run.out.contains(QRegularExpression(QStringLiteral("fmcw-band +250 +-> +260 +\\*"))), qPrintable(run.out));
+        QVERIFY2(run.out.contains(QRegularExpression(QStringLiteral("smooth-coef +0.25 +-> +0.25\\n"))), qPrintable(run.out));
+        QCOMPARE(run.out.count(QRegularExpression(QStringLiteral("^run \\d+ "), QRegularExpression::MultilineOption)), 2);
+    }
+
+    void csvHasALineARun()
+    {
+        const QString csv = dir.filePath(QStringLiteral("runs.csv"));
+        const CliRun run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--csv"), csv});
+        EXPECT_EXIT(run, 0);
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 5);
+        QVERIFY(lines.at(0).startsWith(QLatin1String("run;started;ended;serial;")));
+        // A ';' in a field is quoted, so the columns still line up.
+        QVERIFY2(lines.at(3).endsWith(QLatin1String(";fail;measure;\"mean 4.9375; below 4.95\"")), qPrintable(lines.at(3)));
+    }
+
+    void aKilledStationReadsAsInterrupted()
+    {
+        const QString killed = dir.filePath(QStringLiteral("killed.sqlite"));
+        QProcess writer;
+        writer.start(QStringLiteral(ZETRA_RECORDS_WRITER_PATH),
+                     {killed, QStringLiteral("--steps"), QStringLiteral("3"), QStringLiteral("--hold")});
+        QVERIFY(writer.waitForStarted(30000));
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += writer.readAllStandardOutput()).contains("held "), 60000);
+        ::kill(pid_t(writer.processId()), SIGKILL);
+        QVERIFY(writer.waitForFinished(30000));
+
+        const CliRun run = runCli({QStringLiteral("records"), QStringLiteral("--records"), killed, QStringLiteral("--json")});
+        EXPECT_EXIT(run, 0);
+        const QJsonArray runs = run.json().value(QLatin1String("runs")).toArray();
+        QCOMPARE(runs.size(), 1);
+        QCOMPARE(runs.at(0).toObject().value(QLatin1String("outcome")).toString(), QStringLiteral("interrupted"));
+        QCOMPARE(runs.at(0).toObject().value(QLatin1String("steps")).toArray().size(), 3);
+    }
+
+    void theDefaultFileIsInTheUsersDataFolder()
+    {
+        QTemporaryDir home;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+        // None yet: not an error, a station that has not run.
+        CliRun run = runCli({QStringLiteral("records"), QStringLiteral("--json")}, environment);
+        EXPECT_EXIT(run, 0);
+        QCOMPARE(run.json().value(QLatin1String("runs")).toArray().size(), 0);
+        const QString expected = home.filePath(QStringLiteral("ZETRA/records.sqlite"));
+        QCOMPARE(run.json().value(QLatin1String("records")).toString(), expected);
+        QVERIFY(!QFile::exists(expected));
+        QVERIFY(QDir().mkpath(QFileInfo(expected).absolutePath()));
+        QVERIFY(QFile::copy(path, expected));
+        run = runCli({QStringLiteral("records"), QStringLiteral("--json")}, environment);
+        EXPECT_EXIT(run, 0);
+        QCOMPARE(run.json().value(QLatin1String("runs")).toArray().size(), 4);
+    }
+
+    void badInputIsRefusedWithExitOne()
+    {
+        const QString later = dir.filePath(QStringLiteral("later.sqlite"));
+        {
+            QString error;
+            auto store = RecordStore::open(later, error);
+            QVERIFY2(store, qPrintable(error));
+        }
+        {
+            // Stamped as by a later version of the program.
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("later"));
+            db.setDatabaseName(later);
+            QVERIFY(db.open());
+            QSqlQuery stamp(db);
+            QVERIFY(stamp.exec(QStringLiteral("UPDATE schema_version SET version = 99")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("later"));
+        const QList<QStringList> cases{
+            {QStringLiteral("records"), QStringLiteral("--records"), dir.filePath(QStringLiteral("missing.sqlite"))},
+            {QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--outcome"), QStringLiteral("passed")},
+            {QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--since"), QStringLiteral("last March")},
+            {QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--port"), QStringLiteral("/dev/null")},
+            {QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("extra")},
+            {QStringLiteral("records"), QStringLiteral("--records"), dir.path()},
+            {QStringLiteral("records"), QStringLiteral("--records"), later},
+            {QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--csv"),
+             dir.filePath(QStringLiteral("no/such/folder.csv"))},
+            // The store's filters mean nothing to a command on the line.
+            {QStringLiteral("get"), QStringLiteral("fmcw-band"), QStringLiteral("--port"), QStringLiteral("/dev/null"),
+             QStringLiteral("--since"), QStringLiteral("2024-01-01")},
+        };
+        for (const QStringList &arguments : cases) {
+            const CliRun run = runCli(arguments + QStringList{QStringLiteral("--json")});
+            QVERIFY2(run.exitCode == 1, qPrintable(arguments.join(' ') + QStringLiteral(" -> ") + QString::number(run.exitCode)));
+            QCOMPARE(run.json().value(QLatin1String("ok")).toBool(true), false);
+            QVERIFY2(!run.json().value(QLatin1String("error")).toString().isEmpty(), qPrintable(run.out));
+        }
+    }
+
+private:
+    QTemporaryDir dir;
+    QString path;
+};
+
+QTEST_GUILESS_MAIN(RecordsCliTest)
+#include "records_cli_test.moc"
