@@ -177,13 +177,13 @@ QByteArray SerialTop::resyncRequest()
     // The connection probe's answer is its request, byte for byte: nothing
     // else the device sends looks like it, unless a probe is unanswered.
     const uint16_t off = 0;
-    const QByteArray probe = ModbusCodec::writeRequest(ModbusCodec::WriteSingleCoil, Coil::ConnectionProbe, &off, 1);
+    QByteArray probe = ModbusCodec::writeRequest(ModbusCodec::WriteSingleCoil, Coil::ConnectionProbe, &off, 1);
     if (!mayBeLateAnswer(ModbusCodec::requestSignature(probe)))
         return probe;
     // Then a read of the revision text, which every firmware has, with a
     // register count no unanswered read has: its answer's byte count names it.
     for (uint16_t count = 1; count <= Holding::RevisionLength; ++count) {
-        const QByteArray read = ModbusCodec::readRequest(ModbusCodec::ReadHoldingRegisters, Holding::Revision, count);
+        QByteArray read = ModbusCodec::readRequest(ModbusCodec::ReadHoldingRegisters, Holding::Revision, count);
         if (!mayBeLateAnswer(ModbusCodec::requestSignature(read)))
             return read;
     }
