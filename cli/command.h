@@ -6,6 +6,7 @@
 #include <memory>
 
 class DeviceSession;
+class LineTrace;
 class Report;
 
 // What the command line asked for, as parsed; a command checks its part.
@@ -53,6 +54,21 @@ std::unique_ptr<Command> makeSelfTest();
 std::unique_ptr<Command> makeMeasure();
 std::unique_ptr<Command> makeRaw();
 std::unique_ptr<Command> makeFlash();
+
+// station runs many ports at once and has no single device session.
+struct StationInvocation
+{
+    QStringList arguments;      // the recipe file
+    QStringList ports;          // --port, in order
+    QStringList serials;        // --serial, one per port
+    QString records;            // --records, empty for the default store
+    QString station;            // --station
+    QString operatorName;       // --operator
+    bool json = false;
+    bool trace = false;
+    QString traceFile;
+};
+int runStation(const StationInvocation &invocation, LineTrace &trace);
 
 // For a command that takes no arguments.
 bool noArguments(const Invocation &invocation, QString &error);
