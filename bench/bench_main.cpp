@@ -554,6 +554,13 @@ void cliInfoRatio()
 
 } // namespace
 
+// For figures kept in files of their own.
+void reportFigure(const char *name, double value, const char *unit)
+{
+    report(name, value, unit);
+}
+void stationParallelRatio();
+
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
@@ -584,5 +591,6 @@ int main(int argc, char **argv)
     run("cli_info", cliInfoRatio);
     run("late_answer", lateAnswerMisattributed);
     run("adapter_hold", adapterHold);
+    run("station_parallel", stationParallelRatio);
     return 0;
 }

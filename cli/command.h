@@ -8,6 +8,7 @@
 class DeviceSession;
 class QCommandLineOption;
 class QCommandLineParser;
+class LineTrace;
 class Report;
 
 // What the command line asked for, as parsed; a command checks its part.
@@ -60,6 +61,20 @@ std::unique_ptr<Command> makeFlash();
 // (beside --csv and --json), and the command, run without a port.
 QList<QCommandLineOption> recordsOptions();
 int runRecords(const QCommandLineParser &parser, bool json);
+// station runs many ports at once and has no single device session.
+struct StationInvocation
+{
+    QStringList arguments;      // the recipe file
+    QStringList ports;          // --port, in order
+    QStringList serials;        // --serial, one per port
+    QString records;            // --records, empty for the default store
+    QString station;            // --station
+    QString operatorName;       // --operator
+    bool json = false;
+    bool trace = false;
+    QString traceFile;
+};
+int runStation(const StationInvocation &invocation, LineTrace &trace);
 
 // For a command that takes no arguments.
 bool noArguments(const Invocation &invocation, QString &error);

@@ -20,6 +20,11 @@ const char *const kDescription =
     "\n"
     "Commands:\n"
     "%1"
+    "  station RECIPE --port P --serial S [--port P --serial S ...] [--records DB]\n"
+    "          [--station NAME] [--operator NAME]\n"
+    "                        the recipe on every unit at once, each port in its own\n"
+    "                        thread; one line per unit as it ends (pass, fail, error,\n"
+    "                        interrupted), then a summary; every run is recorded\n"
     "\n"
     "Parameters (names for get and set, keys of the backup file):\n"
     "  %2\n"
@@ -47,6 +52,8 @@ const char *const kDescription =
     "     lost port\n"
     "  3  the device says faulty (selftest), a value did not read back as\n"
     "     written, or a firmware update step failed on the device\n"
+    "  station: 1 for a bad recipe or usage (nothing sent); else 2 when any unit\n"
+    "     ended in error, else 3 when any failed, else 0\n"
     "  128+N  stopped by signal N (Ctrl-C: 130, SIGTERM: 143). During flash\n"
     "         the update stops before its next block and is reported as\n"
     "         interrupted.";
@@ -144,7 +151,13 @@ int main(int argc, char *argv[])
                                          QStringLiteral("Every frame on the line to stderr, and a summary."));
     const QCommandLineOption traceFile(QStringLiteral("trace-file"),
                                        QStringLiteral("The same trace to a file."), QStringLiteral("PATH"));
-    parser.addOptions({port, json, seconds, csv, type, partial, traceOption, traceFile});
+    const QCommandLineOption stationName(QStringLiteral("station"), QStringLiteral("station: this station's name, for the records."),
+                                         QStringLiteral("NAME"));
+    const QCommandLineOption operatorName(QStringLiteral("operator"),
+                                          QStringLiteral("station: the operator's name, for the records."),
+                                          QStringLiteral("NAME"));
+    parser.addOptions({port, json, seconds, csv, type, partial, traceOption, traceFile, stationName, operatorName});
+    // --records and --serial serve both station and records.
     const QList<QCommandLineOption> records = recordsOptions();
     parser.addOptions(records);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands above."),
@@ -171,8 +184,29 @@ int main(int argc, char *argv[])
     for (const CommandInfo &candidate : commands())
         if (name == QLatin1String(candidate.name))
             info = &candidate;
-    if (!info)
+    const bool isStation = name == QLatin1String("station");
+    if (!info && !isStation)
         return usageError(name, jsonMode, QStringLiteral("unknown command '%1'").arg(name));
+    for (const QCommandLineOption &option : {stationName, operatorName})
+        if (parser.isSet(option) && !isStation)
+            return usageError(name, jsonMode, QStringLiteral("%1 takes no --%2").arg(name, option.names().first()));
+    if (isStation) {
+        for (const QString &option : {QStringLiteral("seconds"), QStringLiteral("csv"), QStringLiteral("type"),
+                                      QStringLiteral("partial"), QStringLiteral("since"), QStringLiteral("outcome")})
+            if (parser.isSet(option))
+                return usageError(name, jsonMode, QStringLiteral("station takes no --%1").arg(option));
+        StationInvocation invocation;
+        invocation.arguments = positional.mid(1);
+        invocation.ports = parser.values(port);
+        invocation.serials = parser.values(QStringLiteral("serial"));
+        invocation.records = parser.value(QStringLiteral("records"));
+        invocation.station = parser.value(stationName);
+        invocation.operatorName = parser.value(operatorName);
+        invocation.json = jsonMode;
+        invocation.trace = parser.isSet(traceOption);
+        invocation.traceFile = parser.value(traceFile);
+        return runStation(invocation, trace);
+    }
     for (const QCommandLineOption &option : QList<QCommandLineOption>{seconds, csv, type, partial} + records)
         if (parser.isSet(option) && !info->options.contains(option.names().first()))
             return usageError(name, jsonMode,

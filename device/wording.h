@@ -4,7 +4,8 @@
 
 #include <QString>
 
-// The command line's English words for what the device object reports.
+// English words for what the device object reports: the command line's
+// and the production station's, whose records keep them.
 namespace Wording {
 
 // "refused (function 03, register 70): code 02, illegal data address".

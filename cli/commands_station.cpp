@@ -1,0 +1,255 @@
+// station: one recipe on several units at once, each on its own port, with
+// a record of every unit. The core is in station/; this is its front end.
+#include "command.h"
+
+#include "linetrace.h"
+#include "productionstation.h"
+#include "recordstore.h"
+#include "report.h"
+#include "serialtop.h"
+#include "stopsignals.h"
+#include "unitrunner.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QSet>
+
+#include <cstdio>
+
+using Station::Outcome;
+using Station::UnitRunner;
+
+namespace {
+
+QString timeText(const QDateTime &time)
+{
+    return time.isValid() ? time.toString(Qt::ISODateWithMs) : QString();
+}
+
+QJsonObject parametersJson(const QMap<QString, double> &values)
+{
+    QJsonObject object;
+    for (auto it = values.begin(); it != values.end(); ++it)
+        object.insert(it.key(), it.value());
+    return object;
+}
+
+QJsonObject unitJson(const Station::RunRecord &run, const QJsonObject &line)
+{
+    QJsonArray steps;
+    for (const Station::StepRecord &step : run.steps)
+        steps.append(QJsonObject{{QStringLiteral("index"), step.index},
+                                 {QStringLiteral("step"), step.kind},
+                                 {QStringLiteral("outcome"), Station::outcomeName(step.outcome)},
+                                 {QStringLiteral("started"), timeText(step.started)},
+                                 {QStringLiteral("ended"), timeText(step.ended)},
+                                 {QStringLiteral("seconds"), step.started.msecsTo(step.ended) / 1000.0},
+                                 {QStringLiteral("reason"), step.reason},
+                                 {QStringLiteral("measured"), step.measured}});
+    const bool passed = run.outcome == Outcome::Pass;
+    return QJsonObject{{QStringLiteral("port"), run.header.port},
+                       {QStringLiteral("serial"), run.header.serial},
+                       {QStringLiteral("outcome"), Station::outcomeName(run.outcome)},
+                       {QStringLiteral("failed_step"), passed ? QJsonValue() : QJsonValue(run.failedStep)},
+                       {QStringLiteral("reason"), passed ? QJsonValue() : QJsonValue(run.reason)},
+                       {QStringLiteral("started"), timeText(run.header.started)},
+                       {QStringLiteral("ended"), timeText(run.ended)},
+                       {QStringLiteral("revision_before"), run.header.revisionBefore},
+                       {QStringLiteral("revision_after"), run.revisionAfter},
+                       {QStringLiteral("parameters_before"), parametersJson(run.parametersBefore)},
+                       {QStringLiteral("parameters_after"), parametersJson(run.parametersAfter)},
+                       {QStringLiteral("steps"), steps},
+                       {QStringLiteral("line"), line}};
+}
+
+// --trace for many units: each frame's line as zetra-cli traces one port,
+// with the port in front; each unit's counters once it ends.
+class UnitTraces
+{
+public:
+    UnitTraces(LineTrace &format, bool toStderr, QFile *file)
+        : format(format), toStderr(toStderr), file(file)
+    {
+    }
+
+    bool enabled() const { return toStderr || file; }
+
+    void write(const QString &text)
+    {
+        const QByteArray bytes = text.toUtf8();
+        if (toStderr) {
+            std::fputs(bytes.constData(), stderr);
+            std::fflush(stderr);
+        }
+        if (file)
+            file->write(bytes);
+    }
+
+    void frames(const QString &port, const QVector<LineFrame> &frames)
+    {
+        if (!enabled())
+            return;
+        QString text;
+        for (const LineFrame &frame : frames)
+            text += port + QLatin1Char('\t') + format.line(frame) + QLatin1Char('\n');
+        write(text);
+    }
+
+private:
+    LineTrace &format;
+    bool toStderr;
+    QFile *file;
+};
+
+QString unitLine(const Station::RunRecord &run)
+{
+    const double seconds = run.header.started.msecsTo(run.ended) / 1000.0;
+    QString text = QStringLiteral("%1\t%2\t%3\t%4 s").arg(run.header.port, run.header.serial,
+                                                          Station::outcomeName(run.outcome))
+                       .arg(seconds, 0, 'f', 1);
+    if (run.outcome != Outcome::Pass)
+        text += QStringLiteral("\t%1: %2").arg(run.failedStep, run.reason);
+    return text;
+}
+
+} // namespace
+
+int runStation(const StationInvocation &invocation, LineTrace &trace)
+{
+    const QString command = QStringLiteral("station");
+    auto refuse = [&](const QString &error) {
+        Report report(command, invocation.json);
+        return report.finish(Exit::BadInput, QStringLiteral("station: %1").arg(error));
+    };
+    if (invocation.arguments.size() != 1)
+        return refuse(QStringLiteral("give exactly one RECIPE file (zetra-cli --help shows the usage)"));
+    if (invocation.ports.isEmpty())
+        return refuse(QStringLiteral("give at least one --port PORT --serial SERIAL"));
+    if (invocation.serials.size() != invocation.ports.size())
+        return refuse(QStringLiteral("%1 ports but %2 serial numbers: give one --serial per --port, in the same order")
+                          .arg(invocation.ports.size())
+                          .arg(invocation.serials.size()));
+    QSet<QString> ports;
+    QSet<QString> serials;
+    for (int i = 0; i < invocation.ports.size(); ++i) {
+        const QString port = invocation.ports.at(i);
+        const QString serial = invocation.serials.at(i).trimmed();
+        if (port.isEmpty() || serial.isEmpty())
+            return refuse(QStringLiteral("an empty --port or --serial"));
+        if (ports.contains(port))
+            return refuse(QStringLiteral("port %1 given twice").arg(port));
+        if (serials.contains(serial))
+            return refuse(QStringLiteral("serial %1 given twice").arg(serial));
+        ports.insert(port);
+        serials.insert(serial);
+    }
+
+    Station::Recipe recipe;
+    QString error;
+    if (!Station::Recipe::read(invocation.arguments.first(), recipe, error))
+        return refuse(error);
+
+    QFile traceFile;
+    if (!invocation.traceFile.isEmpty()) {
+        if (!checkOutputFile(invocation.traceFile, error))
+            return refuse(QStringLiteral("--trace-file: %1").arg(error));
+        traceFile.setFileName(invocation.traceFile);
+        if (!traceFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+            return refuse(QStringLiteral("cannot write the trace file %1: %2").arg(invocation.traceFile, traceFile.errorString()));
+    }
+
+    // The store is opened before any byte is sent: a station that cannot
+    // record does not run.
+    QString location = invocation.records;
+    if (location.isEmpty()) {
+        location = RecordStore::defaultLocation();
+        QDir().mkpath(QFileInfo(location).absolutePath());
+    }
+    const std::unique_ptr<RecordStore> store = RecordStore::open(location, error);
+    if (!store)
+        return refuse(QStringLiteral("cannot open the records %1: %2").arg(location, error));
+
+    Station::StationSetup setup;
+    setup.station = invocation.station;
+    setup.operatorName = invocation.operatorName;
+    setup.programVersion = QCoreApplication::applicationVersion();
+    Station::ProductionStation station(recipe, setup, store.get());
+    UnitTraces traces(trace, invocation.trace, traceFile.isOpen() ? &traceFile : nullptr);
+    QVector<LineCounters> counters(invocation.ports.size());
+    for (int i = 0; i < invocation.ports.size(); ++i) {
+        UnitRunner *unit = station.addUnit(invocation.ports.at(i), invocation.serials.at(i).trimmed());
+        const QString port = invocation.ports.at(i);
+        QObject::connect(unit->device(), &SerialTop::lineFrames, &station,
+                         [&traces, port](const QVector<LineFrame> &frames) { traces.frames(port, frames); });
+        QObject::connect(unit->device(), &SerialTop::lineCounters, &station,
+                         [&counters, i](const LineCounters &latest) { counters[i] = latest; });
+    }
+
+    Report report(command, invocation.json);
+    QJsonArray units;
+    QVector<QJsonObject> unitObjects(invocation.ports.size());
+    QObject::connect(&station, &Station::ProductionStation::recordFailed, &station,
+                     [&location](const QString &port, const QString &why) {
+                         Report::message(QStringLiteral("%1: the record in %2 stops here: %3").arg(port, location, why));
+                     });
+    QObject::connect(&station, &Station::ProductionStation::unitFinished, &station, [&](UnitRunner *unit) {
+        const int index = station.units().indexOf(unit);
+        const Station::RunRecord &run = unit->record();
+        if (traces.enabled())
+            traces.write(QStringLiteral("%1\tline: %2\n").arg(run.header.port, LineDecoder::describeCounters(counters.at(index))));
+        unitObjects[index] = unitJson(run, LineTrace::countersJson(counters.at(index)));
+        if (!invocation.json) {
+            std::printf("%s\n", unitLine(run).toUtf8().constData());
+            std::fflush(stdout);
+        }
+    });
+
+    StopSignals stops;
+    int stopSignal = 0;
+    QObject::connect(&stops, &StopSignals::stopRequested, &station, [&](int signalNumber) {
+        if (stopSignal)
+            return;
+        stopSignal = signalNumber;
+        Report::message(QStringLiteral("stopping every unit before its next request..."));
+        station.stop();
+    });
+    QEventLoop loop;
+    QObject::connect(&station, &Station::ProductionStation::allFinished, &loop, &QEventLoop::quit,
+                     Qt::QueuedConnection);
+    station.start();
+    if (!station.isFinished())
+        loop.exec();
+    if (traceFile.isOpen() && (!traceFile.flush() || traceFile.error() != QFileDevice::NoError))
+        Report::message(QStringLiteral("the trace file %1 is incomplete: %2").arg(traceFile.fileName(), traceFile.errorString()));
+
+    int counts[5] = {};
+    for (UnitRunner *unit : station.units())
+        ++counts[int(unit->record().outcome)];
+    for (const QJsonObject &object : qAsConst(unitObjects))
+        units.append(object);
+    report.set(QStringLiteral("recipe"), recipe.name);
+    report.set(QStringLiteral("recipe_hash"), recipe.hash);
+    report.set(QStringLiteral("records"), location);
+    report.set(QStringLiteral("units"), units);
+    report.line(QStringLiteral("%1 units: %2 pass, %3 fail, %4 error, %5 interrupted")
+                    .arg(station.units().size())
+                    .arg(counts[int(Outcome::Pass)])
+                    .arg(counts[int(Outcome::Fail)])
+                    .arg(counts[int(Outcome::Error)])
+                    .arg(counts[int(Outcome::Interrupted)]));
+    if (stopSignal)
+        return report.finish(Exit::interrupted(stopSignal), QStringLiteral("station: interrupted"));
+    if (counts[int(Outcome::Error)] > 0)
+        return report.finish(Exit::Communication, QStringLiteral("station: %1 of %2 units ended in error")
+                                                      .arg(counts[int(Outcome::Error)])
+                                                      .arg(station.units().size()));
+    if (counts[int(Outcome::Fail)] > 0)
+        return report.finish(Exit::Verdict, QStringLiteral("station: %1 of %2 units failed")
+                                                .arg(counts[int(Outcome::Fail)])
+                                                .arg(station.units().size()));
+    return report.finish(Exit::Done);
+}

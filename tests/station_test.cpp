@@ -1,0 +1,384 @@
+// zetra-cli station end to end: one recipe on several simulators at once,
+// each unit ending alone, and the record each leaves.
+#include "firmwareimage.h"
+#include "productionstation.h"
+#include "recordstore.h"
+#include "unitrunner.h"
+#include "simprocess.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
+    QString describe() const { return QStringLiteral("exit %1\nout: %2\nerr: %3").arg(exitCode).arg(out, err); }
+};
+
+CliRun finish(QProcess &cli)
+{
+    CliRun run;
+    if (!cli.waitForFinished(120000)) {
+        cli.kill();
+        cli.waitForFinished();
+        run.err = QStringLiteral("did not finish");
+        return run;
+    }
+    run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+    run.out = QString::fromUtf8(cli.readAllStandardOutput());
+    run.err = QString::fromUtf8(cli.readAllStandardError());
+    return run;
+}
+
+CliRun runCli(const QStringList &arguments)
+{
+    QProcess cli;
+    cli.start(QString::fromUtf8(ZETRA_CLI_PATH), arguments);
+    return finish(cli);
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray validImage(int size)
+{
+    QByteArray payload(size - FirmwareImage::kTrailerSize, '\0');
+    for (int i = 0; i < payload.size(); ++i)
+        payload[i] = char(i * 37 + (i >> 8));
+    return FirmwareImage::withTrailer(payload);
+}
+
+// The unit of a --json result on that port.
+QJsonObject unitOn(const QJsonObject &result, const QString &port)
+{
+    for (const QJsonValue &unit : result.value("units").toArray())
+        if (unit.toObject().value("port").toString() == port)
+            return unit.toObject();
+    return QJsonObject();
+}
+
+QJsonObject stepOf(const QJsonObject &unit, const QString &kind)
+{
+    for (const QJsonValue &step : unit.value("steps").toArray())
+        if (step.toObject().value("step").toString() == kind)
+            return step.toObject();
+    return QJsonObject();
+}
+
+// The simulator at its default distance and the limits it meets.
+const char *const kEndOfLine = R"({"name": "end-of-line", "steps": [
+    {"step": "flash", "image": "fw.bin"},
+    {"step": "parameters", "values": {"fmcw-band": 260, "smooth-coef": 0.5}},
+    {"step": "save"},
+    {"step": "selftest"},
+    {"step": "measure", "seconds": 0.5, "mean": [0, 1000], "stddev": [0, 1000], "missed": [0, 2]},
+    {"step": "verify"}]})";
+
+} // namespace
+
+class StationTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void eachUnitEndsAlone();
+    void threeUnitsReadBackFromTheRecords();
+    void limitMissedFailsWithTheMeasuredValue();
+    void malformedRecipeSendsNothing();
+    void stopSignalInterruptsEveryUnit();
+    void killedRunIsRecordedInterrupted();
+    void everyUnitIsRecordedStepByStep();
+
+private:
+    QString recipe(const QString &name, const QByteArray &text);
+    QTemporaryDir dir;
+    QString threeUnitsHash;   // of the three-unit run, whose records are read back
+};
+
+void StationTest::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QVERIFY(writeFile(dir.filePath("fw.bin"), validImage(4096)));
+}
+
+QString StationTest::recipe(const QString &name, const QByteArray &text)
+{
+    const QString path = dir.filePath(name);
+    return writeFile(path, text) ? path : QString();
+}
+
+void StationTest::eachUnitEndsAlone()
+{
+    const QString path = recipe("eol.json", kEndOfLine);
+    SimProcess good({"--erase-ms", "0"});
+    SimProcess faulty({"--erase-ms", "0", "--selftest-fail"});
+    // Answers the connect, the read-out and part of the update, then the
+    // adapter is gone.
+    SimProcess vanishing({"--erase-ms", "0", "--vanish-after", "25"});
+    QVERIFY(good.isRunning() && faulty.isRunning() && vanishing.isRunning());
+    const QString records = dir.filePath("three.sqlite");
+    QElapsedTimer clock;
+    clock.start();
+    const CliRun run = runCli({"station", path, "--json", "--records", records, "--station", "bench-1", "--operator", "ada",
+                               "--port", good.portName(), "--serial", "0417", "--port", faulty.portName(), "--serial",
+                               "0418", "--port", vanishing.portName(), "--serial", "0419"});
+    // An error outranks a failure in the exit code.
+    QVERIFY2(run.exitCode == 2, qPrintable(run.describe()));
+    const QJsonObject result = run.json();
+    QCOMPARE(result.value("exit").toInt(), 2);
+    QCOMPARE(result.value("ok").toBool(true), false);
+    QCOMPARE(result.value("units").toArray().size(), 3);
+
+    const QJsonObject passed = unitOn(result, good.portName());
+    QCOMPARE(passed.value("serial").toString(), QStringLiteral("0417"));
+    QCOMPARE(passed.value("outcome").toString(), QStringLiteral("pass"));
+    QVERIFY(passed.value("failed_step").isNull());
+    QCOMPARE(passed.value("steps").toArray().size(), 6);
+    for (const QJsonValue &step : passed.value("steps").toArray())
+        QCOMPARE(step.toObject().value("outcome").toString(), QStringLiteral("pass"));
+    const QJsonObject mean = stepOf(passed, "measure").value("measured").toObject().value("mean").toObject();
+    QVERIFY(mean.value("value").toDouble() > 0);
+    QCOMPARE(mean.value("low").toDouble(-1), 0.0);
+    QCOMPARE(mean.value("high").toDouble(), 1000.0);
+    const QJsonObject band = stepOf(passed, "verify").value("measured").toObject().value("fmcw-band").toObject();
+    QCOMPARE(band.value("value").toDouble(), 260.0);
+    QCOMPARE(band.value("low").toDouble(), 260.0);
+    QCOMPARE(passed.value("parameters_before").toObject().value("fmcw-band").toDouble(), 250.0);
+    QCOMPARE(passed.value("parameters_after").toObject().value("fmcw-band").toDouble(), 260.0);
+    QVERIFY(!passed.value("revision_after").toString().isEmpty());
+
+    // The self-test's verdict fails the unit there; nothing after it runs,
+    // and what it was left with is read back.
+    const QJsonObject failed = unitOn(result, faulty.portName());
+    QCOMPARE(failed.value("outcome").toString(), QStringLiteral("fail"));
+    QCOMPARE(failed.value("failed_step").toString(), QStringLiteral("selftest"));
+    QVERIFY(failed.value("reason").toString().contains("fault"));
+    QCOMPARE(failed.value("steps").toArray().size(), 4);
+    QCOMPARE(stepOf(failed, "selftest").value("measured").toObject().value("healthy").toObject().value("value").toInt(-1), 0);
+    QCOMPARE(failed.value("parameters_after").toObject().value("smooth-coef").toDouble(), 0.5);
+
+    const QJsonObject lost = unitOn(result, vanishing.portName());
+    QCOMPARE(lost.value("outcome").toString(), QStringLiteral("error"));
+    QCOMPARE(lost.value("failed_step").toString(), QStringLiteral("flash"));
+    QVERIFY2(!lost.value("reason").toString().isEmpty(), qPrintable(run.describe()));
+    QVERIFY(lost.value("parameters_after").toObject().isEmpty());
+
+    // The other two went on at their own pace: all three together take about
+    // as long as the slowest alone.
+    QVERIFY2(clock.elapsed() < 60000, qPrintable(QString::number(clock.elapsed())));
+    threeUnitsHash = result.value("recipe_hash").toString();
+}
+
+void StationTest::threeUnitsReadBackFromTheRecords()
+{
+    QVERIFY2(!threeUnitsHash.isEmpty(), "the three-unit run before this one failed");
+    QString error;
+    const std::unique_ptr<RecordStore> store = RecordStore::open(dir.filePath("three.sqlite"), error);
+    QVERIFY2(store, qPrintable(error));
+    const QVector<Station::RunRecord> runs = store->runs(Station::RecordFilter());
+    QCOMPARE(runs.size(), 3);
+    QMap<QString, Station::RunRecord> bySerial;
+    for (const Station::RunRecord &unit : runs)
+        bySerial.insert(unit.header.serial, unit);
+    QCOMPARE(bySerial.value("0417").outcome, Station::Outcome::Pass);
+    QCOMPARE(bySerial.value("0417").steps.size(), 6);
+    QCOMPARE(bySerial.value("0417").header.station, QStringLiteral("bench-1"));
+    QCOMPARE(bySerial.value("0417").header.operatorName, QStringLiteral("ada"));
+    QCOMPARE(bySerial.value("0417").header.recipeName, QStringLiteral("end-of-line"));
+    QCOMPARE(bySerial.value("0417").header.recipeHash, threeUnitsHash);
+    QCOMPARE(bySerial.value("0417").parametersAfter.value("fmcw-band"), 260.0);
+    QCOMPARE(bySerial.value("0418").outcome, Station::Outcome::Fail);
+    QCOMPARE(bySerial.value("0418").failedStep, QStringLiteral("selftest"));
+    QCOMPARE(bySerial.value("0419").outcome, Station::Outcome::Error);
+    QCOMPARE(bySerial.value("0419").failedStep, QStringLiteral("flash"));
+}
+
+void StationTest::limitMissedFailsWithTheMeasuredValue()
+{
+    // Plain output: one line per unit, then the summary; a missed limit is a
+    // failure (exit 3), not an error.
+    const QString path = recipe("limits.json", R"({"name": "reference target", "steps": [
+        {"step": "measure", "seconds": 0.3, "mean": [4.95, 5.05], "stddev": [0, 0.02]}]})");
+    SimProcess near({"--distance", "5"});
+    SimProcess far({"--distance", "7.5"});
+    const CliRun run = runCli({"station", path, "--records", dir.filePath("limits.sqlite"), "--port", near.portName(),
+                               "--serial", "A1", "--port", far.portName(), "--serial", "A2"});
+    QVERIFY2(run.exitCode == 3, qPrintable(run.describe()));
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    const QString nearLine = lines.filter(near.portName()).value(0);
+    const QString farLine = lines.filter(far.portName()).value(0);
+    QVERIFY2(nearLine.contains("\tA1\tpass\t"), qPrintable(run.out));
+    QVERIFY2(farLine.contains("\tA2\tfail\t") && farLine.contains("measure: mean 7.5 outside [4.95, 5.05]"),
+             qPrintable(run.out));
+    QCOMPARE(lines.last(), QStringLiteral("2 units: 1 pass, 1 fail, 0 error, 0 interrupted"));
+}
+
+void StationTest::malformedRecipeSendsNothing()
+{
+    SimProcess sim({"--verbose"});
+    QVERIFY(sim.isRunning());
+    const QStringList unit{"--records", dir.filePath("none.sqlite"), "--port", sim.portName(), "--serial", "X1"};
+    const QString unknown = recipe("unknown.json", R"({"name": "x", "steps": [{"step": "save"},
+        {"step": "parameters", "values": {"fmcw-band": 260, "smoothing": 0.5}}]})");
+    CliRun run = runCli(QStringList{"station", unknown, "--json"} + unit);
+    QVERIFY2(run.exitCode == 1, qPrintable(run.describe()));
+    QCOMPARE(run.json().value("exit").toInt(), 1);
+    QVERIFY2(run.json().value("error").toString().contains("steps[1] (parameters): \"values\": unknown parameter \"smoothing\""),
+             qPrintable(run.describe()));
+
+    const QString missing = recipe("missing.json", R"({"name": "x", "steps": [{"step": "flash", "image": "gone.bin"}]})");
+    run = runCli(QStringList{"station", missing} + unit);
+    QVERIFY2(run.exitCode == 1 && run.err.contains("steps[0] (flash)") && run.err.contains("gone.bin"),
+             qPrintable(run.describe()));
+    // Usage: a port without its serial.
+    run = runCli({"station", missing, "--port", sim.portName()});
+    QVERIFY2(run.exitCode == 1 && run.err.contains("--serial"), qPrintable(run.describe()));
+
+    sim.stop();
+    QVERIFY2(!sim.errorOutput().contains("rx "), sim.errorOutput().constData());
+}
+
+void StationTest::stopSignalInterruptsEveryUnit()
+{
+    const QString path = recipe("long.json", R"({"name": "long", "steps": [
+        {"step": "measure", "seconds": 60, "mean": [0, 1000], "stddev": [0, 1000]}, {"step": "save"}]})");
+    SimProcess first;
+    SimProcess second;
+    QProcess cli;
+    cli.start(QString::fromUtf8(ZETRA_CLI_PATH), {"station", path, "--json", "--trace", "--records",
+                                                  dir.filePath("stop.sqlite"), "--port", first.portName(), "--serial",
+                                                  "S1", "--port", second.portName(), "--serial", "S2"});
+    QVERIFY(cli.waitForStarted());
+    // Both units are measuring once distance reads pass on both ports.
+    QByteArray trace;
+    QElapsedTimer clock;
+    clock.start();
+    auto measuring = [&](const QString &port) {
+        int reads = 0;
+        for (const QByteArray &line : trace.split('\n'))
+            reads += line.startsWith(port.toUtf8() + '\t') && line.contains("\trx\t");
+        return reads > 30;
+    };
+    while (!(measuring(first.portName()) && measuring(second.portName())) && clock.elapsed() < 30000) {
+        cli.waitForReadyRead(200);
+        trace += cli.readAllStandardError();
+    }
+    QVERIFY2(measuring(first.portName()) && measuring(second.portName()), trace.right(2000).constData());
+    ::kill(pid_t(cli.processId()), SIGINT);
+    const CliRun run = finish(cli);
+    QVERIFY2(run.exitCode == 130, qPrintable(run.describe()));
+    QVERIFY2(clock.elapsed() < 40000, "the measurement ran on after the stop");
+    for (const QString &port : {first.portName(), second.portName()}) {
+        const QJsonObject unit = unitOn(run.json(), port);
+        QCOMPARE(unit.value("outcome").toString(), QStringLiteral("interrupted"));
+        QCOMPARE(unit.value("failed_step").toString(), QStringLiteral("measure"));
+        // What was measured until then is kept; the save never ran.
+        QVERIFY(stepOf(unit, "measure").value("measured").toObject().value("count").toObject().value("value").toInt() > 0);
+        QVERIFY(stepOf(unit, "save").isEmpty());
+    }
+}
+
+void StationTest::killedRunIsRecordedInterrupted()
+{
+    const QString path = recipe("killed.json", R"({"name": "killed", "steps": [
+        {"step": "parameters", "values": {"fmcw-band": 261}}, {"step": "save"},
+        {"step": "measure", "seconds": 60, "mean": [0, 1000], "stddev": [0, 1000]}]})");
+    const QString records = dir.filePath("killed.sqlite");
+    SimProcess sim;
+    QProcess cli;
+    cli.start(QString::fromUtf8(ZETRA_CLI_PATH),
+              {"station", path, "--trace", "--records", records, "--port", sim.portName(), "--serial", "K1"});
+    QVERIFY(cli.waitForStarted());
+    QByteArray trace;
+    QElapsedTimer clock;
+    clock.start();
+    // Well into the measurement: the two steps before it are recorded.
+    while (trace.count("\trx\t") < 60 && clock.elapsed() < 30000) {
+        cli.waitForReadyRead(200);
+        trace += cli.readAllStandardError();
+    }
+    QVERIFY2(trace.count("\trx\t") >= 60, trace.constData());
+    ::kill(pid_t(cli.processId()), SIGKILL);
+    QVERIFY(cli.waitForFinished(10000));
+
+    QString error;
+    const std::unique_ptr<RecordStore> store = RecordStore::open(records, error);
+    QVERIFY2(store, qPrintable(error));
+    const QVector<Station::RunRecord> runs = store->runs(Station::RecordFilter());
+    QCOMPARE(runs.size(), 1);
+    const Station::RunRecord &run = runs.first();
+    QCOMPARE(run.header.serial, QStringLiteral("K1"));
+    QCOMPARE(run.outcome, Station::Outcome::Interrupted);
+    QCOMPARE(run.steps.size(), 2);
+    QCOMPARE(run.steps.at(0).kind, QStringLiteral("parameters"));
+    QCOMPARE(run.steps.at(1).kind, QStringLiteral("save"));
+    QCOMPARE(run.parametersBefore.value("fmcw-band"), 250.0);
+    QVERIFY(run.parametersAfter.isEmpty());
+}
+
+void StationTest::everyUnitIsRecordedStepByStep()
+{
+    // The station's own core against whatever store is built in: a unit
+    // that cannot be reached is recorded too, as an error at the connect.
+    Station::Recipe recipe;
+    QString error;
+    QVERIFY2(Station::Recipe::parse(R"({"name": "inline", "steps": [
+        {"step": "parameters", "values": {"th-coef-min": 0.75}}, {"step": "verify"}]})",
+                                    dir.path(), recipe, error),
+             qPrintable(error));
+    const std::unique_ptr<RecordStore> store = RecordStore::open(dir.filePath("core.sqlite"), error);
+    QVERIFY2(store, qPrintable(error));
+    SimProcess sim;
+    Station::ProductionStation station(recipe, {"bench-2", "bo", "test"}, store.get());
+    station.addUnit(sim.portName(), "C1");
+    station.addUnit(dir.filePath("no-such-port"), "C2");
+    QSignalSpy finished(&station, &Station::ProductionStation::allFinished);
+    QSignalSpy problems(&station, &Station::ProductionStation::recordFailed);
+    station.start();
+    QVERIFY(finished.wait(60000));
+    QVERIFY(problems.isEmpty());
+    QVERIFY(station.isFinished());
+
+    QMap<QString, Station::RunRecord> bySerial;
+    for (const Station::RunRecord &run : store->runs(Station::RecordFilter()))
+        bySerial.insert(run.header.serial, run);
+    QCOMPARE(bySerial.size(), 2);
+    const Station::RunRecord passed = bySerial.value("C1");
+    QCOMPARE(passed.outcome, Station::Outcome::Pass);
+    QCOMPARE(passed.header.station, QStringLiteral("bench-2"));
+    QCOMPARE(passed.header.recipeHash, recipe.hash);
+    QVERIFY(!passed.header.revisionBefore.isEmpty());
+    QCOMPARE(passed.steps.size(), 2);
+    const QJsonObject verified = passed.steps.at(1).measured.value("th-coef-min").toObject();
+    QCOMPARE(verified.value("value").toDouble(), 0.75);
+    QCOMPARE(verified.value("high").toDouble(), 0.75);
+    QCOMPARE(passed.parametersBefore.value("th-coef-min"), 0.5);
+    QCOMPARE(passed.parametersAfter.value("th-coef-min"), 0.75);
+    const Station::RunRecord unreachable = bySerial.value("C2");
+    QCOMPARE(unreachable.outcome, Station::Outcome::Error);
+    QCOMPARE(unreachable.failedStep, QStringLiteral("connect"));
+    QVERIFY(unreachable.steps.isEmpty());
+    QVERIFY(unreachable.reason.contains("no-such-port"));
+}
+
+QTEST_GUILESS_MAIN(StationTest)
+#include "station_test.moc"
