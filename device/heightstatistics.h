@@ -2,12 +2,6 @@
 
 #include <QVector>
 
-// The measurement as the window and the command line take it: a distance
-// request every period, and the statistics of the readings.
-namespace Measurement {
-constexpr int kPeriodMs = 100;
-} // namespace Measurement
-
 // Count, mean, sample standard deviation, minimum and maximum of readings,
 // and how many requests for one went unanswered or were refused.
 struct HeightStatistics

@@ -10,6 +10,11 @@
 
 class SerialTop;
 
+namespace Measurement {
+// A distance request every period, in the window and on the command line.
+constexpr int kPeriodMs = 100;
+} // namespace Measurement
+
 // One measurement as the window and the command line run it: a distance
 // request every Measurement::kPeriodMs, the readings and their statistics,
 // the recording of every reading, and the rules that end a run.
