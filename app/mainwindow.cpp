@@ -70,11 +70,14 @@ MainWindow::MainWindow(QWidget *parent)
     ui->textEdit_log_apdater->document()->setMaximumBlockCount(kLogLineLimit);
     followNewestLine(ui->textEdit_log);
     followNewestLine(ui->textEdit_log_apdater);
-    showHeightStatistics();
     setupRecordingIndicator();
 
     deviceThread = new DeviceThread();
     serialTop = deviceThread->device();
+    // The curve wraps at its limit, and its statistics with it.
+    measurement = new MeasurementSession(serialTop, this);
+    measurement->setReadingLimit(kHeightPointLimit);
+    showHeightStatistics();
     transfer = new ParameterTransfer(serialTop, this);
     fileChooser = dialogFileChooser();
 
@@ -82,9 +85,6 @@ MainWindow::MainWindow(QWidget *parent)
     firmwareFileDialog->setFileMode(QFileDialog::ExistingFile);
 
     fillPortList();
-
-    measTimer = new QTimer();
-    measTimer->setInterval(kMeasPeriodMs);
 
     setupHeightPlot();
 
@@ -126,7 +126,6 @@ MainWindow::~MainWindow()
 {
     shutdownDevice();
     delete rawPlot;
-    delete measTimer;
     delete ui;
 }
 
@@ -180,7 +179,7 @@ void MainWindow::initConnections()
     Ui_MainWindow *f = ui;
 
     // 1: the device thread's start runs SerialTop::init (DeviceThread).
-    connect(measTimer, SIGNAL(timeout()), this, SLOT(_readDistance()));                                        // 2
+    // 2: the measurement's ticks ask for the distance (MeasurementSession).
     connect(f->checkBox_LogRxByte_rs485, SIGNAL(stateChanged(int)), top, SLOT(setLogRxByteEn(int)));          // 3
     connect(f->checkBox_LogTxByte_rs485, SIGNAL(stateChanged(int)), top, SLOT(setLogTxByteEn(int)));          // 4
     connect(f->pushButton_get_firmware_revision, SIGNAL(clicked()), top, SLOT(getFirmwareRevision()));       // 5
@@ -200,7 +199,7 @@ void MainWindow::initConnections()
     connect(top, &SerialTop::parametersWritten, this, &MainWindow::reportFieldWrite);
     connect(f->pushButton_saveSettings, &QPushButton::clicked, top, &SerialTop::saveSettings);                // 18
     connect(f->pushButton_saveSettingsDbg, &QPushButton::clicked, top, &SerialTop::saveSettings);             // 19
-    connect(top, &SerialTop::checkDistance, this, &MainWindow::_checkDistance);                               // 26
+    connect(measurement, &MeasurementSession::reading, this, &MainWindow::_checkDistance);                    // 26
     connect(top, &SerialTop::rcvRawData, this, &MainWindow::on_rcvRawData);                                   // 56
     connect(top, &SerialTop::rcvRawDataSize, this, &MainWindow::on_rcvRawDataSize);                           // 57
     connect(top, &SerialTop::RawIsRead, this, &MainWindow::on_rcvRawIsRead);                                  // 58
@@ -213,20 +212,14 @@ void MainWindow::initConnections()
     // After on_BusyChanged, so an update's closing lines are written before
     // a close that waited for them.
     connect(top, &SerialTop::busyChanged, this, &MainWindow::setUpdateRunning);
-    // Recording follows the readings and ends with the measurement or the
-    // connection.
-    connect(top, &SerialTop::checkDistance, this, &MainWindow::recordDistance);
-    connect(top, &SerialTop::checkPeriodMeas, this, &MainWindow::recordPeriod);
-    // A lost line names itself before the measurement stops with it.
-    connect(top, &SerialTop::connectionLost, this,
-            [this](const RequestOutcome &outcome) { stopRecording(SerialTop::describe(outcome)); });
-    connect(top, &SerialTop::connectedChanged, this, [this](bool connected) {
-        if (!connected)
-            stopRecording(tr("нет связи с устройством"));
-    });
+    // Recording follows the readings and ends with the measurement, which
+    // ends with the connection; a failed row ends the recording alone.
+    connect(measurement, &MeasurementSession::finished, this, &MainWindow::measurementEnded);
+    connect(measurement, &MeasurementSession::recordingFailed, this, [this] { stopRecording(QString()); });
+    // However the button comes to be released, the measurement stops.
     connect(f->toolButton_start_meas, &QAbstractButton::toggled, this, [this](bool measuring) {
         if (!measuring)
-            stopRecording(tr("измерение остановлено"));
+            measurement->stop();
     });
     connect(f->comboBox_list_port_rs485, &QComboBox::currentTextChanged, this, &MainWindow::fitPortBox);
     connect(f->pushButton_connect_to_rs485, &QAbstractButton::clicked, this, [this](bool connecting) {
@@ -241,12 +234,13 @@ void MainWindow::shutdownDevice()
 {
     if (!deviceThread)
         return;
-    measTimer->stop();
+    measurement->stop();
     // Reports still on their way must not reach a window being torn down,
     // nor drive a parameter transfer on into a device object that is gone.
     delete transfer;
     transfer = nullptr;
     disconnect(serialTop, nullptr, this, nullptr);
+    disconnect(serialTop, nullptr, measurement, nullptr);
     if (deviceThread->stop())
         delete deviceThread;
     else
@@ -343,9 +337,7 @@ void MainWindow::_connectedChange(bool state)
     if (state)
         return;
     // The measurement stops with the connection, and its button says so.
-    // setChecked emits no click, so no request is sent from here.
-    measTimer->stop();
-    ui->toolButton_start_meas->setChecked(false);
+    measurement->stop(MeasurementSession::End::LineLost);
     ui->pushButton_connect_to_rs485->setChecked(false);
     ui->pushButton_connect_to_rs485->setText(tr("Подключить"));
 }

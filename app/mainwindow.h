@@ -13,8 +13,7 @@
 #include <functional>
 
 #include "deviceparameters.h"
-#include "heightrecorder.h"
-#include "heightstatistics.h"
+#include "measurementsession.h"
 #include "uimode.h"
 
 class QCloseEvent;
@@ -117,8 +116,7 @@ private slots:
 
     // Measurement tab (mainwindow_measurement.cpp)
     void on_toolButton_start_meas_clicked(bool checked);
-    void _readDistance();
-    void _checkDistance(float value);
+    void _checkDistance(double value);
     void _selectionChanged();
 
     // Telemetry tab (mainwindow_telemetry.cpp)
@@ -138,8 +136,6 @@ private slots:
     // Beyond the form: recording and statistics (mainwindow_measurement.cpp)
     void on_pushButton_recordHeight_clicked(bool checked);
     void on_pushButton_restartHeight_clicked();
-    void recordDistance(float value);
-    void recordPeriod(float value);
 
 private:
     // Settings and debug fields (mainwindow_settings.cpp): a reported value
@@ -165,8 +161,9 @@ private:
     void fitConnectButton();
     void initConnections();
     void setupHeightPlot();
-    void appendHeightPoint(int graph, float value);
+    void showHeightCurve();
     void showHeightStatistics();
+    void measurementEnded(MeasurementSession::End why, const RequestOutcome &cause);
     void stopRecording(const QString &why);
     // Recording indicator (mainwindow_recording.cpp)
     void setupRecordingIndicator();
@@ -222,7 +219,8 @@ private:
     QHash<const DeviceParameters::Parameter *, QVector<QPointer<QWidget>>> tableFields;
     QSet<const QObject *> linkedToTable;
     QSet<quint64> fieldTickets;   // writes of ✓ whose outcome the log tells
-    QTimer *measTimer = nullptr;
+    // The measurement tab's runs, their readings (the curve) and recording.
+    MeasurementSession *measurement = nullptr;
     QFileDialog *firmwareFileDialog = nullptr;
     QElapsedTimer updateClock;
     bool updateSucceeded = false;
@@ -232,10 +230,7 @@ private:
     QCPAxis *heightAxis = nullptr;
     QColor heightColor;
     QString heightLabel;
-    QVector<double> heightKeys;
-    QVector<double> heightValues;
 
-    HeightRecorder recorder;
     QTimer *recordingRefresh = nullptr;
     QElapsedTimer recordingClock;
     FileChooser fileChooser;

@@ -4,11 +4,11 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "heightstatistics.h"
 #include "serialtop.h"
 
 #include <QDateTime>
-#include <QTimer>
+
+#include <numeric>
 
 #include "axisstyle.h"
 
@@ -57,36 +57,40 @@ void styleHeightAxis(QCPAxis *axis, double position, double size, const QColor &
 
 void MainWindow::on_toolButton_start_meas_clicked(bool checked)
 {
+    // Released, the button's toggled signal has stopped the run already.
     if (checked)
-        measTimer->start();
-    else
-        measTimer->stop();
+        measurement->start();
 }
 
-void MainWindow::_readDistance()
+// However a run ended, the button is released; a recording that ran with it
+// ends naming why: a lost line by its own words, not as the measurement
+// that stopped with it.
+void MainWindow::measurementEnded(MeasurementSession::End why, const RequestOutcome &cause)
 {
-    serialTop->getDistance();
+    QString reason = tr("измерение остановлено");
+    if (why == MeasurementSession::End::LineLost)
+        reason = cause.failure == RequestOutcome::Failure::PortLost ? SerialTop::describe(cause)
+                                                                     : tr("нет связи с устройством");
+    stopRecording(reason);
+    // setChecked emits no click, so no request is sent from here.
+    ui->toolButton_start_meas->setChecked(false);
 }
 
-void MainWindow::_checkDistance(float value)
+void MainWindow::_checkDistance(double value)
 {
-    ui->label_distace->setText(tr("Высота: %1 (м)").arg(QString::number(double(value), 'f', 4)));
-    appendHeightPoint(0, value);
+    ui->label_distace->setText(tr("Высота: %1 (м)").arg(QString::number(value, 'f', 4)));
+    showHeightCurve();
 }
 
-void MainWindow::appendHeightPoint(int graph, float value)
+// The readings the measurement keeps are the curve: up to kHeightPointLimit,
+// then it starts again from the left.
+void MainWindow::showHeightCurve()
 {
-    Q_UNUSED(graph) // the height plot has a single curve
-    double key = heightKeys.size();
-    if (heightKeys.size() >= kHeightPointLimit) {
-        heightKeys.clear();
-        heightValues.clear();
-        key = 0;
-    }
-    heightKeys.append(key);
-    heightValues.append(double(value));
+    const QVector<double> &values = measurement->readings();
+    QVector<double> keys(values.size());
+    std::iota(keys.begin(), keys.end(), 0.0);
     if (heightGraph)
-        heightGraph->setData(heightKeys, heightValues, true);
+        heightGraph->setData(keys, values, true);
     ui->widget_plotter->replot();
     showHeightStatistics();
 }
@@ -95,7 +99,7 @@ void MainWindow::appendHeightPoint(int graph, float value)
 // readings on the curve.
 void MainWindow::showHeightStatistics()
 {
-    const HeightStatistics statistics = HeightStatistics::of(heightValues);
+    const HeightStatistics statistics = measurement->statistics();
     if (statistics.count == 0) {
         ui->label_heightStats->setText(tr("Точек: 0"));
         return;
@@ -109,12 +113,8 @@ void MainWindow::showHeightStatistics()
 
 void MainWindow::on_pushButton_restartHeight_clicked()
 {
-    heightKeys.clear();
-    heightValues.clear();
-    if (heightGraph)
-        heightGraph->setData(heightKeys, heightValues, true);
-    ui->widget_plotter->replot();
-    showHeightStatistics();
+    measurement->clearReadings();
+    showHeightCurve();
 }
 
 void MainWindow::on_pushButton_recordHeight_clicked(bool checked)
@@ -136,9 +136,9 @@ void MainWindow::on_pushButton_recordHeight_clicked(bool checked)
         ui->pushButton_recordHeight->setChecked(false);
         return;
     }
-    if (!recorder.start(path)) {
+    if (!measurement->startRecording(path)) {
         ui->pushButton_recordHeight->setChecked(false);
-        _appendLog(tr("Запись не начата: %1: %2").arg(path, recorder.errorString()));
+        _appendLog(tr("Запись не начата: %1: %2").arg(path, measurement->recording().errorString()));
         return;
     }
     _appendLog(tr("Запись измерений в %1").arg(path));
@@ -150,24 +150,13 @@ void MainWindow::on_pushButton_recordHeight_clicked(bool checked)
     showRecordingStarted();
 }
 
-void MainWindow::recordDistance(float value)
-{
-    if (!recorder.addDistance(double(value)))
-        stopRecording(QString());
-}
-
-void MainWindow::recordPeriod(float value)
-{
-    if (!recorder.addPeriod(double(value)))
-        stopRecording(QString());
-}
-
 void MainWindow::stopRecording(const QString &why)
 {
     ui->pushButton_recordHeight->setChecked(false);
-    if (!recorder.isRecording())
+    if (!measurement->isRecording())
         return;
-    const bool whole = recorder.stop();
+    const bool whole = measurement->stopRecording();
+    const HeightRecorder &recorder = measurement->recording();
     if (whole)
         _appendLog(tr("Запись остановлена (%1): %2 строк в %3").arg(why).arg(recorder.rowCount()).arg(recorder.fileName()));
     else
@@ -197,7 +186,6 @@ void MainWindow::setupHeightPlot()
     styleHeightAxis(heightAxis, 0, 50, heightColor, heightLabel);
 
     heightGraph = plot->addGraph(indexAxis, heightAxis);
-    heightGraph->setData(heightKeys, heightValues, true);
     heightGraph->setPen(QPen(heightColor, 1.5));
     heightGraph->setVisible(true);
 

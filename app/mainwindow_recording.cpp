@@ -31,6 +31,7 @@ void MainWindow::showRecordingStarted()
 void MainWindow::refreshRecordingIndicator()
 {
     // The button is released first as a recording ends, the file closed after.
+    const HeightRecorder &recorder = measurement->recording();
     if (!recorder.isRecording() || !ui->pushButton_recordHeight->isChecked()) {
         recordingRefresh->stop();
         ui->label_recording->hide();

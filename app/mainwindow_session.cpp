@@ -142,8 +142,7 @@ void MainWindow::setUpdateRunning(bool running)
     updateRunning = running;
     if (running) {
         // Distance requests would queue between the firmware blocks.
-        measTimer->stop();
-        ui->toolButton_start_meas->setChecked(false);
+        measurement->stop();
     }
     // Everything that sends requests, and the choice of the image being
     // written, wait for the update to end; the programming log, its file name

@@ -3,16 +3,13 @@
 
 #include "devicesession.h"
 #include "deviceparameters.h"
-#include "heightrecorder.h"
-#include "heightstatistics.h"
+#include "measurementsession.h"
 #include "report.h"
 #include "serialtop.h"
 #include "wording.h"
 
-#include <QElapsedTimer>
 #include <QLocale>
 #include <QSaveFile>
-#include <QTimer>
 
 #include <cmath>
 
@@ -23,9 +20,6 @@ namespace {
 
 constexpr int kSelfTestTimeoutMs = 20000;
 constexpr double kMaxMeasureSeconds = 86400;
-// After the last tick, the answers still queued: a skipped tick never
-// answers, so the wait ends by time rather than by count.
-constexpr int kMeasureDrainMs = 2500;
 // A device that leaves this many requests in a row unanswered has stopped
 // answering; fewer are a noisy line, counted and measured through.
 constexpr int kMeasureMissesInARow = 3;
@@ -86,76 +80,38 @@ public:
         return csv.isEmpty() || checkOutputFile(csv, error);
     }
 
-    // A missed answer is counted and the run goes on; a lost line or a stop
-    // signal ends it. Whatever ended it, every reading taken is in the file
-    // and in the statistics.
+    // A missed answer is counted and the run goes on; a lost line, a stop
+    // signal, a failed row or kMeasureMissesInARow misses in a row end it.
+    // Whatever ended it, every reading taken is in the file and in the
+    // statistics.
     int run(DeviceSession &session, Report &report) override
     {
-        SerialTop *top = session.device();
-        QObject context;
-        HeightRecorder recorder;
-        if (!csv.isEmpty() && !recorder.start(csv))
+        using End = MeasurementSession::End;
+        MeasurementSession::Rules rules;
+        rules.ticks = ticks;
+        rules.unansweredInARow = kMeasureMissesInARow;
+        rules.requestFailureEnds = true;
+        // The file is what was asked for: no use measuring on without it.
+        rules.recorderFailureEnds = true;
+        MeasurementSession measurement(session.device(), rules);
+        const HeightRecorder &recorder = measurement.recording();
+        if (!csv.isEmpty() && !measurement.startRecording(csv))
             return report.finish(Exit::BadInput, QStringLiteral("cannot write %1: %2").arg(csv, recorder.errorString()));
-        QVector<double> readings;
-        int periods = 0;
-        int missed = 0;
-        bool recorderFailed = false;
-        RequestOutcome lostLine;
-        int missesInARow = 0;
-        QObject::connect(top, &SerialTop::checkDistance, &context, [&](float distance) {
-            missesInARow = 0;
-            readings << double(distance);
-            recorderFailed = !recorder.addDistance(double(distance)) || recorderFailed;
-        });
-        // The period read follows its distance read in the ring.
-        QObject::connect(top, &SerialTop::checkPeriodMeas, &context, [&](float period) {
-            ++periods;
-            recorderFailed = !recorder.addPeriod(double(period)) || recorderFailed;
-        });
-        QObject::connect(top, &SerialTop::requestFailed, &context, [&](const RequestOutcome &outcome) {
-            const bool miss =
-                outcome.failure == RequestOutcome::Failure::NoAnswer || outcome.failure == RequestOutcome::Failure::Refused;
-            if (miss)
-                ++missed;
-            if ((!miss || ++missesInARow >= kMeasureMissesInARow) && lostLine.ok())
-                lostLine = outcome;
-        });
-        QObject::connect(top, &SerialTop::connectionLost, &context, [&](const RequestOutcome &outcome) { lostLine = outcome; });
-        QObject::connect(top, &SerialTop::connectedChanged, &context, [&](bool connected) {
-            if (!connected && lostLine.ok())
-                lostLine = RequestOutcome::failed(RequestOutcome::Failure::PortClosed);
-        });
+        measurement.start();
+        // The session's own rules judge failed requests; the wait ends with it.
+        const Outcome outcome = session.waitFor([&] { return measurement.hasEnded(); }, 0, true, false);
+        if (outcome == Outcome::Interrupted)
+            measurement.stop(End::Interrupted);
+        const End end = measurement.endReason();
+        const bool whole = recorder.errorString().isEmpty();
 
-        int sent = 0;
-        QTimer tick;
-        tick.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&tick, &QTimer::timeout, &context, [&] {
-            top->getDistance();
-            if (++sent == ticks)
-                tick.stop();
-        });
-        top->getDistance();
-        if (++sent < ticks)
-            tick.start(Measurement::kPeriodMs);
-        const auto ended = [&] { return !lostLine.ok(); };
-        Outcome outcome = session.waitFor([&] { return sent == ticks || ended(); }, 0, true, false);
-        tick.stop();
-        // The answers still queued after the last tick; a skipped tick never
-        // answers, so this wait ends by time rather than by count.
-        if (outcome == Outcome::Done && !ended()) {
-            outcome = session.waitFor([&] { return periods + missed >= sent || ended(); }, kMeasureDrainMs, true, false);
-            if (outcome == Outcome::TimedOut)
-                outcome = Outcome::Done;
-        }
-        const bool whole = recorder.stop() && !recorderFailed;
-
-        const HeightStatistics statistics = HeightStatistics::of(readings);
+        const HeightStatistics statistics = measurement.statistics();
         const auto number = [](double value) { return QString::number(value, 'f', 6); };
         report.set(QStringLiteral("count"), statistics.count);
-        report.set(QStringLiteral("missed"), missed);
+        report.set(QStringLiteral("missed"), statistics.missed);
         if (statistics.count > 0) {
             report.line(QStringLiteral("count = %1").arg(statistics.count));
-            report.line(QStringLiteral("missed = %1").arg(missed));
+            report.line(QStringLiteral("missed = %1").arg(statistics.missed));
             report.line(QStringLiteral("mean = %1").arg(number(statistics.mean)));
             report.line(QStringLiteral("stddev = %1").arg(number(statistics.deviation)));
             report.line(QStringLiteral("min = %1").arg(number(statistics.low)));
@@ -173,18 +129,24 @@ public:
             return report.finish(Exit::BadInput, QStringLiteral("measure: writing %1 failed: %2 (%3 rows written)")
                                                      .arg(csv, recorder.errorString())
                                                      .arg(recorder.rowCount()));
-        if (outcome == Outcome::Interrupted)
-            return session.fail(outcome, report, QStringLiteral("measure") + kept);
-        if (ended())
+        switch (end) {
+        case End::Interrupted:
+            return session.fail(Outcome::Interrupted, report, QStringLiteral("measure") + kept);
+        case End::LineLost:
+        case End::Unanswered:
+        case End::RequestFailed:
             return report.finish(Exit::Communication,
                                  QStringLiteral("measure: %1%2%3")
-                                     .arg(Wording::outcome(lostLine),
-                                          missesInARow >= kMeasureMissesInARow
-                                              ? QStringLiteral(" (%1 requests in a row)").arg(missesInARow)
+                                     .arg(Wording::outcome(measurement.endCause()),
+                                          end == End::Unanswered
+                                              ? QStringLiteral(" (%1 requests in a row)").arg(measurement.missedInARow())
                                               : QString(),
                                           kept));
-        if (outcome != Outcome::Done)
-            return session.fail(outcome, report, QStringLiteral("measure"));
+        case End::Stopped:
+        case End::Elapsed:
+        case End::RecorderFailed:
+            break;
+        }
         if (statistics.count == 0)
             return report.finish(Exit::Communication, QStringLiteral("measure: no distance came back"));
         return report.finish(Exit::Done);

@@ -88,6 +88,7 @@ private slots:
     void restoreNamesEveryValueNotReadBack();
     void restoreDialogNamesRowsAsTheTabsInEitherLanguage();
     void recordingSurvivesCurveWrapAndEndsWithConnection();
+    void disconnectEndsRecordingNamingTheConnection();
     void logsKeepTheirNewestLinesAndSaveToFile();
     void settingsComeBackOnNextStart();
     void stopSignalDuringUpdateInterruptsItAndClosesInOrder();
@@ -352,6 +353,38 @@ void AppService::recordingSurvivesCurveWrapAndEndsWithConnection()
     trigger(w, "action_restartHeight");
     QCOMPARE(plot->graph(0)->dataCount(), 0);
     QCOMPARE(stats->text(), QString("Точек: 0"));
+}
+
+// Disconnecting by hand while recording: the file closes with every row,
+// and the log names the connection, not the measurement that ended with it.
+void AppService::disconnectEndsRecordingNamingTheConnection()
+{
+    ScopedWorkDir dir;
+    QVERIFY(dir.writeFile("info.txt", "x|Assemblage"));
+    SimProcess sim;
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    const QString csv = dir.filePath("disconnect.csv");
+    answerFiles(w, {csv});
+    QVERIFY(connectTo(w, sim.portName()));
+    QueuedSpy readings(w.device(), &SerialTop::checkDistance);
+    auto *record = widget<QPushButton>(w, "pushButton_recordHeight");
+    QTest::mouseClick(record, Qt::LeftButton);
+    QVERIFY(record->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(readings.size() >= 3, 30000);
+
+    QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!record->isChecked(), 30000);
+    QVERIFY(!widget<QToolButton>(w, "toolButton_start_meas")->isChecked());
+    const QRegularExpressionMatch ended =
+        QRegularExpression(QStringLiteral("Запись остановлена \\(нет связи с устройством\\): (\\d+) строк")).match(mainLog(w));
+    QVERIFY2(ended.hasMatch(), qPrintable(mainLog(w)));
+    QVERIFY(!mainLog(w).contains("измерение остановлено"));
+    QFile file(csv);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size() - 2, ended.captured(1).toInt());
+    QVERIFY(ended.captured(1).toInt() >= 3);
 }
 
 void AppService::logsKeepTheirNewestLinesAndSaveToFile()
