@@ -2,6 +2,7 @@
 
 #include "firmwareimage.h"
 #include "heightstatistics.h"
+#include "measurementsession.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,6 +1,7 @@
 #include "unitrunner.h"
 
 #include "heightstatistics.h"
+#include "measurementsession.h"
 #include "linesettings.h"
 #include "parametertransfer.h"
 #include "serialtop.h"
