@@ -1,5 +1,6 @@
 #include "lineframemodel.h"
 
+#include "frametext.h"
 #include "modbuscodec.h"
 #include "registermap.h"
 
@@ -43,8 +44,8 @@ int LineFrameModel::columnCount(const QModelIndex &parent) const
 QString LineFrameModel::bytesInCell(const LineFrame &frame)
 {
     if (frame.bytes.size() <= kBytesInCell)
-        return LineDecoder::hex(frame.bytes);
-    return LineDecoder::hex(frame.bytes.left(kBytesInCell)) + QStringLiteral(" …");
+        return FrameText::hex(frame.bytes);
+    return FrameText::hex(frame.bytes.left(kBytesInCell)) + QStringLiteral(" …");
 }
 
 QVariant LineFrameModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -80,7 +81,7 @@ QVariant LineFrameModel::data(const QModelIndex &index, int role) const
         default: return QVariant();
         }
     case Qt::ToolTipRole:
-        return index.column() == Bytes && f.bytes.size() > kBytesInCell ? QVariant(LineDecoder::hex(f.bytes)) : QVariant();
+        return index.column() == Bytes && f.bytes.size() > kBytesInCell ? QVariant(FrameText::hex(f.bytes)) : QVariant();
     case Qt::ForegroundRole:
         return isFailure(f) ? QVariant(QBrush(QColor(200, 0, 0))) : QVariant();
     case Qt::TextAlignmentRole:
@@ -190,8 +191,8 @@ QString LineFrameModel::meaning(const LineFrame &frame)
     using Kind = LineFrame::Kind;
     namespace Codec = ModbusCodec;
     auto values = [&frame] {
-        QString text = LineDecoder::describeValues(frame);
-        if (frame.valueCount > LineDecoder::kValuesWorded)
+        QString text = FrameText::values(frame);
+        if (frame.valueCount > LineFrame::kValuesKept)
             text += tr(" (%1 значений)").arg(frame.valueCount);
         return text;
     };
@@ -210,7 +211,7 @@ QString LineFrameModel::meaning(const LineFrame &frame)
     case Kind::TimeOut: return tr("нет ответа (тайм-аут)");
     case Kind::PortError: return tr("порт потерян: %1").arg(frame.text);
     case Kind::Refusal: {
-        QString text = tr("отказ: функция %1").arg(LineDecoder::hexByte(frame.function));
+        QString text = tr("отказ: функция %1").arg(FrameText::hexByte(frame.function));
         switch (Codec::addressKind(frame.function)) {
         case Codec::AddressKind::Register:
             text += tr(", регистр %1").arg(frame.first);
@@ -224,7 +225,7 @@ QString LineFrameModel::meaning(const LineFrame &frame)
         case Codec::AddressKind::None:
             break;
         }
-        text += tr(", код %1").arg(LineDecoder::hexByte(frame.exceptionCode));
+        text += tr(", код %1").arg(FrameText::hexByte(frame.exceptionCode));
         switch (frame.exceptionCode) {
         case Codec::IllegalFunction: return text + tr(" недопустимая функция");
         case Codec::IllegalDataAddress: return text + tr(" недопустимый адрес");
@@ -243,7 +244,7 @@ QString LineFrameModel::meaning(const LineFrame &frame)
         case Codec::WriteSingleRegister:
         case Codec::WriteMultipleRegisters: return tr("запись регистров хранения %1").arg(values());
         case Codec::ProgramBlock: return tr("блок прошивки %1").arg(block(frame));
-        default: return tr("функция %1, %2 байт").arg(LineDecoder::hexByte(frame.function)).arg(frame.bytes.size());
+        default: return tr("функция %1, %2 байт").arg(FrameText::hexByte(frame.function)).arg(frame.bytes.size());
         }
     case Kind::Answer:
         switch (frame.function) {
@@ -254,7 +255,7 @@ QString LineFrameModel::meaning(const LineFrame &frame)
         case Codec::WriteMultipleRegisters: return tr("ответ: %1 записаны").arg(range(frame));
         case Codec::ProgramBlock: return tr("ответ: блок %1 записан").arg(block(frame));
         case Codec::ResetAddress: return tr("ответ: эхо сброса адреса");
-        default: return tr("ответ: функция %1, %2 байт").arg(LineDecoder::hexByte(frame.function)).arg(frame.bytes.size());
+        default: return tr("ответ: функция %1, %2 байт").arg(FrameText::hexByte(frame.function)).arg(frame.bytes.size());
         }
     }
     return QString();

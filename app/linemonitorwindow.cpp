@@ -1,5 +1,6 @@
 #include "linemonitorwindow.h"
 
+#include "frametext.h"
 #include "lineframemodel.h"
 
 #include <QCheckBox>
@@ -182,7 +183,7 @@ bool LineMonitorWindow::saveCsv(const QString &path, QString &error) const
     QString text = QStringLiteral("time_ms;direction;bytes;meaning;round_trip_ms;status\n");
     for (int row = 0; row < shown->rowCount(); ++row) {
         const LineFrame &f = frames->frame(shown->mapToSource(shown->index(row, 0)).row());
-        text += QStringList{frames->timeText(f), LineFrameModel::direction(f), LineDecoder::hex(f.bytes),
+        text += QStringList{frames->timeText(f), LineFrameModel::direction(f), FrameText::hex(f.bytes),
                             csvField(LineFrameModel::meaning(f)), LineFrameModel::roundTripText(f),
                             csvField(LineFrameModel::status(f))}
                     .join(QLatin1Char(';'));

@@ -1,6 +1,8 @@
 #include "linetrace.h"
 
 #include "devicesession.h"
+#include "frametext.h"
+#include "linewording.h"
 #include "serialtop.h"
 
 #include <QCoreApplication>
@@ -35,12 +37,12 @@ QString LineTrace::line(const LineFrame &frame) const
         direction = QStringLiteral("tx");
     else if (frame.direction == LineFrame::Direction::Rx)
         direction = QStringLiteral("rx");
-    QString meaning = LineDecoder::describe(frame);
+    QString meaning = LineWording::describe(frame);
     if (frame.roundTripMs >= 0)
         meaning += QStringLiteral(" (%1 ms)").arg(frame.roundTripMs, 0, 'f', 1);
     return QStringLiteral("%1\t%2\t%3\t%4")
         .arg(frame.timeMs - startMs, 0, 'f', 1)
-        .arg(direction, LineDecoder::hex(frame.bytes), meaning);
+        .arg(direction, FrameText::hex(frame.bytes), meaning);
 }
 
 void LineTrace::write(const QVector<LineFrame> &frames)
@@ -70,7 +72,7 @@ QJsonObject LineTrace::finish(DeviceSession &session, QString &error)
     // The frames and counters just handed out are queued to this thread.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     if (enabled())
-        writeText(LineDecoder::describeCounters(counters) + QLatin1Char('\n'));
+        writeText(LineWording::describeCounters(counters) + QLatin1Char('\n'));
     if (file.isOpen()) {
         if (!file.flush() || file.error() != QFileDevice::NoError)
             error = QStringLiteral("the trace file %1 is incomplete: %2").arg(file.fileName(), file.errorString());

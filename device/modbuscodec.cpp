@@ -58,6 +58,17 @@ bool crcValid(const QByteArray &frame)
     return crc16(frame) == 0;
 }
 
+int validFrameLength(const char *data, int size, int minSize)
+{
+    uint16_t crc = 0xFFFF;
+    for (int i = 0; i < size; ++i) {
+        crc = kCrcTable[(crc ^ static_cast<uint8_t>(data[i])) & 0xFF] ^ (crc >> 8);
+        if (crc == 0 && i + 1 >= minSize)
+            return i + 1;
+    }
+    return 0;
+}
+
 QByteArray readRequest(uint8_t func, uint16_t adr, uint16_t quantity)
 {
     QByteArray frame = header(kSlaveAddress, func);

@@ -47,6 +47,11 @@ void appendCrc(QByteArray &frame);
 // True when the CRC over the whole frame (its own two CRC bytes included) is 0.
 bool crcValid(const QByteArray &frame);
 
+// The length of the shortest frame at the start of data[0, size) whose CRC
+// checks and which is at least minSize bytes long; 0 when there is none.
+// One pass, however many lengths it tries.
+int validFrameLength(const char *data, int size, int minSize);
+
 QByteArray readRequest(uint8_t func, uint16_t adr, uint16_t quantity);
 QByteArray writeRequest(uint8_t func, uint16_t adr, const uint16_t *values, uint16_t quantity);
 QByteArray programBlockRequest(uint32_t addr, int size, const uint8_t *buffer);

@@ -49,9 +49,28 @@ constexpr uint16_t RawDataLast = 2141;   // first register of point 1024
 constexpr int RawDataMaxPoints = 1025;
 } // namespace Input
 
-// Block size in registers of a holding register, 0 where nothing is mapped.
-int holdingBlockSize(uint16_t adr);
-// Block size in registers of an input register, 0 where nothing is mapped.
-int inputBlockSize(uint16_t adr);
+// What a block of registers holds. The device object, the line monitor and
+// the simulator all read a register's type from here.
+enum class ValueType : uint8_t {
+    Unmapped,   // no block starts here
+    Word,       // one register, unsigned
+    Float,      // a register pair, IEEE 754, high word first
+    Long,       // a register pair, unsigned 32 bits, high word first
+    Text,       // one character per register, in its low byte
+};
+
+struct Block
+{
+    int size = 0;   // registers; 0 where nothing is mapped
+    ValueType type = ValueType::Unmapped;
+};
+
+// The block that starts at a holding register.
+Block holdingBlock(uint16_t adr);
+// The block that starts at an input register.
+Block inputBlock(uint16_t adr);
+
+inline int holdingBlockSize(uint16_t adr) { return holdingBlock(adr).size; }
+inline int inputBlockSize(uint16_t adr) { return inputBlock(adr).size; }
 
 } // namespace RegisterMap

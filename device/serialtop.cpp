@@ -1,11 +1,14 @@
 // Device object: thread entry, public forwarders, connection handling.
 #include "serialtop.h"
 
+#include "framedecoder.h"
 #include "modbuscodec.h"
 #include "registermap.h"
 #include "serialworker.h"
 
 #include <QMetaObject>
+
+#include <utility>
 
 using namespace RegisterMap;
 
@@ -167,6 +170,7 @@ void SerialTop::_disconnectFromPort()
     connected = false;
     worker->closePort();
     unanswered.clear();
+    dropReceived(std::exchange(rxBuffer, QByteArray()), curRequest);
     lineMonitor->stop();
     // A command waiting for its answer fails now, not after its time-out.
     if (queueRunning) {
@@ -180,7 +184,7 @@ void SerialTop::_disconnectFromPort()
 void SerialTop::_portLost(QString errorText)
 {
     const RequestOutcome lost = RequestOutcome::portLost(queueRunning ? curRequest : QByteArray(), portName, errorText);
-    lineMonitor->portError(errorText);
+    reportLine(FrameDecoder::portError(errorText));
     connected = false;
     // A command in flight fails with this outcome and the ring is dropped;
     // otherwise the log says it here.

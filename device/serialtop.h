@@ -221,8 +221,6 @@ private slots:
     int _getAnswerSize_Byte(int func, int n);
 
     // Register map (serialtop_registers.cpp)
-    int _getParamHoldSize(uint16_t adr);
-    int _getParamInputSize(uint16_t adr);
     void _checkParamHold(ushort adr, uint value);
     void _checkParamInput(ushort adr, uint value);
 
@@ -269,17 +267,29 @@ private:
     void runParameterRead(quint64 ticket, const QVector<const DeviceParameters::Parameter *> &parameters,
                           bool withRevision);
     void runParameterWrite(quint64 ticket, const DeviceParameters::ParameterValues &values);
-    void decodeHoldingAnswer(const QByteArray &frame, uint16_t start, int count);
-    void decodeInputAnswer(const QByteArray &frame, uint16_t start, int count);
+    // Acts on the values of an answer just taken (takenValues).
+    void takeValues(const LineFrame &answer);
     void pause(int ms);
     // Judges what has arrived against the request in flight.
-    void takeAnswer(const QByteArray &frame);
-    void takeRefusal(const QByteArray &frame);
-    void dumpReceived(const QByteArray &bytes);
+    void takeAnswer(const LineFrame &answer);
+    void takeRefusal(const LineFrame &refusal);
+    // What has arrived while no answer is awaited: the broadcast's echo,
+    // else late or stray.
+    void judgeUnclaimed();
+
+    // The line's one event: what the engine decided about a frame, told to
+    // the line monitor and to the main log's byte dump alike.
+    void reportLine(const LineFrame &frame);
+    // Bytes given up on, judged as late, a bad CRC (against request) or stray.
+    void dropReceived(const QByteArray &bytes, const QByteArray &request);
+    // The request got no answer in time; what came for it is dropped first.
+    void reportTimeOut(const QByteArray &request);
+    // The answer at rxBuffer[at, at + size) is taken, what lies around it
+    // dropped, and the buffer emptied; returns the answer decoded.
+    LineFrame reportTaken(int at, int size, const QByteArray &request, QVector<RegisterValue> *taken);
     // Why the latest acknowledged command failed, as a procedure step reports it.
     QString failedStepText() const;
     void _checkAnswered(bool ok, bool reportOk);
-    QString hexDump(const QByteArray &bytes) const;
     bool connectionGuard();
 
     // Multi-step procedures run only with the ring idle so that every step
@@ -295,6 +305,8 @@ private:
     QByteArray rxBuffer;
     QByteArray curRequest;
     int answerSize = 0;
+    bool echoAwaited = false;          // the broadcast in flight, whose echo is its answer
+    QVector<RegisterValue> takenValues; // of the answer in hand; kept to spare an allocation per answer
     int rawDataSize = 0;
     CmdEntry cmdRing[kRingSize];
     int queueWrite = 0;
@@ -326,6 +338,9 @@ private:
     QByteArray resyncRequest();
     bool resyncLine(QEventLoop &loop, QTimer &timer);
     void sendRequest(const QByteArray &request, int expectedSize);
+    // All of sending but the port: what is left of the last answer is
+    // dropped, and the request becomes the one in flight.
+    void prepareRequest(const QByteArray &request, int expectedSize);
     bool notOpenReported = false;     // one log line per episode of commands sent to a closed port
 
     // Request engine bookkeeping beyond the ring itself.

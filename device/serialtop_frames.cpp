@@ -2,7 +2,7 @@
 // with the simulator through ModbusCodec.
 #include "serialtop.h"
 
-#include "linemonitor.h"
+#include "frametext.h"
 #include "modbuscodec.h"
 
 uint16_t SerialTop::_calcCRC16Modbus(QByteArray data)
@@ -59,7 +59,7 @@ QString SerialTop::describe(const RequestOutcome &outcome)
     case Failure::Refused:
         break;
     }
-    QString what = tr("функция %1").arg(LineDecoder::hexByte(outcome.function));
+    QString what = tr("функция %1").arg(FrameText::hexByte(outcome.function));
     switch (ModbusCodec::addressKind(outcome.function)) {
     case ModbusCodec::AddressKind::Register:
         what += tr(", регистр %1").arg(outcome.address);
@@ -80,5 +80,5 @@ QString SerialTop::describe(const RequestOutcome &outcome)
     case ModbusCodec::DeviceBusy: meaning = tr(", устройство занято"); break;
     default: break;
     }
-    return tr("Устройство отклонило запрос (%1): код %2%3").arg(what, LineDecoder::hexByte(outcome.exceptionCode), meaning);
+    return tr("Устройство отклонило запрос (%1): код %2%3").arg(what, FrameText::hexByte(outcome.exceptionCode), meaning);
 }

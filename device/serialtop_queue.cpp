@@ -1,6 +1,8 @@
 // Command ring, send loop and receive path.
 #include "serialtop.h"
 
+#include "framedecoder.h"
+#include "frametext.h"
 #include "modbuscodec.h"
 #include "registermap.h"
 #include "serialworker.h"
@@ -9,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 using namespace RegisterMap;
 
@@ -56,18 +59,59 @@ bool SerialTop::_queueCmd(QByteArray request, bool needAck, QString textBefore, 
 
 void SerialTop::sendRequest(const QByteArray &request, int expectedSize)
 {
+    prepareRequest(request, expectedSize);
+    worker->sendData(curRequest);
+    reportLine(FrameDecoder::request(curRequest));
+}
+
+void SerialTop::prepareRequest(const QByteArray &request, int expectedSize)
+{
     // The answer is judged against this request from now on; bytes left
     // over from an earlier, refused or incomplete answer must not be glued
     // in front of it, nor may an earlier answer count for it.
-    dumpReceived(rxBuffer);
-    lineMonitor->dropped(rxBuffer, curRequest);
+    dropReceived(std::exchange(rxBuffer, QByteArray()), curRequest);
     curRequest = request;
     answerSize = expectedSize;
-    rxBuffer.clear();
+    echoAwaited = FrameDecoder::isBroadcast(request);
     ackReceived = false;
     pendingFailure = RequestOutcome();
-    worker->sendData(curRequest);
-    lineMonitor->sent(curRequest);
+}
+
+void SerialTop::reportLine(const LineFrame &frame)
+{
+    lineMonitor->record(frame);
+    // The main log's byte dump, when asked for, shows the same frames.
+    if (frame.direction == LineFrame::Direction::Tx ? logTxByteEn
+                                                    : frame.direction == LineFrame::Direction::Rx && logRxByteEn)
+        emit appendLog((frame.direction == LineFrame::Direction::Tx ? QStringLiteral("TxByte:") : QStringLiteral("RxByte:"))
+                       + FrameText::hex(frame.bytes) + QLatin1Char(' '));
+}
+
+void SerialTop::dropReceived(const QByteArray &bytes, const QByteArray &request)
+{
+    if (!bytes.isEmpty())
+        reportLine(FrameDecoder::dropped(bytes, request));
+}
+
+void SerialTop::reportTimeOut(const QByteArray &request)
+{
+    // What came for it is judged now; nothing of it can serve the next request.
+    dropReceived(std::exchange(rxBuffer, QByteArray()), request);
+    reportLine(FrameDecoder::timeOut(request));
+}
+
+LineFrame SerialTop::reportTaken(int at, int size, const QByteArray &request, QVector<RegisterValue> *taken)
+{
+    // What came before the answer had no request waiting for it: late or stray.
+    if (at > 0)
+        dropReceived(rxBuffer.left(at), QByteArray());
+    LineFrame answer = FrameDecoder::answer(rxBuffer.mid(at, size), request, taken);
+    reportLine(answer);
+    // What follows an answer is noise.
+    if (at + size < rxBuffer.size())
+        dropReceived(rxBuffer.mid(at + size), QByteArray());
+    rxBuffer.clear();
+    return answer;
 }
 
 void SerialTop::_sendCmdWithAcknowledge()
@@ -85,9 +129,6 @@ void SerialTop::_sendCmdWithAcknowledge()
             break;
         const CmdEntry entry = cmdRing[queueRead];
         const quint64 id = cmdIds[queueRead];
-
-        if (logTxByteEn)
-            emit appendLog(QStringLiteral("TxByte:") + hexDump(entry.request));
 
         bool answered = true;
         bool sent = false;
@@ -127,11 +168,7 @@ void SerialTop::_sendCmdWithAcknowledge()
                                                                   : RequestOutcome::Failure::PortClosed,
                                                  entry.request);
             if (outcome.failure == RequestOutcome::Failure::NoAnswer && sent) {
-                // What came for it is judged now; nothing of it can serve the next request.
-                lineMonitor->dropped(rxBuffer, curRequest);
-                dumpReceived(rxBuffer);
-                rxBuffer.clear();
-                lineMonitor->timedOut(curRequest);
+                reportTimeOut(curRequest);
                 // The answer may still come: it belongs to no request now.
                 answerSize = 0;
                 noteUnanswered(curRequest);
@@ -213,10 +250,7 @@ bool SerialTop::resyncLine(QEventLoop &loop, QTimer &timer)
         if (!inStep && worker->isOpen() && pendingFailure.ok()) {
             // Unanswered in time: its answer may come late as well.
             lateByteCount += rxBuffer.size();
-            dumpReceived(rxBuffer);
-            lineMonitor->dropped(rxBuffer, QByteArray());
-            rxBuffer.clear();
-            lineMonitor->timedOut(request);
+            reportTimeOut(request);
             noteUnanswered(request);
         }
         answerSize = 0;
@@ -231,16 +265,35 @@ bool SerialTop::resyncLine(QEventLoop &loop, QTimer &timer)
 
 void SerialTop::_logRx(QByteArray data)
 {
-    if (answerSize == 0) {
-        // Nothing awaits an answer: a late one, or noise.
-        dumpReceived(data);
-        rxBuffer.clear();
-        lineMonitor->unclaimed(data);
+    rxBuffer.append(data);
+    if (answerSize == 0)
+        judgeUnclaimed();
+    else if (rxBuffer.size() >= qMin(answerSize, ModbusCodec::kExceptionAnswerSize))
+        _timeoutEndOfPack();
+}
+
+void SerialTop::judgeUnclaimed()
+{
+    if (echoAwaited) {
+        // The device repeats the address reset as its own; nobody waits for
+        // it, yet it is that broadcast's answer, not noise. At the line rate
+        // it comes in pieces, held until it is whole or the next request goes.
+        const int echo = rxBuffer.indexOf(curRequest);
+        if (echo < 0) {
+            // Bytes too old to start the echo go, so noise cannot grow the buffer without bound.
+            const int excess = rxBuffer.size() - kMaxPendingBytes;
+            if (excess > 0) {
+                dropReceived(rxBuffer.left(excess), QByteArray());
+                rxBuffer.remove(0, excess);
+            }
+            return;
+        }
+        echoAwaited = false;
+        reportTaken(echo, curRequest.size(), curRequest, nullptr);
         return;
     }
-    rxBuffer.append(data);
-    if (rxBuffer.size() >= qMin(answerSize, ModbusCodec::kExceptionAnswerSize))
-        _timeoutEndOfPack();
+    // Nothing awaits an answer: a late one, or noise.
+    dropReceived(std::exchange(rxBuffer, QByteArray()), QByteArray());
 }
 
 void SerialTop::_timeoutEndOfPack()
@@ -249,9 +302,7 @@ void SerialTop::_timeoutEndOfPack()
     const bool awaiting = answerSize > 0 && curRequest.size() >= kMinFrameSize && !ackReceived
                           && pendingFailure.ok();
     if (!awaiting) {
-        dumpReceived(rxBuffer);
-        lineMonitor->unclaimed(rxBuffer);
-        rxBuffer.clear();
+        judgeUnclaimed();
         return;
     }
 
@@ -271,7 +322,8 @@ void SerialTop::_timeoutEndOfPack()
             size = ModbusCodec::kExceptionAnswerSize;
         if (size == 0 || at + size > rxBuffer.size())
             continue;
-        const QByteArray frame = rxBuffer.mid(at, size);
+        // Looked at in place: the answer is copied once, when it is taken.
+        const QByteArray frame = QByteArray::fromRawData(rxBuffer.constData() + at, size);
         if (!ModbusCodec::crcValid(frame))
             continue;
         // An answer of the right length to another request is not this one's.
@@ -284,20 +336,19 @@ void SerialTop::_timeoutEndOfPack()
                    return !u.signature.isEmpty() && static_cast<uint8_t>(u.signature.at(0)) == function;
                }))
             continue;
-        dumpReceived(rxBuffer.left(at + size));
         if (resyncing)
             lateByteCount += at;
-        // What came before the answer is late or stray; the monitor tells which.
-        lineMonitor->taken(rxBuffer, at, size, curRequest);
-        rxBuffer.clear(); // what follows an answer is noise
+        // Decoded once: the monitor's facts and the values taken here alike.
+        takenValues.clear();
+        const LineFrame answer = reportTaken(at, size, curRequest, resyncing || refusal ? nullptr : &takenValues);
         if (resyncing) {
             // The device answered in turn; this answer carries nothing asked for.
             ackReceived = true;
             emit _ack_Received();
         } else if (!refusal) {
-            takeAnswer(frame);
+            takeAnswer(answer);
         } else {
-            takeRefusal(frame);
+            takeRefusal(answer);
         }
         return;
     }
@@ -308,37 +359,22 @@ void SerialTop::_timeoutEndOfPack()
     if (excess > 0) {
         if (resyncing)
             lateByteCount += excess;
-        dumpReceived(rxBuffer.left(excess));
-        lineMonitor->dropped(rxBuffer.left(excess), QByteArray());
+        dropReceived(rxBuffer.left(excess), QByteArray());
         rxBuffer.remove(0, excess);
     }
 }
 
-void SerialTop::takeAnswer(const QByteArray &frame)
+void SerialTop::takeAnswer(const LineFrame &answer)
 {
-    const auto func = static_cast<uint8_t>(frame[1]);
-    if (func == ModbusCodec::ReadHoldingRegisters || func == ModbusCodec::ReadInputRegisters) {
-        const auto start = static_cast<uint16_t>(ModbusCodec::bigEndian(curRequest, 2, 2));
-        const int count = static_cast<int>(ModbusCodec::bigEndian(curRequest, 4, 2));
-        if (func == ModbusCodec::ReadHoldingRegisters)
-            decodeHoldingAnswer(frame, start, count);
-        else
-            decodeInputAnswer(frame, start, count);
-    }
+    takeValues(answer);
     ackReceived = true;
     emit _ack_Received();
 }
 
-void SerialTop::takeRefusal(const QByteArray &frame)
+void SerialTop::takeRefusal(const LineFrame &refusal)
 {
-    pendingFailure = RequestOutcome::refused(curRequest, static_cast<uint8_t>(frame[2]));
+    pendingFailure = RequestOutcome::refused(curRequest, refusal.exceptionCode);
     emit _waitEnded();
-}
-
-void SerialTop::dumpReceived(const QByteArray &bytes)
-{
-    if (logRxByteEn && !bytes.isEmpty())
-        emit appendLog(QStringLiteral("RxByte:") + hexDump(bytes));
 }
 
 void SerialTop::runProcedure(std::function<void()> procedure)
@@ -366,13 +402,4 @@ void SerialTop::pause(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-QString SerialTop::hexDump(const QByteArray &bytes) const
-{
-    QString text;
-    text.reserve(bytes.size() * 3);
-    for (char byte : bytes)
-        text += QStringLiteral("%1 ").arg(static_cast<uint8_t>(byte), 2, 16, QLatin1Char('0')).toUpper();
-    return text;
 }

@@ -1,8 +1,11 @@
 // Register map: decoding of read answers and the reports of parameter values.
 #include "serialtop.h"
 
+#include "framedecoder.h"
 #include "modbuscodec.h"
 #include "registermap.h"
+
+#include <utility>
 
 using namespace RegisterMap;
 using ModbusCodec::floatFromBits;
@@ -11,9 +14,6 @@ using DeviceParameters::Kind;
 using DeviceParameters::Parameter;
 
 namespace {
-constexpr int kDataOffset = 3;   // address, function, byte count
-constexpr int kCrcSize = 2;
-
 // The device object's documented report of each parameter of the first
 // eleven: a whole number as int, the band and the floats as float.
 struct NamedReport
@@ -37,66 +37,25 @@ const NamedReport kNamedReports[] = {
     {Holding::TrsSmthCoef, nullptr, &SerialTop::rcv_TrsSmthCoef},
 };
 
-// Whether registers [k, k + regs) of the answer lie inside its data bytes.
-bool inFrame(const QByteArray &frame, int k, int regs)
-{
-    return kDataOffset + 2 * (k + regs) <= frame.size() - kCrcSize;
-}
 } // namespace
 
-void SerialTop::decodeHoldingAnswer(const QByteArray &frame, uint16_t start, int count)
+void SerialTop::takeValues(const LineFrame &answer)
 {
-    int k = 0;
-    while (k < count) {
-        const auto reg = static_cast<uint16_t>(start + k);
-        if (reg == Holding::Revision) {
-            // A read that covers only part of the text yields only that part.
-            QString text;
-            for (int i = 0; i < Holding::RevisionLength && k + i < count && inFrame(frame, k + i, 1); ++i) {
-                const auto low = static_cast<int8_t>(frame[kDataOffset + 2 * (k + i) + 1]);
-                text += QChar(static_cast<ushort>(static_cast<int16_t>(low)));
-            }
-            // A text shorter than its registers is padded (NULs, blanks,
-            // erased 0xFF bytes); the padding is no part of the revision.
-            while (!text.isEmpty() && (!text.back().isPrint() || text.back().isSpace()))
-                text.chop(1);
-            lastRevision = text;
-            emit appendLogUpdater(tr("  %1").arg(text), false, QColor(255, 255, 255, 255));
-            emit revisionReceived(text);
-            k += Holding::RevisionLength;
-            continue;
+    // The register map typed every block as the answer was decoded; here
+    // each one goes where the device object reports it.
+    const bool holding = answer.function == ModbusCodec::ReadHoldingRegisters;
+    for (const RegisterValue &value : std::as_const(takenValues)) {
+        if (value.type == ValueType::Text) {
+            lastRevision = answer.text;
+            emit appendLogUpdater(tr("  %1").arg(answer.text), false, QColor(255, 255, 255, 255));
+            emit revisionReceived(answer.text);
+        } else if (holding) {
+            _checkParamHold(value.address, value.bits);
+        } else {
+            _checkParamInput(value.address, value.bits);
         }
-        const int size = _getParamHoldSize(reg);
-        if (size == 0) {
-            ++k;
-            continue;
-        }
-        if (!inFrame(frame, k, size))
-            break;
-        _checkParamHold(reg, ModbusCodec::bigEndian(frame, kDataOffset + 2 * k, 2 * size));
-        k += size;
     }
 }
-
-void SerialTop::decodeInputAnswer(const QByteArray &frame, uint16_t start, int count)
-{
-    int k = 0;
-    while (k < count) {
-        const auto reg = static_cast<uint16_t>(start + k);
-        const int size = _getParamInputSize(reg);
-        if (size == 0) {
-            ++k;
-            continue;
-        }
-        if (!inFrame(frame, k, size))
-            break;
-        _checkParamInput(reg, ModbusCodec::bigEndian(frame, kDataOffset + 2 * k, 2 * size));
-        k += size;
-    }
-}
-
-int SerialTop::_getParamHoldSize(uint16_t adr) { return holdingBlockSize(adr); }
-int SerialTop::_getParamInputSize(uint16_t adr) { return inputBlockSize(adr); }
 
 void SerialTop::_checkParamHold(ushort adr, uint value)
 {

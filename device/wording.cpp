@@ -1,17 +1,18 @@
 #include "wording.h"
 
-#include "linemonitor.h"
+#include "frametext.h"
+#include "linewording.h"
 #include "modbuscodec.h"
 
 namespace Wording {
 
 namespace {
 
-using LineDecoder::hexByte;
+using FrameText::hexByte;
 
 QString exceptionMeaning(uint8_t code)
 {
-    const QString name = LineDecoder::exceptionName(code);
+    const QString name = LineWording::exceptionName(code);
     return name.isEmpty() ? name : QStringLiteral(", ") + name;
 }
 

@@ -3,7 +3,9 @@
 // sends, and reads of any register.
 #include "fuzzsupport.h"
 
+#include "frametext.h"
 #include "linemonitor.h"
+#include "linewording.h"
 #include "modbuscodec.h"
 #include "registermap.h"
 #include "serialtop.h"
@@ -24,20 +26,13 @@ public:
     // What the send loop does as a request goes out.
     void send(const QByteArray &request, int answerSize)
     {
-        top.lineMonitor->dropped(top.rxBuffer, top.curRequest);
-        top.curRequest = request;
-        top.answerSize = answerSize;
-        top.rxBuffer.clear();
-        top.ackReceived = false;
-        top.pendingFailure = RequestOutcome();
-        top.lineMonitor->sent(request);
+        top.prepareRequest(request, answerSize);
+        top.reportLine(FrameDecoder::request(request));
     }
     // What the send loop does when the wait ends without an answer.
     void timeOut()
     {
-        top.lineMonitor->dropped(top.rxBuffer, top.curRequest);
-        top.rxBuffer.clear();
-        top.lineMonitor->timedOut(top.curRequest);
+        top.reportTimeOut(top.curRequest);
         top.answerSize = 0;
     }
     void receive(const QByteArray &chunk) { top._logRx(chunk); }
@@ -170,9 +165,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     // Every frame the monitor records is worded as the window and the trace word it.
     QObject::connect(&top, &SerialTop::lineFrames, [](const QVector<LineFrame> &frames) {
         for (const LineFrame &frame : frames) {
-            LineDecoder::describe(frame);
-            LineDecoder::describeValues(frame);
-            LineDecoder::hex(frame.bytes);
+            LineWording::describe(frame);
+            FrameText::values(frame);
+            FrameText::hex(frame.bytes);
         }
     });
     QObject::connect(&top, &SerialTop::lineCounters, [&counters](const LineCounters &latest) { counters = latest; });
@@ -219,7 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
             probe.logBytes(input.byte() & 1);
             top.flushLineMonitor();
             FUZZ_CHECK(counters.roundTrips == counters.answers + counters.refusals);
-            LineDecoder::describeCounters(counters);
+            LineWording::describeCounters(counters);
             break;
         }
     }

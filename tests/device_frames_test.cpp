@@ -1,6 +1,8 @@
 // Frames on the wire, answer decoding and robustness of the receive path.
 #include "firmwareimage.h"
+#include "framedecoder.h"
 #include "linemonitor.h"
+#include "linewording.h"
 #include "modbuscodec.h"
 #include "serialtop.h"
 
@@ -15,13 +17,17 @@ class FrameProcessingProbe
 {
 public:
     explicit FrameProcessingProbe(SerialTop &top) : top(top) {}
+    // As the send loop sends a request, but for the port.
     void expect(const QByteArray &request, int answerSize)
     {
-        top.curRequest = request;
-        top.answerSize = answerSize;
-        top.rxBuffer.clear();
-        top.ackReceived = false;
-        top.pendingFailure = RequestOutcome();
+        top.prepareRequest(request, answerSize);
+        top.reportLine(FrameDecoder::request(request));
+    }
+    // As the send loop gives a request up.
+    void timeOut()
+    {
+        top.reportTimeOut(top.curRequest);
+        top.answerSize = 0;
     }
     void receive(const QByteArray &chunk) { top._logRx(chunk); }
     bool acknowledged() const { return top.ackReceived; }
@@ -109,9 +115,9 @@ private slots:
     void lineMonitorWordsFramesInTheDevicesTerms()
     {
         using namespace ModbusCodec;
-        using LineDecoder::answer;
-        using LineDecoder::describe;
-        using LineDecoder::request;
+        using FrameDecoder::answer;
+        using FrameDecoder::request;
+        using LineWording::describe;
         const QByteArray read38 = readRequest(ReadHoldingRegisters, 38, 1);
         QCOMPARE(describe(request(read38)), QStringLiteral("read holding 38 ×1"));
         QCOMPARE(describe(answer(readAnswer(read38, hex("0002")), read38)), QStringLiteral("answer: 38 = 2"));
@@ -162,7 +168,7 @@ private slots:
         counters.roundTrips = 2;
         counters.roundTripSumMs = 2.8;
         counters.roundTripMaxMs = 2.1;
-        QCOMPARE(LineDecoder::describeCounters(counters),
+        QCOMPARE(LineWording::describeCounters(counters),
                  QStringLiteral("line: 14 requests, 13 answers, 1 time-out, 0 bad CRC, 0 refused, 0 stray, 0 late; "
                                 "round-trip mean 1.4 ms, max 2.1 ms"));
     }
@@ -186,14 +192,15 @@ private slots:
         // The same answer again, with nothing awaiting it: late.
         probe.receive(answer38);
         top.flushLineMonitor();
-        QCOMPARE(frames.size(), 4);
-        QCOMPARE(frames.at(0).kind, LineFrame::Kind::Stray);
-        QCOMPARE(frames.at(0).bytes, hex("00FF"));
-        QCOMPARE(frames.at(1).kind, LineFrame::Kind::Answer);
-        QVERIFY(frames.at(1).roundTripMs >= 0);
-        QCOMPARE(frames.at(2).kind, LineFrame::Kind::Stray);
-        QCOMPARE(frames.at(3).kind, LineFrame::Kind::Late);
-        QCOMPARE(LineDecoder::describe(frames.at(3)), QStringLiteral("late answer dropped"));
+        QCOMPARE(frames.size(), 5);
+        QCOMPARE(frames.at(0).kind, LineFrame::Kind::Request);
+        QCOMPARE(frames.at(1).kind, LineFrame::Kind::Stray);
+        QCOMPARE(frames.at(1).bytes, hex("00FF"));
+        QCOMPARE(frames.at(2).kind, LineFrame::Kind::Answer);
+        QVERIFY(frames.at(2).roundTripMs >= 0);
+        QCOMPARE(frames.at(3).kind, LineFrame::Kind::Stray);
+        QCOMPARE(frames.at(4).kind, LineFrame::Kind::Late);
+        QCOMPARE(LineWording::describe(frames.at(4)), QStringLiteral("late answer dropped"));
         QCOMPARE(counters.answers, 1);
         QCOMPARE(counters.stray, 2);
         QCOMPARE(counters.late, 1);
@@ -201,23 +208,106 @@ private slots:
 
         // Dropped when its request is given up: an answer of the request's
         // shape with a spoilt CRC is a bad CRC, noise is stray.
-        LineMonitor monitor;
-        QVector<LineFrame> dropped;
-        QObject::connect(&monitor, &LineMonitor::framesRecorded, [&](const QVector<LineFrame> &batch) { dropped += batch; });
-        monitor.start(115200);
         QByteArray spoilt = answer38;
         spoilt[4] = char(spoilt[4] ^ 0x01);
-        monitor.dropped(spoilt, read38);
-        monitor.dropped(hex("13"), read38);
-        monitor.timedOut(read38);
-        monitor.flush();
-        QCOMPARE(dropped.size(), 3);
-        QCOMPARE(LineDecoder::describe(dropped.at(0)), QStringLiteral("bad CRC"));
-        QCOMPARE(LineDecoder::describe(dropped.at(1)), QStringLiteral("stray bytes dropped"));
-        QCOMPARE(LineDecoder::describe(dropped.at(2)), QStringLiteral("no answer (time-out)"));
-        QCOMPARE(monitor.counters().badCrc, 1);
-        QCOMPARE(monitor.counters().stray, 1);
-        QCOMPARE(monitor.counters().timeOuts, 1);
+        probe.expect(read38, answerSize(ReadHoldingRegisters, 1));
+        probe.receive(spoilt);
+        probe.timeOut();
+        probe.expect(read38, answerSize(ReadHoldingRegisters, 1));
+        probe.receive(hex("13"));
+        probe.timeOut();
+        top.flushLineMonitor();
+        QCOMPARE(frames.size(), 11);
+        QCOMPARE(LineWording::describe(frames.at(6)), QStringLiteral("bad CRC"));
+        QCOMPARE(LineWording::describe(frames.at(7)), QStringLiteral("no answer (time-out)"));
+        QCOMPARE(LineWording::describe(frames.at(9)), QStringLiteral("stray bytes dropped"));
+        QCOMPARE(LineWording::describe(frames.at(10)), QStringLiteral("no answer (time-out)"));
+        QCOMPARE(counters.badCrc, 1);
+        QCOMPARE(counters.stray, 3);
+        QCOMPARE(counters.timeOuts, 2);
+    }
+
+    // The main log's byte dump and the monitor take the same event: every
+    // byte received shows in one, and in the same runs, as in the other. The
+    // dump used to leave out what followed an answer.
+    void byteDumpShowsTheFramesTheMonitorShows()
+    {
+        using namespace ModbusCodec;
+        SerialTop top;
+        FrameProcessingProbe probe(top);
+        QVector<LineFrame> frames;
+        QStringList dumped;
+        QObject::connect(&top, &SerialTop::lineFrames, [&](const QVector<LineFrame> &batch) { frames += batch; });
+        QObject::connect(&top, &SerialTop::appendLog, [&](const QString &line) {
+            if (line.startsWith(QStringLiteral("RxByte:")) || line.startsWith(QStringLiteral("TxByte:")))
+                dumped << line;
+        });
+        top.setLogRxByteEn(2);
+        top.setLogTxByteEn(2);
+
+        // The address reset's echo, in pieces behind a stray byte, is its answer.
+        const QByteArray reset = resetAddressRequest();
+        probe.expect(reset, 0);
+        probe.receive(hex("00") + reset.left(3));
+        probe.receive(reset.mid(3));
+        const QByteArray read38 = readRequest(ReadHoldingRegisters, 38, 1);
+        probe.expect(read38, answerSize(ReadHoldingRegisters, 1));
+        probe.receive(hex("55") + readAnswer(read38, hex("0002")) + hex("AA"));
+        top.flushLineMonitor();
+
+        QStringList shown;
+        for (const LineFrame &frame : frames)
+            shown << QStringLiteral("%1:%2 ").arg(frame.direction == LineFrame::Direction::Tx ? "TxByte" : "RxByte",
+                                                 QString::fromLatin1(frame.bytes.toHex(' ')).toUpper());
+        QCOMPARE(dumped, shown);
+        QCOMPARE(frames.size(), 7);
+        QCOMPARE(frames.at(1).kind, LineFrame::Kind::Stray);
+        QCOMPARE(frames.at(2).kind, LineFrame::Kind::Answer);
+        QCOMPARE(LineWording::describe(frames.at(2)), QStringLiteral("answer: address reset echoed"));
+        QCOMPARE(frames.at(4).kind, LineFrame::Kind::Stray);
+        QCOMPARE(frames.at(5).kind, LineFrame::Kind::Answer);
+        QCOMPARE(frames.at(6).kind, LineFrame::Kind::Stray);
+        QCOMPARE(frames.at(6).bytes, hex("AA"));
+    }
+
+    // One decoder serves the engine and the monitor: the revision the
+    // device object reports is the text the monitor shows, padding and all
+    // dropped alike, and a float pair is the parameter's value in both.
+    void engineAndMonitorReadAnAnswerAlike()
+    {
+        using namespace ModbusCodec;
+        SerialTop top;
+        FrameProcessingProbe probe(top);
+        QVector<LineFrame> frames;
+        QObject::connect(&top, &SerialTop::lineFrames, [&](const QVector<LineFrame> &batch) { frames += batch; });
+        QSignalSpy revision(&top, &SerialTop::revisionReceived);
+        QSignalSpy coefMin(&top, &SerialTop::rcv_DetThCoefMin);
+
+        const QByteArray readText = readRequest(ReadHoldingRegisters, RegisterMap::Holding::Revision,
+                                                RegisterMap::Holding::RevisionLength);
+        QByteArray text(2 * RegisterMap::Holding::RevisionLength, '\xFF');
+        const QByteArray revisionText("Z v2 ");
+        for (int i = 0; i < revisionText.size(); ++i) {
+            text[2 * i] = 0;
+            text[2 * i + 1] = revisionText[i];
+        }
+        probe.expect(readText, answerSize(ReadHoldingRegisters, RegisterMap::Holding::RevisionLength));
+        probe.receive(readAnswer(readText, text));
+        const QByteArray readPair = readRequest(ReadHoldingRegisters, RegisterMap::Holding::DetThCoefMin, 3);
+        probe.expect(readPair, answerSize(ReadHoldingRegisters, 3));
+        probe.receive(readAnswer(readPair, hex("3F400000") + hex("0007")));
+        top.flushLineMonitor();
+
+        QCOMPARE(revision.count(), 1);
+        QCOMPARE(revision.at(0).at(0).toString(), QStringLiteral("Z v2"));
+        QCOMPARE(frames.at(1).text, QStringLiteral("Z v2"));
+        QCOMPARE(LineWording::describe(frames.at(1)), QStringLiteral("answer: 18–35 = \"Z v2\""));
+        QCOMPARE(coefMin.count(), 1);
+        QCOMPARE(coefMin.at(0).at(0).toFloat(), 0.75f);
+        QCOMPARE(frames.at(3).valueCount, 2);
+        QCOMPARE(frames.at(3).values.at(0).type, RegisterMap::ValueType::Float);
+        QCOMPARE(frames.at(3).values.at(0).value, 0.75);
+        QCOMPARE(LineWording::describe(frames.at(3)), QStringLiteral("answer: 71–72 = 0.75, 73 = 7"));
     }
 
     // Noise in which every other byte could start an answer is judged in
@@ -226,20 +316,26 @@ private slots:
     // CRC comes to zero by chance, but not within a frame's length.
     void longNoiseIsJudgedQuickly()
     {
-        LineMonitor monitor;
+        SerialTop top;
+        FrameProcessingProbe probe(top);
+        LineCounters counters;
+        QObject::connect(&top, &SerialTop::lineCounters, [&](const LineCounters &c) { counters = c; });
         QByteArray noise;
         for (int i = 0; i < 32768; ++i)
             noise += hex("1303");
         QElapsedTimer clock;
         clock.start();
-        monitor.unclaimed(noise);
-        QCOMPARE(monitor.counters().stray, 1);
+        // Nothing awaits an answer: the run is judged as it comes.
+        probe.receive(noise);
+        top.flushLineMonitor();
+        QCOMPARE(counters.stray, 1);
         // Linear, well under a second even under the sanitizers.
         QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
         // A late answer at the end of a long run is still told apart.
         const QByteArray read38 = ModbusCodec::readRequest(ModbusCodec::ReadHoldingRegisters, 38, 1);
-        monitor.unclaimed(noise + readAnswer(read38, hex("0002")));
-        QCOMPARE(monitor.counters().late, 1);
+        probe.receive(noise + readAnswer(read38, hex("0002")));
+        top.flushLineMonitor();
+        QCOMPARE(counters.late, 1);
     }
 
     void firmwareChecksumFollowsCarryRule()
