@@ -3,6 +3,7 @@
 #include "command.h"
 
 #include "linetrace.h"
+#include "linewording.h"
 #include "productionstation.h"
 #include "recordstore.h"
 #include "report.h"
@@ -200,7 +201,7 @@ int runStation(const StationInvocation &invocation, LineTrace &trace)
         const int index = station.units().indexOf(unit);
         const Station::RunRecord &run = unit->record();
         if (traces.enabled())
-            traces.write(QStringLiteral("%1\tline: %2\n").arg(run.header.port, LineDecoder::describeCounters(counters.at(index))));
+            traces.write(QStringLiteral("%1\t%2\n").arg(run.header.port, LineWording::describeCounters(counters.at(index))));
         unitObjects[index] = unitJson(run, LineTrace::countersJson(counters.at(index)));
         if (!invocation.json) {
             std::printf("%s\n", unitLine(run).toUtf8().constData());

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-// English words for what the device object reports: the command line's
+// English words for what the device object reports: the command line's,
 // and the production station's, whose records keep them.
 namespace Wording {
 
