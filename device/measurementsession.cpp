@@ -86,6 +86,9 @@ void MeasurementSession::takeDistance(float metres)
 
 void MeasurementSession::takePeriod(float period)
 {
+    // An answered period read breaks a run of unanswered requests as a
+    // distance does: the device is there.
+    missesInARow = 0;
     ++periods;
     if (!recorder.addPeriod(double(period)))
         recordFailed();

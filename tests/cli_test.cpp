@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <csignal>
 #include <cstdio>
 
@@ -458,12 +459,12 @@ void CliTest::measureCountsMissedAnswersAndGoesOn()
     // Every request lost at random, one in twenty. Three lost in a row end a
     // measurement by design, losing the address reset or the probe ends the
     // connection, and after each time-out the probe brings the line back in
-    // step before the next reading, which a loss there would cost too. So
-    // the seed is the run's seed or the first after it whose drops fall
-    // where this test needs them: four or more among the first 80 requests
-    // (at most eight, so they are all sent well within the run), none among
-    // the first two, never two in a row, so that each lost request is one
-    // missed reading.
+    // step before the next reading. So the seed is the run's seed or the
+    // first after it whose drops fall where this test needs them: four or
+    // more among the first 80 requests (at most eight, so they are all sent
+    // well within the run), none among the first two, no probe lost, so that
+    // each lost request is one missed reading, and never three readings in
+    // a row.
     constexpr int kSeconds = 20;
     constexpr int kEarly = 80;
     constexpr int kHorizon = 2 * 10 * kSeconds * 2; // twice the requests the run can send
@@ -472,10 +473,22 @@ void CliTest::measureCountsMissedAnswersAndGoesOn()
     for (;; ++seed) {
         const QVector<bool> dropped = droppedRequests(faults + QStringList{"--seed", QString::number(seed)}, kHorizon);
         const int early = int(std::count(dropped.begin(), dropped.begin() + kEarly, true));
-        bool twoInARow = false;
-        for (int i = 1; i < dropped.size(); ++i)
-            twoInARow = twoInARow || (dropped[i] && dropped[i - 1]);
-        if (!dropped[0] && !dropped[1] && early >= 4 && early <= 8 && !twoInARow)
+        // Walk the requests as the engine sends them: after each lost
+        // reading comes the probe, then the next reading.
+        bool usable = !dropped[0] && !dropped[1];
+        bool probeNext = false;
+        int missesInARow = 0;
+        for (int i = 2; usable && i < dropped.size(); ++i) {
+            if (std::exchange(probeNext, false)) {
+                usable = !dropped[i];
+            } else if (dropped[i]) {
+                usable = ++missesInARow < 3;
+                probeNext = true;
+            } else {
+                missesInARow = 0;
+            }
+        }
+        if (usable && early >= 4 && early <= 8)
             break;
     }
     if (seed != SimProcess::runSeed()) {

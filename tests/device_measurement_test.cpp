@@ -123,6 +123,26 @@ private slots:
         }
     }
 
+    // Every distance read lost, every period read answered: the device is
+    // there, so the run is no run of unanswered requests and goes on. After
+    // a time-out the probe goes first, so every third request is a distance.
+    void answeredPeriodBreaksARunOfMisses()
+    {
+        SimProcess sim({"--drop", "3"});
+        DeviceHarness device;
+        QVERIFY(device.connectTo(sim.portName()));
+        MeasurementSession::Rules rules;
+        rules.unansweredInARow = 3;
+        MeasurementSession session(device.top, rules);
+        Ends ends(session);
+        session.start();
+        QTRY_VERIFY_WITH_TIMEOUT(session.missed() >= 4 || session.hasEnded(), 60000);
+        QVERIFY(ends.isEmpty());
+        QVERIFY(session.isRunning());
+        QVERIFY(session.missedInARow() < 3);
+        session.stop();
+    }
+
     // A bounded run sends the ticks asked for and ends as Elapsed once each
     // is answered, without waiting out the drain meant for skipped ticks.
     void boundedRunEndsOnceItsTicksAreAnswered()
