@@ -332,7 +332,9 @@ void MainWindow::_connectedChange(bool state)
         // Another unit, or the same one changed meanwhile: its own curve and
         // statistics, and its own values in every field.
         on_pushButton_restartHeight_clicked();
-        readTableFields();
+        // In the order "read all" keeps, the address last: its arrival says
+        // every field has been read.
+        readTableFields(ui->pushButton_getAllSettings->property("readOrder").toStringList());
     }
     if (state)
         return;
