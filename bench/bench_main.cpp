@@ -29,9 +29,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <modbus.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 namespace {
 
@@ -206,6 +210,132 @@ void exceptionCycleRatio()
     const double floor = (8 + ModbusCodec::kExceptionAnswerSize) * kByteSeconds + kPauseSeconds;
     report("exception_cycle_ms", perRead * 1000, "ms");
     report("exception_cycle_ratio", perRead / floor, "x");
+}
+
+// A master this project did not write, for the engine's overhead to be
+// judged against: libmodbus, the same slave, line and reads.
+struct ModbusFree
+{
+    void operator()(modbus_t *ctx) const
+    {
+        modbus_close(ctx);
+        modbus_free(ctx);
+    }
+};
+using Modbus = std::unique_ptr<modbus_t, ModbusFree>;
+
+Modbus modbusMaster(const QString &port)
+{
+    Modbus ctx(modbus_new_rtu(port.toLocal8Bit().constData(), Line::kBaudRate, 'N', Line::kDataBits, Line::kStopBits));
+    if (!ctx)
+        return ctx;
+    modbus_set_slave(ctx.get(), Line::kSlaveAddress);
+    modbus_set_response_timeout(ctx.get(), 1, 0);
+    if (modbus_connect(ctx.get()) != 0) {
+        std::fprintf(stderr, "libmodbus: %s\n", modbus_strerror(errno));
+        ctx.reset();
+    }
+    return ctx;
+}
+
+// Seconds per read of one holding register by libmodbus, back to back;
+// negative when a read did not end as expected (an answer, or a refusal).
+double modbusSecondsPerRead(modbus_t *ctx, uint16_t address, bool refused, int reads)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < reads; ++i) {
+        uint16_t value = 0;
+        const int got = modbus_read_registers(ctx, address, 1, &value);
+        if (refused ? (got != -1 || errno != EMBXILADD) : got != 1) {
+            std::fprintf(stderr, "libmodbus read of %u: %s\n", address, modbus_strerror(errno));
+            return -1;
+        }
+    }
+    return clock.nsecsElapsed() / 1e9 / reads;
+}
+
+// Seconds per read of the protocol type by the device object, the reads
+// queued in bursts as a caller does with getProtType().
+double ourSecondsPerRead(DeviceHarness &device, int reads)
+{
+    QueuedSpy answers(device.top, &SerialTop::rcvProtocolType);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < reads; ++i)
+        device.top->getProtType();
+    if (!waitUntil([&] { return answers.count() >= reads; }, 60000)) {
+        std::fprintf(stderr, "read overhead: answers missing\n");
+        return -1;
+    }
+    return clock.nsecsElapsed() / 1e9 / reads;
+}
+
+// Seconds per refused read of the lock-data size by the device object: a
+// refusal drops the rest of the ring, so each read waits for the last one's.
+double ourSecondsPerRefusal(DeviceHarness &device, int reads)
+{
+    QueuedSpy refused(device.top, &SerialTop::requestFailed);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 1; i <= reads; ++i) {
+        device.top->getSizeLockData();
+        if (!refused.wait(10000) || refused.count() != i) {
+            std::fprintf(stderr, "refusal overhead: refusal missing\n");
+            return -1;
+        }
+    }
+    return clock.nsecsElapsed() / 1e9 / reads;
+}
+
+double median(QVector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+// The engine's time per exchange beyond the line's (and beyond its own
+// 5 ms pause), divided by libmodbus's beyond the line's: each master has a
+// simulator of its own with the same options, and they take turns, so the
+// machine's load falls on both alike.
+void overheadVsLibmodbus(const QStringList &simOptions, bool refused, const char *prefix)
+{
+    const uint16_t address = refused ? RegisterMap::Holding::SizeLockData : RegisterMap::Holding::ProtType;
+    SimProcess ourSim(simOptions);
+    SimProcess theirSim(simOptions);
+    DeviceHarness device;
+    if (!connectDevice(device, ourSim) || !theirSim.isRunning())
+        return;
+    Modbus ctx = modbusMaster(theirSim.portName());
+    if (!ctx)
+        return;
+    const int answerBytes = refused ? ModbusCodec::kExceptionAnswerSize : 5 + 2;
+    const double wire = (8 + answerBytes) * kByteSeconds;
+    constexpr int kRounds = 7, kReads = 100;
+    QVector<double> ours, theirs;
+    for (int round = 0; round < kRounds; ++round) {
+        const double their = modbusSecondsPerRead(ctx.get(), address, refused, kReads);
+        const double our = refused ? ourSecondsPerRefusal(device, kReads) : ourSecondsPerRead(device, kReads);
+        if (their < 0 || our < 0)
+            return;
+        theirs << their - wire;
+        ours << our - wire - kPauseSeconds;
+    }
+    const double ourMs = median(ours) * 1000, theirMs = median(theirs) * 1000;
+    report(QByteArray(prefix) + "_overhead_ms", ourMs, "ms");
+    report(QByteArray(prefix) + "_overhead_libmodbus_ms", theirMs, "ms");
+    report(QByteArray(prefix) + "_overhead_vs_libmodbus", ourMs / theirMs, "x");
+}
+
+void readOverheadVsLibmodbus()
+{
+    overheadVsLibmodbus({"--line-rate"}, false, "read");
+}
+
+void refusalOverheadVsLibmodbus()
+{
+    overheadVsLibmodbus({"--line-rate", "--missing-register", QString::number(RegisterMap::Holding::SizeLockData)}, true,
+                        "refusal");
 }
 
 qint64 monotonicNs()
@@ -584,5 +714,7 @@ int main(int argc, char **argv)
     run("cli_info", cliInfoRatio);
     run("late_answer", lateAnswerMisattributed);
     run("adapter_hold", adapterHold);
+    run("read_overhead", readOverheadVsLibmodbus);
+    run("refusal_overhead", refusalOverheadVsLibmodbus);
     return 0;
 }
