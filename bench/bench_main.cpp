@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTableView>
@@ -29,9 +30,14 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <modbus.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <memory>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -206,6 +212,168 @@ void exceptionCycleRatio()
     const double floor = (8 + ModbusCodec::kExceptionAnswerSize) * kByteSeconds + kPauseSeconds;
     report("exception_cycle_ms", perRead * 1000, "ms");
     report("exception_cycle_ratio", perRead / floor, "x");
+}
+
+// A master this project did not write, for the engine's overhead to be
+// judged against: libmodbus, the same slave, line and reads.
+struct ModbusFree
+{
+    void operator()(modbus_t *ctx) const
+    {
+        modbus_close(ctx);
+        modbus_free(ctx);
+    }
+};
+using Modbus = std::unique_ptr<modbus_t, ModbusFree>;
+
+Modbus modbusMaster(const QString &port)
+{
+    Modbus ctx(modbus_new_rtu(port.toLocal8Bit().constData(), Line::kBaudRate, 'N', Line::kDataBits, Line::kStopBits));
+    if (!ctx)
+        return ctx;
+    modbus_set_slave(ctx.get(), Line::kSlaveAddress);
+    modbus_set_response_timeout(ctx.get(), 1, 0);
+    if (modbus_connect(ctx.get()) != 0) {
+        std::fprintf(stderr, "libmodbus: %s\n", modbus_strerror(errno));
+        ctx.reset();
+    }
+    return ctx;
+}
+
+// Seconds between the ends of back-to-back reads of one holding register
+// by libmodbus, less pauseNs when it sleeps that long before each read;
+// empty when a read did not end as expected (an answer, or a refusal).
+QVector<double> modbusReadPeriods(modbus_t *ctx, uint16_t address, bool refused, int reads, long pauseNs = 0)
+{
+    QVector<double> periods;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    for (int i = 0; i < reads; ++i) {
+        if (pauseNs > 0) {
+            const timespec pause{0, pauseNs};
+            ::clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
+        }
+        uint16_t value = 0;
+        const int got = modbus_read_registers(ctx, address, 1, &value);
+        if (refused ? (got != -1 || errno != EMBXILADD) : got != 1) {
+            std::fprintf(stderr, "libmodbus read of %u: %s\n", address, modbus_strerror(errno));
+            return {};
+        }
+        const qint64 now = clock.nsecsElapsed();
+        periods << (now - last - pauseNs) / 1e9;
+        last = now;
+    }
+    return periods;
+}
+
+// The same for the device object, as its caller sees the reads end: the
+// protocol type through getProtType(), queued in one burst, or the
+// lock-data size through getSizeLockData(), refused, each asked for when
+// the last one's refusal came (a refusal drops the rest of the ring).
+QVector<double> ourReadPeriods(DeviceHarness &device, bool refused, int reads)
+{
+    QVector<double> periods;
+    // An event loop of its own, not waitUntil: a read's end is seen the
+    // moment it is reported, not at the next of waitUntil's polls.
+    QEventLoop loop;
+    QTimer timeOut;
+    timeOut.setSingleShot(true);
+    QObject::connect(&timeOut, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    auto ended = [&] {
+        const qint64 now = clock.nsecsElapsed();
+        periods << (now - last) / 1e9;
+        last = now;
+        if (periods.size() >= reads)
+            loop.quit();
+        else if (refused)
+            device.top->getSizeLockData();
+    };
+    const QMetaObject::Connection connection =
+        refused ? QObject::connect(device.top, &SerialTop::requestFailed, &device, ended, Qt::QueuedConnection)
+                : QObject::connect(device.top, &SerialTop::rcvProtocolType, &device, ended, Qt::QueuedConnection);
+    if (refused) {
+        device.top->getSizeLockData();
+    } else {
+        for (int i = 0; i < reads; ++i)
+            device.top->getProtType();
+    }
+    timeOut.start(60000);
+    loop.exec();
+    QObject::disconnect(connection);
+    if (periods.size() < reads) {
+        std::fprintf(stderr, "%s overhead: reads did not end\n", refused ? "refusal" : "read");
+        return {};
+    }
+    return periods;
+}
+
+double median(QVector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+// The engine's time per exchange beyond the line's (and beyond its own
+// 5 ms pause), divided by libmodbus's beyond the line's. Each master has a
+// simulator of its own with the same options, and they take turns, so the
+// machine's load falls on both alike. A read's time is the median time
+// between the ends of consecutive reads: the other programs on a shared
+// machine hold either master back now and then by milliseconds, which a
+// mean would count and a median does not.
+void overheadVsLibmodbus(const QStringList &simOptions, bool refused, const char *prefix)
+{
+    const uint16_t address = refused ? RegisterMap::Holding::SizeLockData : RegisterMap::Holding::ProtType;
+    SimProcess ourSim(simOptions);
+    SimProcess theirSim(simOptions);
+    DeviceHarness device;
+    if (!connectDevice(device, ourSim) || !theirSim.isRunning())
+        return;
+    Modbus ctx = modbusMaster(theirSim.portName());
+    if (!ctx)
+        return;
+    const int answerBytes = refused ? ModbusCodec::kExceptionAnswerSize : 5 + 2;
+    const double wire = (8 + answerBytes) * kByteSeconds;
+    // libmodbus also with the device's pause before each read, slept as
+    // exactly as this thread can: what waking from it costs the line,
+    // apart from the engine.
+    const long pauseNs = long(kPauseSeconds * 1e9);
+    ::prctl(PR_SET_TIMERSLACK, 1UL);
+    constexpr int kRounds = 10, kReads = 50;
+    QVector<double> ours, theirs, theirsPaused;
+    for (int round = 0; round < kRounds; ++round) {
+        const QVector<double> their = modbusReadPeriods(ctx.get(), address, refused, kReads);
+        const QVector<double> paused = modbusReadPeriods(ctx.get(), address, refused, kReads, pauseNs);
+        const QVector<double> our = ourReadPeriods(device, refused, kReads);
+        if (their.isEmpty() || paused.isEmpty() || our.isEmpty())
+            return;
+        // The first read of a round starts from rest; the rest follow on.
+        theirs << their.mid(1);
+        theirsPaused << paused.mid(1);
+        ours << our.mid(1);
+    }
+    const double ourMs = (median(ours) - wire - kPauseSeconds) * 1000;
+    const double theirMs = (median(theirs) - wire) * 1000;
+    const double theirPausedMs = (median(theirsPaused) - wire) * 1000;
+    report(QByteArray(prefix) + "_overhead_ms", ourMs, "ms");
+    report(QByteArray(prefix) + "_overhead_libmodbus_ms", theirMs, "ms");
+    report(QByteArray(prefix) + "_overhead_vs_libmodbus", ourMs / theirMs, "x");
+    report(QByteArray(prefix) + "_overhead_libmodbus_paused_ms", theirPausedMs, "ms");
+    report(QByteArray(prefix) + "_overhead_vs_libmodbus_paused", ourMs / theirPausedMs, "x");
+}
+
+void readOverheadVsLibmodbus()
+{
+    overheadVsLibmodbus({"--line-rate"}, false, "read");
+}
+
+void refusalOverheadVsLibmodbus()
+{
+    overheadVsLibmodbus({"--line-rate", "--missing-register", QString::number(RegisterMap::Holding::SizeLockData)}, true,
+                        "refusal");
 }
 
 qint64 monotonicNs()
@@ -592,5 +760,7 @@ int main(int argc, char **argv)
     run("late_answer", lateAnswerMisattributed);
     run("adapter_hold", adapterHold);
     run("station_parallel", stationParallelRatio);
+    run("read_overhead", readOverheadVsLibmodbus);
+    run("refusal_overhead", refusalOverheadVsLibmodbus);
     return 0;
 }

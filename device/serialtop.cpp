@@ -4,6 +4,7 @@
 #include "framedecoder.h"
 #include "modbuscodec.h"
 #include "registermap.h"
+#include "pausetimer.h"
 #include "serialworker.h"
 
 #include <QMetaObject>
@@ -42,6 +43,7 @@ void SerialTop::init()
     queueRunning = false;
 
     worker = new SerialWorker();
+    pauseTimer = new PauseTimer(this);
     connect(worker, &SerialWorker::logInfo, this, &SerialTop::logInfo);
     connect(worker, &SerialWorker::logWarning, this, &SerialTop::logWarning);
     connect(worker, &SerialWorker::logError, this, &SerialTop::logError);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
@@ -18,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 
+class PauseTimer;
 class QEventLoop;
 class QTimer;
 class SerialWorker;
@@ -302,6 +304,7 @@ private:
     void beginUpdateStep(FirmwareOutcome::Step step);
 
     SerialWorker *worker = nullptr;
+    PauseTimer *pauseTimer = nullptr; // made in the device thread, with the worker
     QByteArray rxBuffer;
     QByteArray curRequest;
     int answerSize = 0;
@@ -341,6 +344,16 @@ private:
     // All of sending but the port: what is left of the last answer is
     // dropped, and the request becomes the one in flight.
     void prepareRequest(const QByteArray &request, int expectedSize);
+    // The device's pause before a request, in loop: until the line has
+    // been quiet for the 5 ms the device needs between frames.
+    void pauseBeforeRequest(QEventLoop &loop, QTimer &timer);
+    // The wait in loop for the answer to the request just sent.
+    void awaitAnswer(QEventLoop &loop, QTimer &timer, int timeoutMs);
+    // Since when nothing went over the line: the last answer's last chunk,
+    // the end of the last wait without one, or bytes come since; Forever
+    // when nothing did yet.
+    QDeadlineTimer lineQuietSince() const;
+    QDeadlineTimer lastWaitEnded{QDeadlineTimer::Forever};
     bool notOpenReported = false;     // one log line per episode of commands sent to a closed port
 
     // Request engine bookkeeping beyond the ring itself.

@@ -4,9 +4,11 @@
 #include "framedecoder.h"
 #include "frametext.h"
 #include "modbuscodec.h"
+#include "pausetimer.h"
 #include "registermap.h"
 #include "serialworker.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -114,13 +116,56 @@ LineFrame SerialTop::reportTaken(int at, int size, const QByteArray &request, QV
     return answer;
 }
 
+QDeadlineTimer SerialTop::lineQuietSince() const
+{
+    // Bytes that came after the last wait (late answers, noise) count too.
+    QDeadlineTimer since = lastWaitEnded;
+    const QDeadlineTimer received = worker->lastReceived();
+    if (!received.isForever() && (since.isForever() || since < received))
+        since = received;
+    return since;
+}
+
+void SerialTop::pauseBeforeRequest(QEventLoop &loop, QTimer &timer)
+{
+    // The pause is silence on the line: it counts from the last frame, so
+    // what the engine and its callers do after an answer falls within it.
+    const QDeadlineTimer since = lineQuietSince();
+    const QDeadlineTimer end =
+        (since.isForever() ? QDeadlineTimer::current(Qt::PreciseTimer) : since) + kPauseBeforeSendMs;
+    // Run even when the line has been quiet long enough: calls queued behind
+    // the request (a disconnect, more requests) are taken before it is sent.
+    // The time-out of the previous wait must not cut the pause short.
+    timer.stop();
+    pauseTimer->start(end);
+    loop.exec();
+    // An answer may end the pause early; its expiry must not end the next wait.
+    pauseTimer->stop();
+}
+
+void SerialTop::awaitAnswer(QEventLoop &loop, QTimer &timer, int timeoutMs)
+{
+    timer.start(timeoutMs);
+    // Writing the request may already have ended the exchange: the port
+    // went away under it.
+    if (worker->isOpen() && pendingFailure.ok())
+        loop.exec();
+    // An answer or refusal ended the wait when its last chunk came in;
+    // otherwise the line is known quiet from now.
+    const bool answered = ackReceived || pendingFailure.failure == RequestOutcome::Failure::Refused;
+    lastWaitEnded = answered ? worker->lastReceived() : QDeadlineTimer::current(Qt::PreciseTimer);
+}
+
 void SerialTop::_sendCmdWithAcknowledge()
 {
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer); // the 5 ms pause is a large share of every exchange
+    // A coarse timer may end a one-second wait 50 ms late, when an answer
+    // late by as much would be taken for its request.
+    timer.setTimerType(Qt::PreciseTimer);
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(pauseTimer, &PauseTimer::timeout, &loop, &QEventLoop::quit);
     connect(this, &SerialTop::_ack_Received, &loop, &QEventLoop::quit);
     connect(this, &SerialTop::_waitEnded, &loop, &QEventLoop::quit);
 
@@ -137,22 +182,19 @@ void SerialTop::_sendCmdWithAcknowledge()
                 emit appendLog(entry.textBefore);
             ackReceived = false;
             if (resyncLine(loop, timer)) {
-                timer.start(kPauseBeforeSendMs);
-                loop.exec();
+                pauseBeforeRequest(loop, timer);
                 // The port may have gone during the pause.
                 if (worker->isOpen()) {
-                    timer.start(kAckTimeoutMs);
                     sendRequest(entry.request, entry.answerSize);
                     sent = true;
-                    loop.exec();
+                    awaitAnswer(loop, timer, kAckTimeoutMs);
                 }
             }
             answered = ackReceived;
         } else if (worker->isOpen()) {
             // Nothing answers it, so no late answer can be taken for its own.
-            timer.start(kNoAckWaitMs);
             sendRequest(entry.request, 0);
-            loop.exec();
+            awaitAnswer(loop, timer, kNoAckWaitMs);
         }
 
         if (!answered || !worker->isOpen()) {
@@ -187,6 +229,7 @@ void SerialTop::_sendCmdWithAcknowledge()
     }
 
     timer.stop();
+    pauseTimer->stop();
     queueRunning = false;
     overflowReported = false;
     if (!deferredProcedures.isEmpty())
@@ -237,14 +280,12 @@ bool SerialTop::resyncLine(QEventLoop &loop, QTimer &timer)
         const QByteArray request = resyncRequest();
         if (request.isEmpty())
             break;
-        timer.start(kPauseBeforeSendMs);
-        loop.exec();
+        pauseBeforeRequest(loop, timer);
         if (!worker->isOpen())
             break;
         resyncing = true;
-        timer.start(kAckTimeoutMs);
         sendRequest(request, ModbusCodec::answerSize(request[1], int(ModbusCodec::bigEndian(request, 4, 2))));
-        loop.exec();
+        awaitAnswer(loop, timer, kAckTimeoutMs);
         resyncing = false;
         inStep = ackReceived;
         if (!inStep && worker->isOpen() && pendingFailure.ok()) {

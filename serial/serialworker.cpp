@@ -81,6 +81,9 @@ int SerialWorker::writePort(const QByteArray &data)
         emit logError(tr("Serial port write error: ") + port->errorString());
         return -1;
     }
+    // Handed to the system now rather than on the next pass of the event
+    // loop; a failure shows as the port's error, as it did before.
+    port->flush();
     emit increaseTxCount(data.size());
     return 0;
 }
@@ -109,6 +112,7 @@ int SerialWorker::sendString(const QString &text)
 
 void SerialWorker::onReadyRead()
 {
+    receivedAt = QDeadlineTimer::current(Qt::PreciseTimer);
     const QByteArray chunk = port->readAll();
     emit increaseRxCount(chunk.size());
     emit logRx(chunk);

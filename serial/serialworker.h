@@ -3,6 +3,7 @@
 #include "portsettings.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -26,6 +27,9 @@ public:
     int sendString(const QString &text);
 
     bool isOpen() const { return port->isOpen(); }
+    // When the latest chunk came in; the line has been quiet since unless
+    // something was sent. Forever before the first chunk.
+    QDeadlineTimer lastReceived() const { return receivedAt; }
     // Why the last openPort failed, as the port reported it.
     QSerialPort::SerialPortError openError() const { return lastOpenError; }
     QString openErrorText() const { return lastOpenErrorText; }
@@ -56,6 +60,7 @@ private:
     QSerialPort::SerialPortError lastOpenError = QSerialPort::NoError;
     QString lastOpenErrorText;
     bool opening = false;
+    QDeadlineTimer receivedAt{QDeadlineTimer::Forever};
 };
 
 // Names printed for QSerialPort::SerialPortError values 0..13.
