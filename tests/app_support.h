@@ -98,8 +98,8 @@ inline bool connectTo(MainWindow &w, const QString &port)
 {
     w.selectPort(port);
     QueuedSpy changes(w.device(), &SerialTop::connectedChanged);
-    // The fields are read on connecting, in table order.
-    QueuedSpy lastField(w.device(), &SerialTop::rcv_TrsSmthCoef);
+    // The fields are read on connecting; the read-out's end says all are in.
+    QueuedSpy lastField(w.device(), &SerialTop::parametersRead);
     QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
     if (!changes.wait(kDeviceWaitMs) && changes.isEmpty())
         return false;
