@@ -107,26 +107,10 @@ QString problemText(FirmwareImage::Problem problem, qint64 size)
     return QString();
 }
 
-QString stepName(FirmwareOutcome::Step step)
-{
-    switch (step) {
-    case FirmwareOutcome::Step::None: return QStringLiteral("done");
-    case FirmwareOutcome::Step::File: return QStringLiteral("reading the image file");
-    case FirmwareOutcome::Step::Image: return QStringLiteral("checking the image");
-    case FirmwareOutcome::Step::Revision: return QStringLiteral("reading the current revision");
-    case FirmwareOutcome::Step::ProgrammingMode: return QStringLiteral("entering programming mode");
-    case FirmwareOutcome::Step::FlashCheck: return QStringLiteral("checking the flash chip");
-    case FirmwareOutcome::Step::Erase: return QStringLiteral("erasing the flash");
-    case FirmwareOutcome::Step::Program: return QStringLiteral("writing");
-    case FirmwareOutcome::Step::Flag: return QStringLiteral("writing the firmware flag");
-    }
-    return QString();
-}
-
 // Why the step failed: the request's fate, or the device's own verdict.
 QString failureText(const FirmwareOutcome &outcome)
 {
-    QString where = stepName(outcome.failedStep);
+    QString where = Wording::firmwareStep(outcome.failedStep);
     if (outcome.failedStep == FirmwareOutcome::Step::Program)
         where += QStringLiteral(" the block at 0x%1").arg(outcome.blockOffset, 8, 16, QLatin1Char('0'));
     if (!outcome.request.ok())
@@ -207,7 +191,7 @@ public:
             Report::message(QStringLiteral("firmware written: %1 bytes from %2").arg(size).arg(path));
             return report.finish(Exit::Done);
         }
-        report.set(QStringLiteral("step"), stepName(ended.failedStep));
+        report.set(QStringLiteral("step"), Wording::firmwareStep(ended.failedStep));
         report.set(QStringLiteral("erase_began"), ended.eraseBegan);
         QString why = failureText(ended);
         if (ended.eraseBegan)

@@ -55,4 +55,20 @@ QString outcome(const RequestOutcome &outcome)
         .arg(what, hexByte(outcome.exceptionCode), exceptionMeaning(outcome.exceptionCode));
 }
 
+QString firmwareStep(FirmwareOutcome::Step step)
+{
+    switch (step) {
+    case FirmwareOutcome::Step::None: return QStringLiteral("done");
+    case FirmwareOutcome::Step::File: return QStringLiteral("reading the image file");
+    case FirmwareOutcome::Step::Image: return QStringLiteral("checking the image");
+    case FirmwareOutcome::Step::Revision: return QStringLiteral("reading the current revision");
+    case FirmwareOutcome::Step::ProgrammingMode: return QStringLiteral("entering programming mode");
+    case FirmwareOutcome::Step::FlashCheck: return QStringLiteral("checking the flash chip");
+    case FirmwareOutcome::Step::Erase: return QStringLiteral("erasing the flash");
+    case FirmwareOutcome::Step::Program: return QStringLiteral("writing");
+    case FirmwareOutcome::Step::Flag: return QStringLiteral("writing the firmware flag");
+    }
+    return QString();
+}
+
 } // namespace Wording

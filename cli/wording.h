@@ -1,5 +1,6 @@
 #pragma once
 
+#include "firmwareoutcome.h"
 #include "requestoutcome.h"
 
 #include <QString>
@@ -10,5 +11,7 @@ namespace Wording {
 
 // "refused (function 03, register 70): code 02, illegal data address".
 QString outcome(const RequestOutcome &outcome);
+// "erasing the flash": a firmware update's step, as a failure names it.
+QString firmwareStep(FirmwareOutcome::Step step);
 
 } // namespace Wording

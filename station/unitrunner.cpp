@@ -53,22 +53,6 @@ QString limitText(const Limit &limit)
     return QStringLiteral("[%1, %2]").arg(limit.low).arg(limit.high);
 }
 
-QString firmwareStepName(FirmwareOutcome::Step step)
-{
-    switch (step) {
-    case FirmwareOutcome::Step::None: return QStringLiteral("done");
-    case FirmwareOutcome::Step::File: return QStringLiteral("reading the image file");
-    case FirmwareOutcome::Step::Image: return QStringLiteral("checking the image");
-    case FirmwareOutcome::Step::Revision: return QStringLiteral("reading the current revision");
-    case FirmwareOutcome::Step::ProgrammingMode: return QStringLiteral("entering programming mode");
-    case FirmwareOutcome::Step::FlashCheck: return QStringLiteral("checking the flash chip");
-    case FirmwareOutcome::Step::Erase: return QStringLiteral("erasing the flash");
-    case FirmwareOutcome::Step::Program: return QStringLiteral("writing");
-    case FirmwareOutcome::Step::Flag: return QStringLiteral("writing the firmware flag");
-    }
-    return QString();
-}
-
 // What a transfer left undone, parameter by parameter.
 QString shortfall(const ParameterReport &report)
 {
@@ -271,7 +255,7 @@ void UnitRunner::runFlash(const RecipeStep &step)
             finishStep(Outcome::Pass, QString(), {{QStringLiteral("bytes"), measuredValue(double(size))}});
             return;
         }
-        QString why = firmwareStepName(ended.failedStep);
+        QString why = Wording::firmwareStep(ended.failedStep);
         if (ended.failedStep == FirmwareOutcome::Step::Program)
             why += QStringLiteral(" the block at 0x%1").arg(ended.blockOffset, 8, 16, QLatin1Char('0'));
         why += QStringLiteral(": ") + (ended.request.ok() ? QStringLiteral("the device reports a failure")

@@ -1,4 +1,5 @@
 // zetra-cli end to end: the real program against zetra-sim over a pty.
+#include "clirun.h"
 #include "deviceparameters.h"
 #include "firmwareimage.h"
 #include "modbuscodec.h"
@@ -28,38 +29,6 @@
 #include <cstdio>
 
 namespace {
-
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-CliRun runCli(const QStringList &arguments)
-{
-    QProcess cli;
-    cli.start(QString::fromUtf8(ZETRA_CLI_PATH), arguments);
-    CliRun run;
-    if (!cli.waitForFinished(120000)) {
-        cli.kill();
-        cli.waitForFinished();
-        run.err = QStringLiteral("did not finish");
-        return run;
-    }
-    run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
-    run.out = QString::fromUtf8(cli.readAllStandardOutput());
-    run.err = QString::fromUtf8(cli.readAllStandardError());
-    return run;
-}
-
-QString describe(const QStringList &arguments, const CliRun &run)
-{
-    return QStringLiteral("%1 -> %2\nout: %3\nerr: %4").arg(arguments.join(' ')).arg(run.exitCode).arg(run.out, run.err);
-}
-
-#define EXPECT_EXIT(run, arguments, code) \
-    QVERIFY2((run).exitCode == (code), qPrintable(describe((arguments), (run))))
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {

@@ -1,6 +1,7 @@
 // zetra-cli end to end against pymodbus playing the altimeter: a slave this
 // project did not write, so framing, function codes and refusals are checked
 // against another reading of Modbus than the simulator's.
+#include "clirun.h"
 #include "modbuscodec.h"
 #include "peerprocess.h"
 
@@ -15,38 +16,6 @@
 #include <QTest>
 
 namespace {
-
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-CliRun runCli(const QStringList &arguments)
-{
-    QProcess cli;
-    cli.start(QString::fromUtf8(ZETRA_CLI_PATH), arguments);
-    CliRun run;
-    if (!cli.waitForFinished(120000)) {
-        cli.kill();
-        cli.waitForFinished();
-        run.err = QStringLiteral("did not finish");
-        return run;
-    }
-    run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
-    run.out = QString::fromUtf8(cli.readAllStandardOutput());
-    run.err = QString::fromUtf8(cli.readAllStandardError());
-    return run;
-}
-
-QString describe(const QStringList &arguments, const CliRun &run)
-{
-    return QStringLiteral("%1 -> %2\nout: %3\nerr: %4").arg(arguments.join(' ')).arg(run.exitCode).arg(run.out, run.err);
-}
-
-#define EXPECT_EXIT(run, arguments, code) \
-    QVERIFY2((run).exitCode == (code), qPrintable(describe((arguments), (run))))
 
 #define START_PEER(peer)                                            \
     do {                                                            \

@@ -1,5 +1,6 @@
 // zetra-cli records end to end: the real program reads a record file that
 // the store wrote, or that a station killed part-way left behind.
+#include "clirun.h"
 #include "recordstore.h"
 
 #include <QDir>
@@ -23,33 +24,7 @@ using Station::Outcome;
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
-};
-
-CliRun runCli(const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
-{
-    QProcess cli;
-    cli.setProcessEnvironment(environment);
-    cli.start(QStringLiteral(ZETRA_CLI_PATH), arguments);
-    CliRun run;
-    if (!cli.waitForFinished(120000)) {
-        cli.kill();
-        cli.waitForFinished();
-        return run;
-    }
-    run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
-    run.out = QString::fromUtf8(cli.readAllStandardOutput());
-    run.err = QString::fromUtf8(cli.readAllStandardError());
-    return run;
-}
-
-#define EXPECT_EXIT(run, code) \
-    QVERIFY2((run).exitCode == (code), qPrintable(QStringLiteral("exit %1\nout: %2\nerr: %3").arg((run).exitCode).arg((run).out, (run).err)))
+#define EXPECT_CODE(run, code) QVERIFY2((run).exitCode == (code), qPrintable((run).describe()))
 
 const QDateTime kMarch = QDateTime(QDate(2024, 3, 14), QTime(9, 0), Qt::UTC);
 
@@ -120,23 +95,23 @@ private slots:
     void runsAreListedNewestFirstAndFiltered()
     {
         CliRun run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--json")});
-        EXPECT_EXIT(run, 0);
+        EXPECT_CODE(run, 0);
         QCOMPARE(serials(run.json()), (QStringList{"0417", "0419", "0418", "0417"}));
         QCOMPARE(run.json().value(QLatin1String("ok")).toBool(), true);
 
         run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--outcome"),
                       QStringLiteral("fail"), QStringLiteral("--json")});
-        EXPECT_EXIT(run, 0);
+        EXPECT_CODE(run, 0);
         QCOMPARE(serials(run.json()), (QStringList{"0417", "0418"}));
 
         // A day counts from its own midnight; a moment is taken as written.
         run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--since"),
                       QStringLiteral("2024-03-15T09:00:00Z"), QStringLiteral("--json")});
-        EXPECT_EXIT(run, 0);
+        EXPECT_CODE(run, 0);
         QCOMPARE(serials(run.json()), (QStringList{"0417", "0419", "0418"}));
         run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--since"),
                       QStringLiteral("2024-04-01")});
-        EXPECT_EXIT(run, 0);
+        EXPECT_CODE(run, 0);
         const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);   // the header and the one run
         QVERIFY2(lines.at(1).contains(QLatin1String("0417")) && lines.at(1).contains(QLatin1String("fail"))
@@ -148,7 +123,7 @@ private slots:
     {
         CliRun run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--serial"),
                              QStringLiteral("0417"), QStringLiteral("--json")});
-        EXPECT_EXIT(run, 0);
+        EXPECT_CODE(run, 0);
         const QJsonArray runs = run.json().value(QLatin1String("runs")).toArray();
         QCOMPARE(runs.size(), 2);
         const QJsonObject latest = runs.at(0).toObject();
@@ -168,7 +143,7 @@ private slots:
 
         run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--serial"),
                       QStringLiteral("0417")});
-        EXPECT_EXIT(run, 0);
+        EXPECT_CODE(run, 0);
         QVERIFY2(run.out.contains(QLatin1String("mean 4.9375 [4.95, 5.05]")), qPrintable(run.out));
         QVERIFY2(run.out.contains(QRegularExpression(QStringLiteral("fmcw-band +250 +-> +260 +\\*"))), qPrintable(run.out));
         QVERIFY2(run.out.contains(QRegularExpression(QStringLiteral("smooth-coef +0.25 +-> +0.25\\n"))), qPrintable(run.out));
@@ -179,7 +154,7 @@ private slots:
     {
         const QString csv = dir.filePath(QStringLiteral("runs.csv"));
         const CliRun run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--csv"), csv});
-        EXPECT_EXIT(run, 0);
+        EXPECT_CODE(run, 0);
         QFile file(csv);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
@@ -202,7 +177,7 @@ private slots:
         QVERIFY(writer.waitForFinished(30000));
 
         const CliRun run = runCli({QStringLiteral("records"), QStringLiteral("--records"), killed, QStringLiteral("--json")});
-        EXPECT_EXIT(run, 0);
+        EXPECT_CODE(run, 0);
         const QJsonArray runs = run.json().value(QLatin1String("runs")).toArray();
         QCOMPARE(runs.size(), 1);
         QCOMPARE(runs.at(0).toObject().value(QLatin1String("outcome")).toString(), QStringLiteral("interrupted"));
@@ -216,7 +191,7 @@ private slots:
         environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
         // None yet: not an error, a station that has not run.
         CliRun run = runCli({QStringLiteral("records"), QStringLiteral("--json")}, environment);
-        EXPECT_EXIT(run, 0);
+        EXPECT_CODE(run, 0);
         QCOMPARE(run.json().value(QLatin1String("runs")).toArray().size(), 0);
         const QString expected = home.filePath(QStringLiteral("ZETRA/records.sqlite"));
         QCOMPARE(run.json().value(QLatin1String("records")).toString(), expected);
@@ -224,7 +199,7 @@ private slots:
         QVERIFY(QDir().mkpath(QFileInfo(expected).absolutePath()));
         QVERIFY(QFile::copy(path, expected));
         run = runCli({QStringLiteral("records"), QStringLiteral("--json")}, environment);
-        EXPECT_EXIT(run, 0);
+        EXPECT_CODE(run, 0);
         QCOMPARE(run.json().value(QLatin1String("runs")).toArray().size(), 4);
     }
 

@@ -1,5 +1,6 @@
 // zetra-cli station end to end: one recipe on several simulators at once,
 // each unit ending alone, and the record each leaves.
+#include "clirun.h"
 #include "firmwareimage.h"
 #include "productionstation.h"
 #include "recordstore.h"
@@ -19,37 +20,6 @@
 #include <csignal>
 
 namespace {
-
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
-    QString describe() const { return QStringLiteral("exit %1\nout: %2\nerr: %3").arg(exitCode).arg(out, err); }
-};
-
-CliRun finish(QProcess &cli)
-{
-    CliRun run;
-    if (!cli.waitForFinished(120000)) {
-        cli.kill();
-        cli.waitForFinished();
-        run.err = QStringLiteral("did not finish");
-        return run;
-    }
-    run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
-    run.out = QString::fromUtf8(cli.readAllStandardOutput());
-    run.err = QString::fromUtf8(cli.readAllStandardError());
-    return run;
-}
-
-CliRun runCli(const QStringList &arguments)
-{
-    QProcess cli;
-    cli.start(QString::fromUtf8(ZETRA_CLI_PATH), arguments);
-    return finish(cli);
-}
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -284,7 +254,7 @@ void StationTest::stopSignalInterruptsEveryUnit()
     }
     QVERIFY2(measuring(first.portName()) && measuring(second.portName()), trace.right(2000).constData());
     ::kill(pid_t(cli.processId()), SIGINT);
-    const CliRun run = finish(cli);
+    const CliRun run = finishCli(cli);
     QVERIFY2(run.exitCode == 130, qPrintable(run.describe()));
     QVERIFY2(clock.elapsed() < 40000, "the measurement ran on after the stop");
     for (const QString &port : {first.portName(), second.portName()}) {
