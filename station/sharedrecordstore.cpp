@@ -41,6 +41,8 @@ bool SharedRecordStore::finishRun(qint64 runId, Station::Outcome outcome, const 
     // is away is the notice's concern, not a failed record.
     if (ok && reachServer(false))
         sendWaiting();
+    else if (ok)
+        countWaiting();
     return ok;
 }
 
@@ -62,10 +64,8 @@ QVector<Station::RunRecord> SharedRecordStore::runs(const Station::RecordFilter 
 QString SharedRecordStore::notice() const
 {
     if (!serverError.isEmpty())
-        return QStringLiteral("the record server cannot be reached (%1): runs are kept in %2 and sent when it is back "
-                              "(%3 waiting)")
-            .arg(serverError, local->where())
-            .arg(waiting);
+        return QStringLiteral("the record server cannot be reached (%1): runs are kept in %2 and sent when it is back")
+            .arg(serverError, local->where());
     if (waiting > 0)
         return QStringLiteral("%1 runs in %2 wait to be sent to %3").arg(waiting).arg(local->where(), address.display);
     return QString();
@@ -87,14 +87,19 @@ SqlRecordStore *SharedRecordStore::reachServer(bool force)
     server = SqlRecordStore::openServer(address, options.connectTimeoutSeconds, why);
     if (!server) {
         serverLost(why);
-        // How many wait, for the notice, even while nothing can be sent.
-        QVector<qint64> ids;
-        if (local->runsToSend(address.target, ids))
-            waiting = ids.size();
+        countWaiting();
         return nullptr;
     }
     serverError.clear();
     return server.get();
+}
+
+void SharedRecordStore::countWaiting()
+{
+    // For the notice, even while nothing can be sent.
+    QVector<qint64> ids;
+    if (local->runsToSend(address.target, ids))
+        waiting = ids.size();
 }
 
 void SharedRecordStore::serverLost(const QString &why)
@@ -102,7 +107,8 @@ void SharedRecordStore::serverLost(const QString &why)
     // A connection that failed once is not trusted again: the next attempt
     // makes a new one, after the retry time.
     server.reset();
-    serverError = why.isEmpty() ? QStringLiteral("no reason given") : why;
+    // libpq words a refused connection over several lines.
+    serverError = why.isEmpty() ? QStringLiteral("no reason given") : why.simplified();
     sinceAttempt.start();
 }
 

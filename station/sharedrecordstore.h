@@ -35,6 +35,7 @@ private:
     // has passed (or force); null while it cannot be reached.
     SqlRecordStore *reachServer(bool force);
     void serverLost(const QString &why);
+    void countWaiting();
     // Copies what waits; false if the server failed part-way.
     bool sendWaiting();
 
