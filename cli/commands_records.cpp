@@ -1,5 +1,6 @@
 // zetra-cli records: what the production station recorded, read from its
-// store. It reads a file and never the line, so it runs without a port.
+// store, a file or a server; --sync sends a server what waits for it in the
+// station's own file. It never touches the line, so it runs without a port.
 #include "command.h"
 #include "recordstore.h"
 #include "report.h"
@@ -11,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <QUrl>
 
 namespace {
 
@@ -249,7 +251,8 @@ QList<QCommandLineOption> recordsOptions()
     return {QCommandLineOption(QStringLiteral("records"),
                                // Not the path itself: the manual page is made from this text.
                                QStringLiteral("The station's record file (default: ZETRA/records.sqlite in the "
-                                              "user's data folder, ~/.local/share on Linux)."),
+                                              "user's data folder, ~/.local/share on Linux), or a server shared "
+                                              "by several stations: postgresql://user@host/database."),
                                QStringLiteral("DB")),
             QCommandLineOption(QStringLiteral("serial"), QStringLiteral("records: one unit's whole history."),
                                QStringLiteral("S")),
@@ -258,8 +261,28 @@ QList<QCommandLineOption> recordsOptions()
                                QStringLiteral("DATE")),
             QCommandLineOption(QStringLiteral("outcome"),
                                QStringLiteral("records: runs that ended so: pass, fail, error, interrupted or running."),
-                               QStringLiteral("O"))};
+                               QStringLiteral("O")),
+            QCommandLineOption(QStringLiteral("sync"),
+                               QStringLiteral("records: send the server given by --records the runs kept in this "
+                                              "station's file while it was away."))};
 }
+
+namespace {
+
+// Sends what waits; exits 0 only when the server has every run.
+int syncRecords(Report &report, RecordStore &store)
+{
+    const bool done = store.sync();
+    report.set(QStringLiteral("sent"), store.runsSent());
+    report.set(QStringLiteral("waiting"), store.runsWaiting());
+    report.line(QStringLiteral("%1 runs sent, %2 waiting").arg(store.runsSent()).arg(store.runsWaiting()));
+    if (done)
+        return report.finish(Exit::Done);
+    const QString why = store.notice().isEmpty() ? store.error() : store.notice();
+    return report.finish(Exit::Communication, QStringLiteral("records: %1").arg(why));
+}
+
+} // namespace
 
 int runRecords(const QCommandLineParser &parser, bool json)
 {
@@ -293,9 +316,30 @@ int runRecords(const QCommandLineParser &parser, bool json)
 
     const bool chosen = parser.isSet(QStringLiteral("records"));
     const QString path = chosen ? parser.value(QStringLiteral("records")) : RecordStore::defaultLocation();
-    report.set(QStringLiteral("records"), path);
+    const bool server = RecordStore::isServer(path);
+    const bool syncing = parser.isSet(QStringLiteral("sync"));
+    if (syncing && !server)
+        return bad(QStringLiteral("--sync sends a server what waits for it: name it, "
+                                  "--records postgresql://user@host/database"));
+    if (syncing)
+        for (const char *filtering : {"serial", "since", "outcome", "csv"})
+            if (parser.isSet(QLatin1String(filtering)))
+                return bad(QStringLiteral("--sync reads no runs: no --%1").arg(QLatin1String(filtering)));
+    report.set(QStringLiteral("records"), server ? QUrl(path).toDisplayString(QUrl::RemovePassword) : path);
     QVector<Station::RunRecord> runs;
-    if (QFileInfo::exists(path)) {
+    if (server) {
+        // The station's own file is opened too: what waits in it goes now.
+        const std::unique_ptr<RecordStore> store = RecordStore::open(path, error);
+        if (!store)
+            return bad(error);
+        if (syncing)
+            return syncRecords(report, *store);
+        runs = store->runs(filter);
+        if (!store->error().isEmpty())
+            return bad(store->error());
+        if (!store->notice().isEmpty())
+            Report::message(store->notice());
+    } else if (QFileInfo::exists(path)) {
         const std::unique_ptr<RecordStore> store = RecordStore::open(path, error);
         if (!store)
             return bad(error);

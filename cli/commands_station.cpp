@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QSet>
+#include <QUrl>
 
 #include <cstdio>
 
@@ -170,9 +171,17 @@ int runStation(const StationInvocation &invocation, LineTrace &trace)
         location = RecordStore::defaultLocation();
         QDir().mkpath(QFileInfo(location).absolutePath());
     }
+    // A server's address is shown without its password.
+    const QString shownLocation = RecordStore::isServer(location)
+                                      ? QUrl(location).toDisplayString(QUrl::RemovePassword)
+                                      : location;
     const std::unique_ptr<RecordStore> store = RecordStore::open(location, error);
     if (!store)
-        return refuse(QStringLiteral("cannot open the records %1: %2").arg(location, error));
+        return refuse(QStringLiteral("cannot open the records %1: %2").arg(shownLocation, error));
+    // A server that is away does not stop the station: its runs wait in
+    // this station's file, and the operator is told so.
+    if (!store->notice().isEmpty())
+        Report::message(store->notice());
 
     Station::StationSetup setup;
     setup.station = invocation.station;
@@ -194,8 +203,8 @@ int runStation(const StationInvocation &invocation, LineTrace &trace)
     QJsonArray units;
     QVector<QJsonObject> unitObjects(invocation.ports.size());
     QObject::connect(&station, &Station::ProductionStation::recordFailed, &station,
-                     [&location](const QString &port, const QString &why) {
-                         Report::message(QStringLiteral("%1: the record in %2 stops here: %3").arg(port, location, why));
+                     [&shownLocation](const QString &port, const QString &why) {
+                         Report::message(QStringLiteral("%1: the record in %2 stops here: %3").arg(port, shownLocation, why));
                      });
     QObject::connect(&station, &Station::ProductionStation::unitFinished, &station, [&](UnitRunner *unit) {
         const int index = station.units().indexOf(unit);
@@ -234,7 +243,9 @@ int runStation(const StationInvocation &invocation, LineTrace &trace)
         units.append(object);
     report.set(QStringLiteral("recipe"), recipe.name);
     report.set(QStringLiteral("recipe_hash"), recipe.hash);
-    report.set(QStringLiteral("records"), location);
+    report.set(QStringLiteral("records"), shownLocation);
+    if (!store->notice().isEmpty())
+        Report::message(store->notice());
     report.set(QStringLiteral("units"), units);
     report.line(QStringLiteral("%1 units: %2 pass, %3 fail, %4 error, %5 interrupted")
                     .arg(station.units().size())

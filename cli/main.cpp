@@ -117,9 +117,11 @@ const QVector<CommandInfo> &commands()
         // Run by runRecords() before any port is opened.
         {"records", "records [--records DB] [--serial S] [--since DATE] [--outcome O] [--csv FILE]\n"
                     "                        the station's runs, newest first; for one serial its whole\n"
-                    "                        history: steps, measured values and limits, parameters",
+                    "                        history: steps, measured values and limits, parameters\n"
+                    "records --records postgresql://user@host/database --sync\n"
+                    "                        send the server the runs kept here while it was away",
          {QStringLiteral("records"), QStringLiteral("serial"), QStringLiteral("since"), QStringLiteral("outcome"),
-          QStringLiteral("csv")},
+          QStringLiteral("csv"), QStringLiteral("sync")},
          nullptr},
     };
     return table;
@@ -192,7 +194,8 @@ int main(int argc, char *argv[])
             return usageError(name, jsonMode, QStringLiteral("%1 takes no --%2").arg(name, option.names().first()));
     if (isStation) {
         for (const QString &option : {QStringLiteral("seconds"), QStringLiteral("csv"), QStringLiteral("type"),
-                                      QStringLiteral("partial"), QStringLiteral("since"), QStringLiteral("outcome")})
+                                      QStringLiteral("partial"), QStringLiteral("since"), QStringLiteral("outcome"),
+                                      QStringLiteral("sync")})
             if (parser.isSet(option))
                 return usageError(name, jsonMode, QStringLiteral("station takes no --%1").arg(option));
         StationInvocation invocation;

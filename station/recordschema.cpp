@@ -62,7 +62,47 @@ QVector<Migration> migrations(const QString &idColumn)
           QStringLiteral("CREATE INDEX runs_by_serial ON runs (serial, started)"),
           QStringLiteral("CREATE INDEX runs_by_started ON runs (started)"),
           QStringLiteral("CREATE INDEX runs_by_outcome ON runs (outcome)")}},
+        // Version 3: records shared through a server. Each run has a UUID,
+        // the same wherever it is copied, unique so that a server never holds
+        // a run twice; a station's own file notes which server a run is bound
+        // for (sync_target, NULL for a run that stays in the file) and
+        // whether that server has it.
+        {3,
+         {QStringLiteral("ALTER TABLE runs ADD COLUMN run_uuid TEXT"),
+          QStringLiteral("ALTER TABLE runs ADD COLUMN sync_target TEXT"),
+          QStringLiteral("ALTER TABLE runs ADD COLUMN synced INTEGER NOT NULL DEFAULT 0"),
+          QStringLiteral("CREATE UNIQUE INDEX runs_by_uuid ON runs (run_uuid)"),
+          QStringLiteral("CREATE INDEX runs_to_send ON runs (sync_target, synced)")}},
     };
+}
+
+Dialect sqlite()
+{
+    Dialect dialect;
+    dialect.driver = QStringLiteral("QSQLITE");
+    dialect.idColumn = QStringLiteral("INTEGER PRIMARY KEY");
+    // Taken for writing at once: a deferred transaction that read first
+    // could not wait for another writer and would fail instead.
+    dialect.beginWrite = QStringLiteral("BEGIN IMMEDIATE");
+    // Write-ahead log: readers and several writing stations share the
+    // file, and a commit is whole or absent after a crash.
+    dialect.setup = QStringList{QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA foreign_keys=ON")};
+    return dialect;
+}
+
+Dialect postgresql()
+{
+    Dialect dialect;
+    dialect.driver = QStringLiteral("QPSQL");
+    dialect.idColumn = QStringLiteral("BIGSERIAL PRIMARY KEY");
+    dialect.beginWrite = QStringLiteral("BEGIN");
+    // Any fixed number: every station takes the same one.
+    dialect.schemaLock = QStringLiteral("SELECT pg_advisory_xact_lock(2025051701)");
+    // The driver's lastInsertId is the row's OID, which these tables lack.
+    dialect.returningId = QStringLiteral(" RETURNING id");
+    // Notices (an index that exists, and so on) are not the operator's concern.
+    dialect.setup = QStringList{QStringLiteral("SET client_min_messages TO WARNING")};
+    return dialect;
 }
 
 int latestVersion()

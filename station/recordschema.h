@@ -9,10 +9,29 @@
 // run in order, bring it to the newest. A new file is built the same way,
 // from version 0, so the path an old file takes is the one every file takes.
 //
-// The statements are plain SQL that SQLite and PostgreSQL both read; the
-// only thing they word differently, an auto-numbered key, comes in as
-// idColumn from the connection's setup.
+// The statements are plain SQL that SQLite and PostgreSQL both read; what
+// the two word differently is in Dialect, the one place that knows.
 namespace RecordSchema {
+
+// What one database engine words its own way; every query the store makes
+// is otherwise the same on both.
+struct Dialect
+{
+    QString driver;            // the Qt SQL driver
+    QString idColumn;          // an auto-numbered 64-bit key
+    QString beginWrite;        // a transaction that will write
+    // Taken at the start of the transaction that brings the schema up to
+    // date, so two stations opening one empty database build it once;
+    // empty where beginWrite already keeps writers apart.
+    QString schemaLock;
+    // Appended to an INSERT to have it return its key; empty: the driver's
+    // lastInsertId tells it.
+    QString returningId;
+    QStringList setup;         // run once on each new connection
+};
+
+Dialect sqlite();
+Dialect postgresql();
 
 struct Migration
 {

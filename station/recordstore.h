@@ -7,17 +7,39 @@
 
 #include <memory>
 
-// Where the station keeps its records: an SQLite file (a path), the one
-// this program knows today. Each writing call is one transaction, made as
-// the run goes, so a run killed part-way leaves what it finished and never
-// reads as passed. Use a store from one thread.
+// Where the station keeps its records: an SQLite file (a path), or a
+// PostgreSQL server shared by several stations (postgresql://user@host/db).
+// Each writing call is one transaction, made as the run goes, so a run
+// killed part-way leaves what it finished and never reads as passed. Use a
+// store from one thread.
+//
+// With a server, every run is written first to the station's own file and
+// sent whole, in one transaction, as it ends; while the server cannot be
+// reached the runs wait in the file, and go at the next run's end once it is
+// back, at the next open, or on sync(). Each run has a UUID the server holds
+// once, so none is sent twice.
 class RecordStore
 {
 public:
+    struct Options
+    {
+        // With a server: the station's own file (empty: defaultLocation()).
+        QString localFile;
+        // With a server: after it could not be reached, how long the store
+        // writes to the file alone before trying it again, so that a server
+        // that is away costs a run's end a connection time-out only now and then.
+        int retryMs = 30000;
+        int connectTimeoutSeconds = 5;
+    };
+
     // Opens or creates the store; a store written by an older version is
     // brought up to date, and runs whose station process is gone are marked
-    // interrupted. Null with error set when it cannot be opened.
+    // interrupted. Null with error set when it cannot be opened; a server
+    // that cannot be reached is no error (see notice()).
     static std::unique_ptr<RecordStore> open(const QString &location, QString &error);
+    static std::unique_ptr<RecordStore> open(const QString &location, const Options &options, QString &error);
+    // Whether the location names a server rather than a file.
+    static bool isServer(const QString &location);
     // The user's data folder, as the platform names it.
     static QString defaultLocation();
 
@@ -35,4 +57,16 @@ public:
     virtual QVector<Station::RunRecord> runs(const Station::RecordFilter &filter) = 0;
 
     virtual QString error() const = 0;
+
+    // Empty while the records go where they were asked to; otherwise, in a
+    // sentence for the operator, where they go instead and why.
+    virtual QString notice() const { return QString(); }
+    // Sends what waits in the station's file for the server, trying the
+    // server now whatever the retry time. True when nothing is left waiting;
+    // a file has never anything to send.
+    virtual bool sync() { return true; }
+    // Runs sent from the station's file since the store was opened.
+    virtual int runsSent() const { return 0; }
+    // Ended runs in the station's file that the server does not have yet.
+    virtual int runsWaiting() const { return 0; }
 };

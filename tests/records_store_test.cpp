@@ -348,8 +348,10 @@ private slots:
         QVERIFY2(store, qPrintable(error));
         {
             RawDb raw(path);
-            QCOMPARE(raw.value(QStringLiteral("SELECT version FROM schema_version")).toInt(), 2);
+            QCOMPARE(raw.value(QStringLiteral("SELECT version FROM schema_version")).toInt(), 3);
             QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM schema_version")).toInt(), 1);
+            // Runs from before the server: bound for none, so no sync sends them.
+            QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM runs WHERE sync_target IS NULL AND synced = 0")).toInt(), 2);
         }
         QVector<Station::RunRecord> runs = store->runs({});
         QVERIFY2(store->error().isEmpty(), qPrintable(store->error()));

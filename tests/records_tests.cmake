@@ -13,3 +13,13 @@ zetra_add_test(records_cli_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/records_cli_te
 target_compile_definitions(records_cli_test PRIVATE ZETRA_CLI_PATH="$<TARGET_FILE:zetra-cli>"
   ZETRA_RECORDS_WRITER_PATH="$<TARGET_FILE:records_writer>")
 add_dependencies(records_cli_test zetra-cli records_writer)
+
+# Records shared through a PostgreSQL server the test starts itself; the
+# server's own programs run as the user postgres when the test is root.
+add_library(zetra_postgresserver STATIC ${CMAKE_CURRENT_LIST_DIR}/postgresserver.cpp ${CMAKE_CURRENT_LIST_DIR}/postgresserver.h)
+target_link_libraries(zetra_postgresserver PUBLIC Qt::Core Qt::Sql)
+zetra_add_test(postgres_records_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/postgres_records_test.cpp
+  LIBS zetra_records zetra_postgresserver Qt::Sql LABELS records postgres TIMEOUT 300)
+target_compile_definitions(postgres_records_test PRIVATE ZETRA_CLI_PATH="$<TARGET_FILE:zetra-cli>"
+  ZETRA_RECORDS_WRITER_PATH="$<TARGET_FILE:records_writer>")
+add_dependencies(postgres_records_test zetra-cli records_writer)

@@ -1,10 +1,15 @@
 // A station's writing, without a station: runs of steps into a record store,
 // for the tests that run several writers at once or kill one part-way.
 //   records_writer DB --runs N --steps K [--tag T] [--hold]
+//                  [--local FILE] [--retry-ms MS] [--pause-ms MS] [--gated]
 // Each run records its parameters before, K steps of three measurements,
 // its parameters after, and ends as pass; "began RUN_ID" on stdout as each
-// begins. --hold: one run, its K steps, then
-// "held RUN_ID" on stdout and a wait for the kill. Exits 1 on a store error.
+// begins, "ended RUN_ID sent S waiting W" as it ends (the store's counts),
+// and "notice TEXT" whenever the store's notice changes. --hold: one run,
+// its K steps, then "held RUN_ID" on stdout and a wait for the kill.
+// --local and --retry-ms: the store's options for a server; --pause-ms: a
+// pause after each step; --gated: a line on stdin before each run begins
+// and again before it ends. Exits 1 on a store error.
 #include "recordstore.h"
 
 #include <QCoreApplication>
@@ -13,6 +18,8 @@
 #include <QThread>
 
 #include <cstdio>
+#include <iostream>
+#include <string>
 
 namespace {
 
@@ -50,13 +57,34 @@ int main(int argc, char *argv[])
     const QString tag = option("--tag", QStringLiteral("w"));
     const bool hold = arguments.contains(QStringLiteral("--hold"));
 
+    const int pauseMs = option("--pause-ms", QStringLiteral("0")).toInt();
+    const bool gated = arguments.contains(QStringLiteral("--gated"));
+    RecordStore::Options options;
+    options.localFile = option("--local", QString());
+    options.retryMs = option("--retry-ms", QString::number(options.retryMs)).toInt();
+    const auto gate = [gated] {
+        std::string line;
+        return !gated || bool(std::getline(std::cin, line));
+    };
+
     QString error;
-    const std::unique_ptr<RecordStore> store = RecordStore::open(arguments.at(1), error);
+    const std::unique_ptr<RecordStore> store = RecordStore::open(arguments.at(1), options, error);
     if (!store) {
         std::fprintf(stderr, "records_writer: %s\n", qPrintable(error));
         return 1;
     }
+    QString notice;
+    const auto tellNotice = [&store, &notice] {
+        if (store->notice() == notice)
+            return;
+        notice = store->notice();
+        std::printf("notice %s\n", qPrintable(notice));
+        std::fflush(stdout);
+    };
+    tellNotice();
     for (int run = 0; run < (hold ? 1 : runs); ++run) {
+        if (!gate())
+            return 0;
         Station::RunHeader header;
         header.serial = QStringLiteral("%1-%2").arg(tag).arg(run);
         header.station = tag;
@@ -83,6 +111,8 @@ int main(int argc, char *argv[])
             record.measured = measuredAt(run, step);
             if (!store->recordStep(runId, record))
                 return fail(*store);
+            if (pauseMs > 0)
+                QThread::msleep(pauseMs);
         }
         if (hold) {
             std::printf("held %lld\n", static_cast<long long>(runId));
@@ -90,9 +120,15 @@ int main(int argc, char *argv[])
             for (;;)
                 QThread::sleep(60);
         }
+        if (!gate())
+            return 0;
         if (!store->recordParameters(runId, true, {{QStringLiteral("fmcw-band"), 260}, {QStringLiteral("smooth-coef"), 0.5}})
             || !store->finishRun(runId, Station::Outcome::Pass, QString(), QString(), QStringLiteral("r2")))
             return fail(*store);
+        std::printf("ended %lld sent %d waiting %d\n", static_cast<long long>(runId), store->runsSent(),
+                    store->runsWaiting());
+        std::fflush(stdout);
+        tellNotice();
     }
     return 0;
 }

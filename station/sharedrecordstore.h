@@ -1,0 +1,51 @@
+#pragma once
+
+#include "sqlrecordstore.h"
+
+#include <QElapsedTimer>
+
+// Records shared by several stations on a server, with nothing lost while it
+// is away. A run is written as it goes to the station's own file, bound for
+// the server (its sync_target there); as it ends, every ended run the
+// server lacks is copied to it, each whole in one server transaction, and
+// then marked sent in the file. The server holds each run's UUID once, so a
+// run copied by two processes at once, or copied again after its mark was
+// lost, is there once. Private to station/.
+class SharedRecordStore final : public RecordStore
+{
+public:
+    SharedRecordStore(const ServerAddress &address, std::unique_ptr<SqlRecordStore> local, const Options &options);
+
+    bool beginRun(const Station::RunHeader &header, qint64 &runId) override;
+    bool recordParameters(qint64 runId, bool after, const QMap<QString, double> &values) override;
+    bool recordStep(qint64 runId, const Station::StepRecord &step) override;
+    bool finishRun(qint64 runId, Station::Outcome outcome, const QString &failedStep, const QString &reason,
+                   const QString &revisionAfter) override;
+    // The server's runs, every station's; the station's own while it is away.
+    QVector<Station::RunRecord> runs(const Station::RecordFilter &filter) override;
+    QString error() const override { return lastError; }
+
+    QString notice() const override;
+    bool sync() override;
+    int runsSent() const override { return sent; }
+    int runsWaiting() const override { return waiting; }
+
+private:
+    // The server's connection, made now if there is none and the retry time
+    // has passed (or force); null while it cannot be reached.
+    SqlRecordStore *reachServer(bool force);
+    void serverLost(const QString &why);
+    void countWaiting();
+    // Copies what waits; false if the server failed part-way.
+    bool sendWaiting();
+
+    const ServerAddress address;
+    const Options options;
+    std::unique_ptr<SqlRecordStore> local;
+    std::unique_ptr<SqlRecordStore> server;
+    QElapsedTimer sinceAttempt;
+    QString serverError;          // why the server was last out of reach; empty once reached
+    QString lastError;
+    int sent = 0;
+    int waiting = 0;
+};
