@@ -106,8 +106,8 @@ StationTile::StationTile(int index, QWidget *parent)
     recordNote->hide();
     layout->addWidget(recordNote);
     layout->addStretch();
-    showOutcome(Station::Outcome::Running, QString());
-    outcomeLabel->clear();
+    // Nothing run here yet: no outcome, not even "running".
+    shown = Station::Outcome::Running;
 }
 
 QString StationTile::portName() const
