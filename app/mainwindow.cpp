@@ -60,6 +60,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     mode = readUiMode();
     applyUiMode(mode);
+    setupStationMode();
+    setupUnitHistory();
     createMenus();
     // The logs record what happened; typing into them would end up in a
     // saved log as if it had.
@@ -156,6 +158,11 @@ void MainWindow::applyUiMode(UiMode uiMode)
         ui->pushButton_start_diagnostics->hide();
         ui->checkBox_LogRxByte_rs485->hide();
         ui->checkBox_LogTxByte_rs485->hide();
+        break;
+    case UiMode::Station:
+        // The station's work is the view; the form stays, unseen, for the
+        // code that keeps it up to date.
+        ui->tabWidget->removeTab(4);
         break;
     }
 }
@@ -329,6 +336,7 @@ void MainWindow::_connectedChange(bool state)
     const bool connectedNow = state && !deviceConnected;
     deviceConnected = state;
     if (connectedNow) {
+        noteUnitHistory();
         // Another unit, or the same one changed meanwhile: its own curve and
         // statistics, and its own values in every field.
         on_pushButton_restartHeight_clicked();

@@ -25,6 +25,9 @@ class QPoint;
 class QTextEdit;
 class QCPAxis;
 class QLabel;
+class QLineEdit;
+class RecordsBrowser;
+class StationView;
 class LineFrameModel;
 class LineMonitorWindow;
 struct LineCounters;
@@ -47,7 +50,8 @@ class Ui_MainWindow;
 // mainwindow_telemetry.cpp, mainwindow_programming.cpp), with the menu bar
 // and log files in mainwindow_menus.cpp, remembered settings, the port list
 // refresh and orderly ends in mainwindow_session.cpp, the parameter backup in
-// mainwindow_backup.cpp and the recording indicator in mainwindow_recording.cpp.
+// mainwindow_backup.cpp, the recording indicator in mainwindow_recording.cpp,
+// and Station mode with the records browser in mainwindow_station.cpp.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -62,7 +66,7 @@ public:
     static constexpr int kPortRefreshMs = 2000;
 
     // What a file is for: each kind remembers the folder last used for it.
-    enum class FileKind { Image, Backup, Recording, Log };
+    enum class FileKind { Image, Backup, Recording, Log, Recipe, Records };
     struct FileRequest
     {
         FileKind kind;
@@ -91,6 +95,11 @@ public:
     // Every frame the monitor keeps, shown or not.
     const LineFrameModel *lineFrameStore() const { return lineFrames; }
     void showLineMonitor();
+
+    // Station mode's view; null in the other modes (mainwindow_station.cpp).
+    StationView *stationView() const { return station; }
+    // "Журнал изделий", opened on one unit's history when serial is given.
+    RecordsBrowser *showRecords(const QString &serial = QString());
 
     // The device object, for launch options and tests; null after shutdown.
     SerialTop *device() const { return serialTop; }
@@ -211,6 +220,11 @@ private:
     void writeBackupFile(const QString &path);
     void confirmRestore(const QString &path);
 
+    // Station mode and a unit's history (mainwindow_station.cpp)
+    void setupStationMode();
+    void setupUnitHistory();
+    void noteUnitHistory();
+
     Ui_MainWindow *ui = nullptr;
     UiMode mode = UiMode::Default;
     SerialTop *serialTop = nullptr;
@@ -255,4 +269,8 @@ private:
         QString shown;
     };
     QHash<QWidget *, FieldFlag> flaggedFields;
+
+    StationView *station = nullptr;
+    QPointer<RecordsBrowser> recordsBrowser;
+    QLineEdit *unitSerial = nullptr;
 };

@@ -48,26 +48,33 @@ void MainWindow::createMenus()
     connect(newAction(file, "action_quit", tr("Выход"), shortcut("Ctrl+Q")), &QAction::triggered,
             this, &QWidget::close);
 
-    QMenu *device = bar->addMenu(tr("&Устройство"));
-    connect(newAction(device, "action_connect", tr("Подключить / отключить"), shortcut("Ctrl+K")),
-            &QAction::triggered, f->pushButton_connect_to_rs485, &QAbstractButton::click);
-    connect(newAction(device, "action_scanPorts", tr("Обновить список портов"), shortcut("F5")),
-            &QAction::triggered, f->toolButton_scan_port_rs485, &QAbstractButton::click);
-    connect(newAction(device, "action_lineMonitor", tr("Монитор линии"), shortcut("Ctrl+Shift+M")),
-            &QAction::triggered, this, &MainWindow::showLineMonitor);
-    // Measurement exists only where its tab does.
-    if (mode != UiMode::Default) {
+    // The station view runs its units itself; the window's own device is
+    // not at hand there.
+    if (mode != UiMode::Station) {
+        QMenu *device = bar->addMenu(tr("&Устройство"));
+        connect(newAction(device, "action_connect", tr("Подключить / отключить"), shortcut("Ctrl+K")),
+                &QAction::triggered, f->pushButton_connect_to_rs485, &QAbstractButton::click);
+        connect(newAction(device, "action_scanPorts", tr("Обновить список портов"), shortcut("F5")),
+                &QAction::triggered, f->toolButton_scan_port_rs485, &QAbstractButton::click);
+        connect(newAction(device, "action_lineMonitor", tr("Монитор линии"), shortcut("Ctrl+Shift+M")),
+                &QAction::triggered, this, &MainWindow::showLineMonitor);
+        // Measurement exists only where its tab does.
+        if (mode != UiMode::Default) {
+            device->addSeparator();
+            connect(newAction(device, "action_startMeasurement", tr("Измерение: пуск / стоп"),
+                              shortcut("Ctrl+M")),
+                    &QAction::triggered, f->toolButton_start_meas, &QAbstractButton::click);
+            QAction *recordAction = newAction(device, "action_record", tr("Запись измерений…"), shortcut("Ctrl+R"));
+            recordAction->setCheckable(true);
+            connect(recordAction, &QAction::triggered, f->pushButton_recordHeight, &QAbstractButton::click);
+            connect(f->pushButton_recordHeight, &QAbstractButton::toggled, recordAction, &QAction::setChecked);
+            connect(newAction(device, "action_restartHeight", tr("Сбросить график и статистику"),
+                              shortcut("Ctrl+Shift+R")),
+                    &QAction::triggered, f->pushButton_restartHeight, &QAbstractButton::click);
+        }
         device->addSeparator();
-        connect(newAction(device, "action_startMeasurement", tr("Измерение: пуск / стоп"),
-                          shortcut("Ctrl+M")),
-                &QAction::triggered, f->toolButton_start_meas, &QAbstractButton::click);
-        QAction *recordAction = newAction(device, "action_record", tr("Запись измерений…"), shortcut("Ctrl+R"));
-        recordAction->setCheckable(true);
-        connect(recordAction, &QAction::triggered, f->pushButton_recordHeight, &QAbstractButton::click);
-        connect(f->pushButton_recordHeight, &QAbstractButton::toggled, recordAction, &QAction::setChecked);
-        connect(newAction(device, "action_restartHeight", tr("Сбросить график и статистику"),
-                          shortcut("Ctrl+Shift+R")),
-                &QAction::triggered, f->pushButton_restartHeight, &QAbstractButton::click);
+        connect(newAction(device, "action_unitHistory", tr("История изделия…"), shortcut("Ctrl+H")),
+                &QAction::triggered, this, [this] { showRecords(unitSerial->text()); });
     }
 
     QMenu *logs = bar->addMenu(tr("&Журнал"));
@@ -82,6 +89,9 @@ void MainWindow::createMenus()
             &QAction::triggered, this, [this, programmingLog] { saveLog(programmingLog); });
     connect(newAction(logs, "action_clearProgrammingLog", tr("Очистить журнал программирования")),
             &QAction::triggered, this, [this, programmingLog] { clearLog(programmingLog); });
+    logs->addSeparator();
+    connect(newAction(logs, "action_records", tr("Журнал изделий…"), shortcut("Ctrl+J")), &QAction::triggered,
+            this, [this] { showRecords(); });
 
     QMenu *help = bar->addMenu(tr("&Справка"));
     connect(newAction(help, "action_about", tr("О программе")), &QAction::triggered, this, [this] {

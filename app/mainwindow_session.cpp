@@ -54,6 +54,8 @@ QString MainWindow::folderKey(FileKind kind)
     case FileKind::Backup: return QStringLiteral("folders/backups");
     case FileKind::Recording: return QStringLiteral("folders/recordings");
     case FileKind::Log: return QStringLiteral("folders/logs");
+    case FileKind::Recipe: return QStringLiteral("folders/recipes");
+    case FileKind::Records: return QStringLiteral("folders/records");
     }
     return QString();
 }

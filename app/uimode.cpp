@@ -22,5 +22,7 @@ UiMode uiModeFromFile(QIODevice &file)
         return UiMode::Elevated;
     if (field == QLatin1String("Assemblage"))
         return UiMode::Assemblage;
+    if (field == QLatin1String("Station"))
+        return UiMode::Station;
     return UiMode::Default;
 }

@@ -728,6 +728,7 @@ void reportFigure(const char *name, double value, const char *unit)
     report(name, value, unit);
 }
 void stationParallelRatio();
+void guiStallStation();
 
 int main(int argc, char **argv)
 {
@@ -760,6 +761,7 @@ int main(int argc, char **argv)
     run("late_answer", lateAnswerMisattributed);
     run("adapter_hold", adapterHold);
     run("station_parallel", stationParallelRatio);
+    run("gui_stall_station", guiStallStation);
     run("read_overhead", readOverheadVsLibmodbus);
     run("refusal_overhead", refusalOverheadVsLibmodbus);
     return 0;

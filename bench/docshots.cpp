@@ -6,6 +6,8 @@
 #include "linemonitorwindow.h"
 #include "language.h"
 #include "mainwindow.h"
+#include "recordsbrowser.h"
+#include "stationview.h"
 #include "serialtop.h"
 #include "simprocess.h"
 
@@ -24,6 +26,7 @@
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QSettings>
 #include <QStatusBar>
@@ -142,6 +145,74 @@ bool shootMenu(MainWindow &window, const QString &dir)
     return save(picture, ::picture(dir, QStringLiteral("menu")));
 }
 
+// The station view after a run of three units (one passes, one fails its
+// self-test, one loses its line) with a fourth scanned and waiting, then the
+// records browser on that run.
+bool shootStation(const QString &out)
+{
+    QTemporaryDir bench;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(bench.path());
+    QFile info(QStringLiteral("info.txt"));
+    QFile recipe(QStringLiteral("end-of-line.json"));
+    if (!info.open(QIODevice::WriteOnly) || info.write("docs|Station") < 0 || !recipe.open(QIODevice::WriteOnly)
+        || recipe.write(R"({"name": "end-of-line check", "steps": [
+            {"step": "parameters", "values": {"fmcw-band": 260, "smooth-coef": 0.5}},
+            {"step": "save"},
+            {"step": "selftest"},
+            {"step": "measure", "seconds": 1, "mean": [0, 1000], "stddev": [0, 1000]},
+            {"step": "verify"}]})") < 0)
+        return false;
+    info.close();
+    recipe.close();
+    QSettings().setValue(QStringLiteral("records/location"), bench.filePath(QStringLiteral("records.sqlite")));
+
+    SimProcess good({"--line-rate", "--erase-ms", "0"});
+    SimProcess faulty({"--line-rate", "--erase-ms", "0", "--selftest-fail"});
+    SimProcess vanishing({"--line-rate", "--erase-ms", "0", "--vanish-after", "20"});
+    SimProcess waiting({"--line-rate"});
+    bool ok = false;
+    {
+        MainWindow window;
+        StationView *view = window.stationView();
+        if (!view || !view->loadRecipe(bench.filePath(QStringLiteral("end-of-line.json"))))
+            return false;
+        window.resize(1180, 720);
+        window.show();
+        view->setPlaceCount(4);
+        const QStringList ports{good.portName(), faulty.portName(), vanishing.portName(), waiting.portName()};
+        const QStringList serials{"ZR-20417", "ZR-20418", "ZR-20419"};
+        for (int i = 0; i < 4; ++i)
+            view->tile(i)->portBox()->setCurrentText(ports.at(i));
+        for (int i = 0; i < 3; ++i)
+            view->tile(i)->serialField()->setText(serials.at(i));
+        QSignalSpy idle(view, &StationView::idle);
+        formWidget<QAbstractButton>(*view, "startAll")->click();
+        idle.wait(90000);
+        view->tile(3)->serialField()->setText(QStringLiteral("ZR-20420"));
+        settle(300);
+        ok = save(window.grab(), picture(out, QStringLiteral("station")));
+
+        trigger(window, "action_records");
+        RecordsBrowser *browser = nullptr;
+        settleUntil([&] { return (browser = window.findChild<RecordsBrowser *>()); }, 5000);
+        if (browser) {
+            browser->resize(1180, 560);
+            auto *runs = formWidget<QTableWidget>(*browser, "recordRuns");
+            for (int row = 0; row < runs->rowCount(); ++row)
+                if (runs->item(row, 1) && runs->item(row, 1)->text() == QLatin1String("ZR-20418"))
+                    runs->setCurrentCell(row, 0);
+            settle(300);
+            ok = save(browser->grab(), picture(out, QStringLiteral("records"))) && ok;
+        } else {
+            ok = false;
+        }
+    }
+    QSettings().remove(QStringLiteral("records/location"));
+    QDir::setCurrent(previous);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -231,5 +302,6 @@ int main(int argc, char **argv)
     else
         ok = false;
     ok = save(window.statusBar()->grab(), out + QStringLiteral("/status-line.png")) && ok;
+    ok = shootStation(out) && ok;
     return ok ? 0 : 1;
 }

@@ -1,15 +1,26 @@
 // station_parallel_ratio: eight units at once against one alone, each on a
 // simulator at the line's own pace; and what each unit costs the station's
-// process in CPU.
+// process in CPU. gui_stall_station_ms: the window's longest stall while its
+// station view runs eight units.
+#include "mainwindow.h"
+#include "queuedspy.h"
 #include "simprocess.h"
+#include "stationview.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -88,4 +99,101 @@ void stationParallelRatio()
     // Share of one core each unit takes in the station's process.
     reportFigure("station_cpu_per_unit_percent", 100 * eight.cpuSeconds / eight.seconds / kUnits, "%");
     reportFigure("station_cpu_one_unit_percent", 100 * alone.cpuSeconds / alone.seconds, "%");
+}
+
+namespace {
+
+// Lateness of a 10 ms timer in the window thread, as bench_main's figures
+// measure it.
+class WindowStall
+{
+public:
+    WindowStall()
+    {
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            const qint64 now = clock.nsecsElapsed();
+            if (last >= 0)
+                worstNs = qMax(worstNs, now - last - kIntervalMs * 1000000);
+            last = now;
+        });
+        clock.start();
+        timer.start(kIntervalMs);
+    }
+    double worstMs() const { return worstNs / 1e6; }
+
+private:
+    static constexpr int kIntervalMs = 10;
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 last = -1;
+    qint64 worstNs = 0;
+};
+
+// One run of eight units from the station view's "start all"; the worst
+// stall, or a negative figure when the run could not be made.
+double stationViewStall(const QString &recipe)
+{
+    constexpr int kUnits = StationView::kMaxPlaces;
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    for (int i = 0; i < kUnits; ++i) {
+        sims.push_back(std::make_unique<SimProcess>(QStringList{"--line-rate"}));
+        if (!sims.back()->isRunning())
+            return -1;
+    }
+    MainWindow window;
+    StationView *view = window.stationView();
+    if (!view || !view->loadRecipe(recipe))
+        return -1;
+    window.show();
+    view->setPlaceCount(kUnits);
+    for (int i = 0; i < kUnits; ++i) {
+        view->tile(i)->portBox()->setCurrentText(sims.at(i)->portName());
+        view->tile(i)->serialField()->setText(QStringLiteral("G%1").arg(i));
+    }
+    QueuedSpy idle(view, &StationView::idle);
+    WindowStall stall;
+    view->findChild<QAbstractButton *>(QStringLiteral("startAll"))->click();
+    if (!idle.wait(120000) && idle.isEmpty())
+        return -1;
+    int passed = 0;
+    for (int i = 0; i < kUnits; ++i)
+        passed += view->tile(i)->outcome() == Station::Outcome::Pass;
+    if (passed != kUnits)
+        std::fprintf(stderr, "gui_stall_station: %d of %d units passed\n", passed, kUnits);
+    return stall.worstMs();
+}
+
+} // namespace
+
+// The median of three runs' worst, as gui_stall_monitor_ms: the machine
+// itself can hold an idle timer back now and then.
+void guiStallStation()
+{
+    QTemporaryDir dir;
+    const QString recipe = dir.filePath("bench.json");
+    QFile file(recipe);
+    if (!file.open(QIODevice::WriteOnly) || file.write(kRecipe) < 0)
+        return;
+    file.close();
+    QFile info(dir.filePath("info.txt"));
+    if (!info.open(QIODevice::WriteOnly) || info.write("bench|Station") < 0)
+        return;
+    info.close();
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    QSettings().setValue(QStringLiteral("records/location"), dir.filePath("records.sqlite"));
+    std::vector<double> worst;
+    for (int run = 0; run < 3; ++run) {
+        const double ms = stationViewStall(recipe);
+        std::fprintf(stderr, "gui_stall_station: run %d worst %.1f ms\n", run + 1, ms);
+        if (ms >= 0)
+            worst.push_back(ms);
+    }
+    QSettings().remove(QStringLiteral("records/location"));
+    QDir::setCurrent(previous);
+    if (worst.size() != 3)
+        return;
+    std::sort(worst.begin(), worst.end());
+    reportFigure("gui_stall_station_ms", worst.at(1), "ms");
 }

@@ -21,3 +21,5 @@ add_test(NAME app_translation_ru_complete
           -P ${CMAKE_CURRENT_SOURCE_DIR}/translation_check.cmake)
 set_tests_properties(app_translation_complete app_translation_ru_complete PROPERTIES LABELS app TIMEOUT 120)
 zetra_add_test(app_language SOURCES app_language.cpp app_support.h LIBS zetra_app LABELS app TIMEOUT 300)
+# Station mode: three simulated units from the tiles, the records browser and a unit's history.
+zetra_add_test(app_station SOURCES app_station.cpp app_support.h LIBS zetra_app LABELS app sim station TIMEOUT 300)

@@ -1050,6 +1050,50 @@ Update the firmware?</translation>
         <source>%1: в списке ничего не выбрано, в устройство ничего не записано</source>
         <translation>%1: nothing chosen in the list, nothing written to the device</translation>
     </message>
+    <message>
+        <source>История изделия…</source>
+        <translation>Unit history…</translation>
+    </message>
+    <message>
+        <source>Журнал изделий…</source>
+        <translation>Unit records…</translation>
+    </message>
+    <message>
+        <source>Рецепт</source>
+        <translation>Recipe</translation>
+    </message>
+    <message>
+        <source>Рецепты (*.json);;Все файлы (*)</source>
+        <translation>Recipes (*.json);;All files (*)</translation>
+    </message>
+    <message>
+        <source>Серийный №</source>
+        <translation>Serial no.</translation>
+    </message>
+    <message>
+        <source>для истории изделия</source>
+        <translation>for the unit&apos;s history</translation>
+    </message>
+    <message>
+        <source>История</source>
+        <translation>History</translation>
+    </message>
+    <message>
+        <source>История изделия %1 недоступна: %2</source>
+        <translation>The history of unit %1 is unavailable: %2</translation>
+    </message>
+    <message>
+        <source>Изделие %1: в журнале изделий записей нет</source>
+        <translation>Unit %1: no runs in the unit records</translation>
+    </message>
+    <message>
+        <source>Изделие %1: записей в журнале %2, последняя %3 — %4, прошивка %5</source>
+        <translation>Unit %1: %2 runs in the records, the last %3 — %4, firmware %5</translation>
+    </message>
+    <message>
+        <source>Экспорт журнала изделий</source>
+        <translation>Export the unit records</translation>
+    </message>
 </context>
 <context>
     <name>ParameterChangesDialog</name>
@@ -1118,6 +1162,105 @@ Parameters to change: %4 of %5</translation>
     <message>
         <source>Не сохранять</source>
         <translation>Don&apos;t save</translation>
+    </message>
+</context>
+<context>
+    <name>RecordsBrowser</name>
+    <message>
+        <source>Журнал изделий</source>
+        <translation>Unit records</translation>
+    </message>
+    <message>
+        <source>Серийный №</source>
+        <translation>Serial no.</translation>
+    </message>
+    <message>
+        <source>все изделия</source>
+        <translation>every unit</translation>
+    </message>
+    <message>
+        <source>Итог</source>
+        <translation>Outcome</translation>
+    </message>
+    <message>
+        <source>любой</source>
+        <translation>any</translation>
+    </message>
+    <message>
+        <source>с</source>
+        <translation>from</translation>
+    </message>
+    <message>
+        <source>по</source>
+        <translation>to</translation>
+    </message>
+    <message>
+        <source>Найти</source>
+        <translation>Search</translation>
+    </message>
+    <message>
+        <source>Экспорт в CSV…</source>
+        <translation>Export to CSV…</translation>
+    </message>
+    <message>
+        <source>Начало</source>
+        <translation>Started</translation>
+    </message>
+    <message>
+        <source>Почему</source>
+        <translation>Why</translation>
+    </message>
+    <message>
+        <source>Станция</source>
+        <translation>Station</translation>
+    </message>
+    <message>
+        <source>Порт</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>Рецепт</source>
+        <translation>Recipe</translation>
+    </message>
+    <message>
+        <source>Прошивка до</source>
+        <translation>Firmware before</translation>
+    </message>
+    <message>
+        <source>Прошивка после</source>
+        <translation>Firmware after</translation>
+    </message>
+    <message>
+        <source>Шаг</source>
+        <translation>Step</translation>
+    </message>
+    <message>
+        <source>Значения и пределы</source>
+        <translation>Values and limits</translation>
+    </message>
+    <message>
+        <source>Причина</source>
+        <translation>Reason</translation>
+    </message>
+    <message>
+        <source>Длительность, с</source>
+        <translation>Duration, s</translation>
+    </message>
+    <message>
+        <source>Записей выгружено: %1 → %2</source>
+        <translation>Runs exported: %1 → %2</translation>
+    </message>
+    <message>
+        <source>Не удалось записать %1: %2</source>
+        <translation>Could not write %1: %2</translation>
+    </message>
+    <message>
+        <source>Журнал изделий не открывается (%1): %2</source>
+        <translation>The unit records cannot be opened (%1): %2</translation>
+    </message>
+    <message>
+        <source>Найдено записей: %1</source>
+        <translation>Runs found: %1</translation>
     </message>
 </context>
 <context>
@@ -1377,6 +1520,159 @@ Parameters to change: %4 of %5</translation>
     <message>
         <source>Нет прав на доступ к порту %1: %2. Порт открыт только для root: отдайте его группе dialout правилом udev (%3 в файле /etc/udev/rules.d/), добавьте пользователя в эту группу (sudo usermod -aG dialout $USER) и войдите в систему заново</source>
         <translation>No permission to open port %1: %2. The port is open to root alone: hand it to group dialout with a udev rule (%3 in /etc/udev/rules.d/), add the user to that group (sudo usermod -aG dialout $USER), and log in again</translation>
+    </message>
+</context>
+<context>
+    <name>StationTile</name>
+    <message>
+        <source>Место %1</source>
+        <translation>Place %1</translation>
+    </message>
+    <message>
+        <source>Порт</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>Серийный №</source>
+        <translation>Serial no.</translation>
+    </message>
+    <message>
+        <source>сканируйте код</source>
+        <translation>scan the code</translation>
+    </message>
+    <message>
+        <source>Пуск</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>Изделие %1</source>
+        <translation>Unit %1</translation>
+    </message>
+    <message>
+        <source>Шаг %1 из %2: %3</source>
+        <translation>Step %1 of %2: %3</translation>
+    </message>
+    <message>
+        <source>Все шаги пройдены</source>
+        <translation>Every step passed</translation>
+    </message>
+    <message>
+        <source>Запись в журнал прервана: %1</source>
+        <translation>Recording stopped: %1</translation>
+    </message>
+</context>
+<context>
+    <name>StationView</name>
+    <message>
+        <source>Рецепт…</source>
+        <translation>Recipe…</translation>
+    </message>
+    <message>
+        <source>рецепт не выбран</source>
+        <translation>no recipe chosen</translation>
+    </message>
+    <message>
+        <source>Мест</source>
+        <translation>Places</translation>
+    </message>
+    <message>
+        <source>Пуск всех</source>
+        <translation>Start all</translation>
+    </message>
+    <message>
+        <source>Стоп</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>Журнал изделий не открывается (%1): %2</source>
+        <translation>The unit records cannot be opened (%1): %2</translation>
+    </message>
+    <message>
+        <source>Рецепт меняется, когда ни одно изделие не проверяется.</source>
+        <translation>The recipe can be changed only while no unit is being tested.</translation>
+    </message>
+    <message>
+        <source>Рецепт %1 не принят: %2</source>
+        <translation>Recipe %1 refused: %2</translation>
+    </message>
+    <message>
+        <source>SHA-256 %1…</source>
+        <translation>SHA-256 %1…</translation>
+    </message>
+    <message>
+        <source>Нет мест с портом и серийным номером.</source>
+        <translation>No place has both a port and a serial number.</translation>
+    </message>
+    <message>
+        <source>Сначала выберите рецепт.</source>
+        <translation>Choose a recipe first.</translation>
+    </message>
+    <message>
+        <source>Место %1: нужны порт и серийный номер.</source>
+        <translation>Place %1: a port and a serial number are needed.</translation>
+    </message>
+    <message>
+        <source>Место %1: порт %2 уже занят.</source>
+        <translation>Place %1: port %2 is already in use.</translation>
+    </message>
+    <message>
+        <source>Место %1: изделие %2 уже проверяется.</source>
+        <translation>Place %1: unit %2 is already being tested.</translation>
+    </message>
+</context>
+<context>
+    <name>StationWording</name>
+    <message>
+        <source>прошивка</source>
+        <translation>firmware update</translation>
+    </message>
+    <message>
+        <source>запись параметров</source>
+        <translation>parameters</translation>
+    </message>
+    <message>
+        <source>сохранение во флэш</source>
+        <translation>save to flash</translation>
+    </message>
+    <message>
+        <source>самопроверка</source>
+        <translation>self-test</translation>
+    </message>
+    <message>
+        <source>измерение</source>
+        <translation>measurement</translation>
+    </message>
+    <message>
+        <source>проверка параметров</source>
+        <translation>parameter check</translation>
+    </message>
+    <message>
+        <source>подключение</source>
+        <translation>connecting</translation>
+    </message>
+    <message>
+        <source>чтение после шагов</source>
+        <translation>reading back</translation>
+    </message>
+    <message>
+        <source>ГОДЕН</source>
+        <translation>PASS</translation>
+    </message>
+    <message>
+        <source>БРАК</source>
+        <translation>FAIL</translation>
+    </message>
+    <message>
+        <source>ОШИБКА</source>
+        <translation>ERROR</translation>
+    </message>
+    <message>
+        <source>ПРЕРВАНО</source>
+        <translation>STOPPED</translation>
+    </message>
+    <message>
+        <source>идёт</source>
+        <translation>running</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,241 @@
+// Station mode in the window: three simulated units (one passes, one fails
+// its self-test, one loses its line) run from the station view's tiles, and
+// the records browser and a unit's history find what they left.
+#include "app_support.h"
+
+#include "recordsbrowser.h"
+#include "recordstore.h"
+#include "stationview.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QProgressBar>
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
+
+namespace {
+
+// No flash: the units' faults come from the simulator, not the image.
+const char *const kRecipe = R"({"name": "bench check", "steps": [
+    {"step": "parameters", "values": {"fmcw-band": 260, "smooth-coef": 0.5}},
+    {"step": "save"},
+    {"step": "selftest"},
+    {"step": "measure", "seconds": 0.5, "mean": [0, 1000], "stddev": [0, 1000]},
+    {"step": "verify"}]})";
+constexpr int kRecipeSteps = 5;
+constexpr int kRunMs = 90000;   // three units on two shared cores, the lost one timing out
+
+QString text(const QWidget *parent, const char *name)
+{
+    return widget<QLabel>(*parent, name)->text();
+}
+
+int tableRows(const QWidget &browser)
+{
+    return widget<QTableWidget>(browser, "recordRuns")->rowCount();
+}
+
+QString cellText(const QTableWidget *table, int row, int column)
+{
+    const QTableWidgetItem *item = table->item(row, column);
+    return item ? item->text() : QString();
+}
+
+} // namespace
+
+class AppStation : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void threeUnitsEndPassFailAndError();
+    void connectingShowsTheUnitsHistory();
+
+private:
+    QTemporaryDir dir;
+    QString records;
+};
+
+void AppStation::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    records = dir.filePath("records.sqlite");
+    QSettings().setValue(QStringLiteral("records/location"), records);
+}
+
+void AppStation::threeUnitsEndPassFailAndError()
+{
+    ScopedWorkDir work;
+    QVERIFY(work.writeFile("info.txt", "ZETRA|Station\n"));
+    QVERIFY(work.writeFile("recipe.json", kRecipe));
+    SimProcess good({"--erase-ms", "0"});
+    SimProcess faulty({"--erase-ms", "0", "--selftest-fail"});
+    // Answers the connect, the read-out and the first steps, then is gone.
+    SimProcess vanishing({"--erase-ms", "0", "--vanish-after", "20"});
+    QVERIFY(good.isRunning() && faulty.isRunning() && vanishing.isRunning());
+
+    MainWindow w;
+    QCOMPARE(w.uiMode(), UiMode::Station);
+    StationView *view = w.stationView();
+    QVERIFY(view);
+    QCOMPARE(w.centralWidget(), static_cast<QWidget *>(view));
+    QString exported;
+    w.setFileChooser([&](const MainWindow::FileRequest &request) {
+        if (request.kind == MainWindow::FileKind::Recipe)
+            return work.filePath("recipe.json");
+        exported = work.filePath(request.suggestedName);
+        return exported;
+    });
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    // The recipe from its file, named and with its hash.
+    QTest::mouseClick(widget<QPushButton>(*view, "chooseRecipe"), Qt::LeftButton);
+    QCOMPARE(text(view, "recipeName"), QStringLiteral("bench check"));
+    const QString hash = QString::fromLatin1(QCryptographicHash::hash(kRecipe, QCryptographicHash::Sha256).toHex());
+    QVERIFY2(text(view, "recipeHash").contains(hash.left(16)), qPrintable(text(view, "recipeHash")));
+
+    view->setPlaceCount(3);
+    QVERIFY(view->tile(2)->isVisible());
+    QVERIFY(!view->tile(3)->isVisible());
+    const QStringList ports{good.portName(), faulty.portName(), vanishing.portName()};
+    const QStringList serials{"S-PASS", "S-FAIL", "S-LOST"};
+    for (int i = 0; i < 3; ++i)
+        view->tile(i)->portBox()->setCurrentText(ports.at(i));
+    // As a scanner types: the code, then Enter, which moves on to the next place.
+    view->tile(0)->serialField()->setFocus();
+    for (int i = 0; i < 3; ++i) {
+        QTRY_VERIFY(view->tile(i)->serialField()->hasFocus());
+        QTest::keyClicks(QApplication::focusWidget(), serials.at(i));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    }
+    QTRY_VERIFY(view->tile(0)->startButton()->isEnabled());
+
+    QueuedSpy idle(view, &StationView::idle);
+    QTest::mouseClick(widget<QPushButton>(*view, "startAll"), Qt::LeftButton);
+    QVERIFY(view->isRunning());
+    QVERIFY(widget<QPushButton>(*view, "stop")->isEnabled());
+    QVERIFY(!view->tile(0)->startButton()->isEnabled());
+    QVERIFY(idle.wait(kRunMs) || !idle.isEmpty());
+    QVERIFY(!view->isRunning());
+
+    StationTile *passed = view->tile(0);
+    StationTile *failed = view->tile(1);
+    StationTile *lost = view->tile(2);
+    QCOMPARE(passed->outcome(), Station::Outcome::Pass);
+    QCOMPARE(text(passed, "outcome"), QStringLiteral("ГОДЕН"));
+    QCOMPARE(text(passed, "unit"), QStringLiteral("Изделие S-PASS"));
+    QCOMPARE(widget<QProgressBar>(*passed, "progress")->value(), 100);
+    QVERIFY(text(passed, "detail").isEmpty());
+    QCOMPARE(failed->outcome(), Station::Outcome::Fail);
+    QCOMPARE(text(failed, "outcome"), QStringLiteral("БРАК"));
+    // The step and the value against its limits.
+    QCOMPARE(text(failed, "detail"), QStringLiteral("самопроверка: healthy = 0 (1 … 1)"));
+    QCOMPARE(lost->outcome(), Station::Outcome::Error);
+    QCOMPARE(text(lost, "outcome"), QStringLiteral("ОШИБКА"));
+    QVERIFY2(text(lost, "detail").contains(QStringLiteral(": ")) && text(lost, "detail").size() > 20,
+             qPrintable(text(lost, "detail")));
+    // Each place is free for its next unit.
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(view->tile(i)->serialField()->text().isEmpty());
+
+    // What the records keep, read as any program would.
+    QString error;
+    const std::unique_ptr<RecordStore> store = RecordStore::open(records, error);
+    QVERIFY2(store, qPrintable(error));
+    const QVector<Station::RunRecord> runs = store->runs(Station::RecordFilter());
+    QCOMPARE(runs.size(), 3);
+    QHash<QString, Station::RunRecord> bySerial;
+    for (const Station::RunRecord &run : runs)
+        bySerial.insert(run.header.serial, run);
+    QCOMPARE(bySerial.value("S-PASS").outcome, Station::Outcome::Pass);
+    QCOMPARE(bySerial.value("S-PASS").steps.size(), kRecipeSteps);
+    QCOMPARE(bySerial.value("S-PASS").header.recipeHash, hash);
+    QCOMPARE(bySerial.value("S-PASS").header.port, good.portName());
+    QCOMPARE(bySerial.value("S-FAIL").outcome, Station::Outcome::Fail);
+    QCOMPARE(bySerial.value("S-FAIL").failedStep, QStringLiteral("selftest"));
+    QCOMPARE(bySerial.value("S-LOST").outcome, Station::Outcome::Error);
+    QCOMPARE(bySerial.value("S-LOST").reason, lost->findChild<QLabel *>("detail")->text().section(": ", 1));
+
+    // The records browser, from the menu as in every mode.
+    QAction *open = w.findChild<QAction *>("action_records");
+    QVERIFY(open);
+    open->trigger();
+    QTRY_VERIFY(w.findChild<RecordsBrowser *>());
+    RecordsBrowser *browser = w.findChild<RecordsBrowser *>();
+    QCOMPARE(tableRows(*browser), 3);
+    auto *outcome = widget<QComboBox>(*browser, "recordOutcome");
+    outcome->setCurrentIndex(outcome->findData(QStringLiteral("error")));
+    QCOMPARE(tableRows(*browser), 1);
+    QCOMPARE(cellText(widget<QTableWidget>(*browser, "recordRuns"), 0, 1), QStringLiteral("S-LOST"));
+    outcome->setCurrentIndex(0);
+    auto *serial = widget<QLineEdit>(*browser, "recordSerial");
+    serial->setText(QStringLiteral("S-FAIL"));
+    QTest::keyClick(serial, Qt::Key_Return);
+    QCOMPARE(tableRows(*browser), 1);
+    const QTableWidget *steps = widget<QTableWidget>(*browser, "recordSteps");
+    QCOMPARE(steps->rowCount(), 3);   // parameters, save, and the self-test that failed
+    QCOMPARE(cellText(steps, 2, 1), QStringLiteral("БРАК"));
+    QCOMPARE(cellText(steps, 2, 2), QStringLiteral("healthy = 0 (1 … 1)"));
+    // A day before any run: nothing; from today: the run again.
+    widget<QDateEdit>(*browser, "recordTo")->setDate(QDate::currentDate().addDays(-1));
+    widget<QCheckBox>(*browser, "recordToSet")->setChecked(true);
+    QCOMPARE(tableRows(*browser), 0);
+    widget<QCheckBox>(*browser, "recordToSet")->setChecked(false);
+    widget<QDateEdit>(*browser, "recordFrom")->setDate(QDate::currentDate());
+    widget<QCheckBox>(*browser, "recordFromSet")->setChecked(true);
+    QCOMPARE(tableRows(*browser), 1);
+
+    // Exported: the run with each value against its limits.
+    QTest::mouseClick(widget<QPushButton>(*browser, "recordExport"), Qt::LeftButton);
+    QFile csv(exported);
+    QVERIFY2(csv.open(QIODevice::ReadOnly), qPrintable(exported));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
+    QVERIFY(lines.first().startsWith("run;started;ended;serial;"));
+    QVERIFY(lines.first().endsWith("step_index;step;step_outcome;step_reason;quantity;value;low;high"));
+    QVERIFY(lines.size() >= 4);
+    for (const QString &line : lines.mid(1))
+        QVERIFY2(line.contains(";S-FAIL;"), qPrintable(line));
+    QVERIFY2(lines.last().endsWith(";2;selftest;fail;the device reports a fault;healthy;0;1;1"), qPrintable(lines.last()));
+}
+
+// The normal window: the serial typed before connecting finds the unit's
+// last run in the log, and the history button its runs in the browser.
+void AppStation::connectingShowsTheUnitsHistory()
+{
+    ScopedWorkDir work;
+    QVERIFY(work.writeFile("info.txt", "ZETRA|Elevated\n"));
+    SimProcess sim;
+    QVERIFY(sim.isRunning());
+    MainWindow w;
+    QVERIFY(!w.stationView());
+    auto *serial = widget<QLineEdit>(w, "lineEdit_unitSerial");
+    serial->setText(QStringLiteral("S-FAIL"));
+    QVERIFY(connectTo(w, sim.portName()));
+    QTRY_VERIFY2(mainLog(w).contains(QStringLiteral("Изделие S-FAIL: записей в журнале 1")), qPrintable(mainLog(w)));
+    QVERIFY(mainLog(w).contains(QStringLiteral("БРАК")));
+    QVERIFY(mainLog(w).contains(QStringLiteral("(самопроверка: healthy = 0 (1 … 1))")));
+
+    QTest::mouseClick(widget<QPushButton>(w, "pushButton_unitHistory"), Qt::LeftButton);
+    RecordsBrowser *browser = w.findChild<RecordsBrowser *>();
+    QVERIFY(browser && browser->isVisible());
+    QCOMPARE(browser->shownRuns().size(), 1);
+    QCOMPARE(browser->shownRuns().first().header.serial, QStringLiteral("S-FAIL"));
+
+    // A unit the records never saw says so on the next connect.
+    QueuedSpy changes(w.device(), &SerialTop::connectedChanged);
+    QTest::mouseClick(widget<QPushButton>(w, "pushButton_connect_to_rs485"), Qt::LeftButton);
+    QVERIFY(changes.wait(kDeviceWaitMs) || !changes.isEmpty());
+    QCOMPARE(changes.first().first().toBool(), false);
+    serial->setText(QStringLiteral("S-NEW"));
+    QVERIFY(connectTo(w, sim.portName()));
+    QTRY_VERIFY2(mainLog(w).contains(QStringLiteral("Изделие S-NEW: в журнале изделий записей нет")), qPrintable(mainLog(w)));
+}
+
+QTEST_MAIN(AppStation)
+#include "app_station.moc"
