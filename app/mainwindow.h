@@ -100,6 +100,8 @@ public:
     StationView *stationView() const { return station; }
     // "Журнал изделий", opened on one unit's history when serial is given.
     RecordsBrowser *showRecords(const QString &serial = QString());
+    // Asks where the records are kept: a file or a server address.
+    void chooseRecordsLocation();
 
     // The device object, for launch options and tests; null after shutdown.
     SerialTop *device() const { return serialTop; }

@@ -3,17 +3,20 @@
 #include "ui_mainwindow.h"
 
 #include "language.h"
+#include "recordsbrowser.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSaveFile>
+#include <QSettings>
 
 namespace {
 
@@ -92,6 +95,8 @@ void MainWindow::createMenus()
     logs->addSeparator();
     connect(newAction(logs, "action_records", tr("Журнал изделий…"), shortcut("Ctrl+J")), &QAction::triggered,
             this, [this] { showRecords(); });
+    connect(newAction(logs, "action_recordsLocation", tr("Хранилище записей…")), &QAction::triggered, this,
+            [this] { chooseRecordsLocation(); });
 
     QMenu *help = bar->addMenu(tr("&Справка"));
     connect(newAction(help, "action_about", tr("О программе")), &QAction::triggered, this, [this] {
@@ -198,4 +203,22 @@ QString MainWindow::chooseFile(FileKind kind, bool forSaving, const QString &cap
     if (!path.isEmpty())
         rememberFolder(kind, QFileInfo(path).absolutePath());
     return path;
+}
+
+// Where the station and the records browser keep the records: an SQLite file,
+// or a PostgreSQL server that several stations share; empty for the file in
+// the user's data folder.
+void MainWindow::chooseRecordsLocation()
+{
+    QInputDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("recordsLocationDialog"));
+    dialog.setWindowTitle(tr("Хранилище записей"));
+    dialog.setLabelText(tr("Файл SQLite или сервер postgresql://пользователь@хост/база\n"
+                           "(пусто: файл в папке данных пользователя)"));
+    dialog.setTextValue(QSettings().value(QStringLiteral("records/location")).toString());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QString location = dialog.textValue().trimmed();
+    QSettings().setValue(QStringLiteral("records/location"), location);
+    _appendLog(tr("Записи изделий: %1").arg(RecordsBrowser::defaultRecordsLocation()));
 }

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QInputDialog>
 #include <QProgressBar>
 #include <QComboBox>
 #include <QCryptographicHash>
@@ -55,6 +56,7 @@ private slots:
     void initTestCase();
     void threeUnitsEndPassFailAndError();
     void connectingShowsTheUnitsHistory();
+    void recordsLocationIsChosenFromTheMenu();
 
 private:
     QTemporaryDir dir;
@@ -235,6 +237,36 @@ void AppStation::connectingShowsTheUnitsHistory()
     serial->setText(QStringLiteral("S-NEW"));
     QVERIFY(connectTo(w, sim.portName()));
     QTRY_VERIFY2(mainLog(w).contains(QStringLiteral("Изделие S-NEW: в журнале изделий записей нет")), qPrintable(mainLog(w)));
+}
+
+// The window's choice of where records go, a file or a shared server, is the
+// one the station view and the records browser then use.
+void AppStation::recordsLocationIsChosenFromTheMenu()
+{
+    ScopedWorkDir work;
+    QVERIFY(work.writeFile("info.txt", "ZETRA|Elevated\n"));
+    MainWindow w;
+    const QString server = QStringLiteral("postgresql://station@records.example/zetra");
+    QTimer::singleShot(0, &w, [&w, server] {
+        auto *dialog = w.findChild<QInputDialog *>(QStringLiteral("recordsLocationDialog"));
+        QVERIFY(dialog);
+        dialog->setTextValue(server);
+        dialog->accept();
+    });
+    widget<QAction>(w, "action_recordsLocation")->trigger();
+    QCOMPARE(RecordsBrowser::defaultRecordsLocation(), server);
+    QVERIFY2(mainLog(w).contains(QStringLiteral("Записи изделий: ") + server), qPrintable(mainLog(w)));
+
+    // Empty: back to the file in the user's data folder.
+    QTimer::singleShot(0, &w, [&w] {
+        auto *dialog = w.findChild<QInputDialog *>(QStringLiteral("recordsLocationDialog"));
+        QVERIFY(dialog);
+        dialog->setTextValue(QString());
+        dialog->accept();
+    });
+    widget<QAction>(w, "action_recordsLocation")->trigger();
+    QCOMPARE(RecordsBrowser::defaultRecordsLocation(), RecordStore::defaultLocation());
+    QSettings().setValue(QStringLiteral("records/location"), records);
 }
 
 QTEST_MAIN(AppStation)

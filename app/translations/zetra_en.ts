@@ -1094,6 +1094,24 @@ Update the firmware?</translation>
         <source>Экспорт журнала изделий</source>
         <translation>Export the unit records</translation>
     </message>
+    <message>
+        <source>Хранилище записей…</source>
+        <translation>Records storage…</translation>
+    </message>
+    <message>
+        <source>Хранилище записей</source>
+        <translation>Records storage</translation>
+    </message>
+    <message>
+        <source>Файл SQLite или сервер postgresql://пользователь@хост/база
+(пусто: файл в папке данных пользователя)</source>
+        <translation>An SQLite file or a server postgresql://user@host/database
+(empty: the file in the user&apos;s data folder)</translation>
+    </message>
+    <message>
+        <source>Записи изделий: %1</source>
+        <translation>Unit records: %1</translation>
+    </message>
 </context>
 <context>
     <name>ParameterChangesDialog</name>
