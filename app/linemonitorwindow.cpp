@@ -1,4 +1,5 @@
 #include "linemonitorwindow.h"
+#include "csvfield.h"
 
 #include "frametext.h"
 #include "lineframemodel.h"
@@ -40,15 +41,6 @@ protected:
 private:
     bool hidePolling = false;
 };
-
-QString csvField(const QString &text)
-{
-    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
 
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "recordsbrowser.h"
+#include "csvfield.h"
 
 #include "recordstore.h"
 #include "stationwording.h"
@@ -20,15 +21,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QString csvField(const QString &text)
-{
-    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
 
 QString isoTime(const QDateTime &time)
 {

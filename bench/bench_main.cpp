@@ -1,6 +1,7 @@
 // Prints one line per figure: BENCH <name> <value> <unit>.
 // Every ratio divides a measured time by the floor the line itself sets:
 // every byte's wire time on the device's line, plus the engine's 5 ms pause.
+#include "stallmeter.h"
 #include "deviceharness.h"
 #include "linesettings.h"
 #include "queuedspy.h"
@@ -55,32 +56,6 @@ void report(const QByteArray &name, double value, const char *unit)
     report(name.constData(), value, unit);
 }
 
-// Lateness of a 10 ms timer in the window thread: how long the window
-// could not react while the device worked.
-class StallMeter
-{
-public:
-    StallMeter()
-    {
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            const qint64 now = clock.nsecsElapsed();
-            if (last >= 0)
-                worstNs = qMax(worstNs, now - last - kIntervalMs * 1000000);
-            last = now;
-        });
-        clock.start();
-        timer.start(kIntervalMs);
-    }
-    double worstMs() const { return worstNs / 1e6; }
-
-private:
-    static constexpr int kIntervalMs = 10;
-    QTimer timer;
-    QElapsedTimer clock;
-    qint64 last = -1;
-    qint64 worstNs = 0;
-};
 
 template<typename T>
 T *formWidget(QWidget &window, const char *name)

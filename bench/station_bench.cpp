@@ -2,6 +2,7 @@
 // simulator at the line's own pace; and what each unit costs the station's
 // process in CPU. gui_stall_station_ms: the window's longest stall while its
 // station view runs eight units.
+#include "stallmeter.h"
 #include "mainwindow.h"
 #include "queuedspy.h"
 #include "simprocess.h"
@@ -103,32 +104,6 @@ void stationParallelRatio()
 
 namespace {
 
-// Lateness of a 10 ms timer in the window thread, as bench_main's figures
-// measure it.
-class WindowStall
-{
-public:
-    WindowStall()
-    {
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            const qint64 now = clock.nsecsElapsed();
-            if (last >= 0)
-                worstNs = qMax(worstNs, now - last - kIntervalMs * 1000000);
-            last = now;
-        });
-        clock.start();
-        timer.start(kIntervalMs);
-    }
-    double worstMs() const { return worstNs / 1e6; }
-
-private:
-    static constexpr int kIntervalMs = 10;
-    QTimer timer;
-    QElapsedTimer clock;
-    qint64 last = -1;
-    qint64 worstNs = 0;
-};
 
 // One run of eight units from the station view's "start all"; the worst
 // stall, or a negative figure when the run could not be made.
@@ -152,7 +127,7 @@ double stationViewStall(const QString &recipe)
         view->tile(i)->serialField()->setText(QStringLiteral("G%1").arg(i));
     }
     QueuedSpy idle(view, &StationView::idle);
-    WindowStall stall;
+    StallMeter stall;
     view->findChild<QAbstractButton *>(QStringLiteral("startAll"))->click();
     if (!idle.wait(120000) && idle.isEmpty())
         return -1;

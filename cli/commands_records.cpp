@@ -2,6 +2,7 @@
 // store, a file or a server; --sync sends a server what waits for it in the
 // station's own file. It never touches the line, so it runs without a port.
 #include "command.h"
+#include "csvfield.h"
 #include "recordstore.h"
 #include "report.h"
 
@@ -192,15 +193,6 @@ QStringList history(const QVector<Station::RunRecord> &runs)
         }
     }
     return lines;
-}
-
-QString csvField(const QString &text)
-{
-    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
 // One line a run, as the listing: for a spreadsheet of a batch.
