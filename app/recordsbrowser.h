@@ -29,7 +29,7 @@ public:
 
     void setSaveChooser(SaveChooser chooser) { chooseSave = std::move(chooser); }
     // Shows one unit's history: its serial number in the search, every outcome, any date.
-    void showUnit(const QString &serial);
+    void showUnit(const QString &unit);
     // Reads the records again with the filter shown.
     void search();
     const QVector<Station::RunRecord> &shownRuns() const { return runs; }

@@ -42,7 +42,7 @@ public:
     void setIdleAllowed(bool canStart);
     void begin();
     void identified(const Station::RunRecord &record);
-    void stepFinished(const Station::StepRecord &step);
+    void stepFinished(const Station::StepRecord &finished);
     void stepProgress(int percent);
     void finish(const Station::RunRecord &record);
     void noteRecordFailure(const QString &error);
@@ -54,7 +54,7 @@ signals:
 
 private:
     void showStep(int index);
-    void showOutcome(Station::Outcome outcome, const QString &detail);
+    void showOutcome(Station::Outcome outcome, const QString &why);
 
     QComboBox *port;
     QLineEdit *serial;
