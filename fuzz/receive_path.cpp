@@ -127,18 +127,22 @@ private:
 };
 
 // Whether bytes hold, anywhere, a whole answer or refusal to the request
-// with a good CRC.
+// with a good CRC, an answer carrying the request's byte count or echo.
 bool holdsAnswer(const QByteArray &bytes, const QByteArray &request, int answerSize)
 {
     const char function = request[1];
     for (int at = 0; at + 1 < bytes.size(); ++at) {
         if (bytes[at] != request[0])
             continue;
-        const int size = bytes[at + 1] == function ? answerSize
-                         : static_cast<uint8_t>(bytes[at + 1]) == (static_cast<uint8_t>(function) | ModbusCodec::kExceptionFlag)
-                             ? ModbusCodec::kExceptionAnswerSize
-                             : 0;
-        if (size > 0 && at + size <= bytes.size() && ModbusCodec::crcValid(bytes.mid(at, size)))
+        const bool refusal =
+            static_cast<uint8_t>(bytes[at + 1]) == (static_cast<uint8_t>(function) | ModbusCodec::kExceptionFlag);
+        const int size = bytes[at + 1] == function ? answerSize : refusal ? ModbusCodec::kExceptionAnswerSize : 0;
+        if (size == 0 || at + size > bytes.size())
+            continue;
+        const QByteArray frame = bytes.mid(at, size);
+        // An answer of the right length that names another request (its
+        // byte count or echo) is not this one's.
+        if (ModbusCodec::crcValid(frame) && (refusal || ModbusCodec::answerFits(frame, request)))
             return true;
     }
     return false;

@@ -4,6 +4,7 @@
 #include "linemonitor.h"
 #include "linewording.h"
 #include "modbuscodec.h"
+#include "registermap.h"
 #include "serialtop.h"
 
 #include <QElapsedTimer>
@@ -425,6 +426,8 @@ private slots:
         probe.receive(withCrc(hex("1403020002"))); // another slave
         probe.receive(withCrc(hex("1304020002"))); // our slave, another function
         probe.receive(withCrc(hex("138602")));       // a refusal of another function
+        // Of the right length, but its byte count names a read of two registers.
+        probe.receive(withCrc(hex("130304000200")));
         QVERIFY(!probe.acknowledged());
         QVERIFY(probe.refusal().isEmpty());
         // The request's own answer still counts after all of them.
@@ -458,6 +461,19 @@ private slots:
         probe.receive(answer); // a repeated answer is not taken twice
         QCOMPARE(prot.count(), 3);
         QCOMPARE(prot.at(2).at(0).toInt(), 3);
+
+        // A write's answer echoes it: the echo of another coil, or of
+        // another value, answers another request.
+        const uint16_t off = 0;
+        const QByteArray probeWrite = ModbusCodec::writeRequest(ModbusCodec::WriteSingleCoil,
+                                                                RegisterMap::Coil::ConnectionProbe, &off, 1);
+        probe.expect(probeWrite, 8);
+        probe.receive(ModbusCodec::writeRequest(ModbusCodec::WriteSingleCoil, RegisterMap::Coil::SaveSettings, &off, 1));
+        const uint16_t on = RegisterMap::Coil::On;
+        probe.receive(ModbusCodec::writeRequest(ModbusCodec::WriteSingleCoil, RegisterMap::Coil::ConnectionProbe, &on, 1));
+        QVERIFY(!probe.acknowledged());
+        probe.receive(probeWrite);
+        QVERIFY(probe.acknowledged());
     }
 
     void partialRevisionBlockStaysInsideTheFrame()
