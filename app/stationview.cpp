@@ -396,17 +396,6 @@ bool StationView::isRunning() const
     return false;
 }
 
-void StationView::setAvailablePorts(const QStringList &ports)
-{
-    for (StationTile *tile : qAsConst(tiles)) {
-        const QString current = tile->portName();
-        QSignalBlocker quiet(tile->portBox());
-        tile->portBox()->clear();
-        tile->portBox()->addItems(ports);
-        tile->portBox()->setCurrentText(current);
-    }
-}
-
 void StationView::startAll()
 {
     QVector<int> ready;

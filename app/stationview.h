@@ -96,8 +96,6 @@ public:
     void startAll();
     void startOne(int index);
     void stopAll();
-    // Ports the system lists, for the places' lists.
-    void setAvailablePorts(const QStringList &ports);
 
 signals:
     // Every running unit has ended.
