@@ -106,9 +106,18 @@ public:
         return true;
     }
 
-    QString resolve(const QString &path) const
+    // A file the recipe names, relative to the recipe. A NUL in the name
+    // would end it early for the system ("fw.bin\u0000x" opens fw.bin), so
+    // the file checked would not be the file named.
+    bool path(const QString &key, QString &resolved)
     {
-        return QFileInfo(path).isAbsolute() ? QDir::cleanPath(path) : QDir::cleanPath(QDir(folder).filePath(path));
+        QString text;
+        if (!string(key, text))
+            return false;
+        if (text.contains(QChar(0)))
+            return fail(QStringLiteral("\"%1\": a file name cannot hold a NUL character").arg(key));
+        resolved = QFileInfo(text).isAbsolute() ? QDir::cleanPath(text) : QDir::cleanPath(QDir(folder).filePath(text));
+        return true;
     }
 
     bool fail(const QString &message)
@@ -125,10 +134,8 @@ public:
 
 bool readFlash(StepReader &reader, RecipeStep &step)
 {
-    QString image;
-    if (!reader.onlyKeys({QStringLiteral("step"), QStringLiteral("image")}) || !reader.string(QStringLiteral("image"), image))
+    if (!reader.onlyKeys({QStringLiteral("step"), QStringLiteral("image")}) || !reader.path(QStringLiteral("image"), step.image))
         return false;
-    step.image = reader.resolve(image);
     QFile file(step.image);
     if (QFileInfo(step.image).isDir() || !file.open(QIODevice::ReadOnly))
         return reader.fail(QStringLiteral("\"image\": cannot read %1: %2")
@@ -152,10 +159,8 @@ bool readParameters(StepReader &reader, RecipeStep &step)
     if (hasValues == hasFile)
         return reader.fail(QStringLiteral("give either \"values\" or \"file\""));
     if (hasFile) {
-        QString file;
-        if (!reader.string(QStringLiteral("file"), file))
+        if (!reader.path(QStringLiteral("file"), step.backupFile))
             return false;
-        step.backupFile = reader.resolve(file);
         DeviceParameters::Backup backup;
         QString why;
         if (!DeviceParameters::readBackup(step.backupFile, backup, why))

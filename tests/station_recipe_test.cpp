@@ -119,6 +119,12 @@ void StationRecipeTest::faultsAreRefusedNamingTheirPlace_data()
     QTest::newRow("image fails its check")
         << QByteArray(R"({"name": "x", "steps": [{"step": "flash", "image": "bad.bin"}]})") << "steps[0] (flash)"
         << "fails the image check";
+    QTest::newRow("image name with a NUL")
+        << QByteArray("{\"name\": \"x\", \"steps\": [{\"step\": \"flash\", \"image\": \"fw.bin\\u0000x\"}]}")
+        << "steps[0] (flash)" << "NUL";
+    QTest::newRow("backup name with a NUL")
+        << QByteArray("{\"name\": \"x\", \"steps\": [{\"step\": \"parameters\", \"file\": \"unit.json\\u0000\"}]}")
+        << "steps[0] (parameters)" << "NUL";
     QTest::newRow("missing backup")
         << QByteArray(R"({"name": "x", "steps": [{"step": "parameters", "file": "gone.json"}]})")
         << "steps[0] (parameters)" << "gone.json";
