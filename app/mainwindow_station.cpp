@@ -3,10 +3,11 @@
 #include "ui_mainwindow.h"
 
 #include "recordsbrowser.h"
-#include "recordstore.h"
+#include "recordsearch.h"
 #include "stationview.h"
 #include "stationwording.h"
 
+#include <QFutureWatcher>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -48,36 +49,40 @@ void MainWindow::setupUnitHistory()
 }
 
 // On connecting: one line on the unit's last run, so the engineer sees at
-// once what it left the factory with; the browser holds the rest.
+// once what it left the factory with; the browser holds the rest. Looked up
+// away from the window thread, which a server that is away would hold.
 void MainWindow::noteUnitHistory()
 {
     const QString serial = unitSerial ? unitSerial->text().trimmed() : QString();
     if (serial.isEmpty())
         return;
-    QString error;
-    const std::unique_ptr<RecordStore> store = RecordStore::open(RecordsBrowser::defaultRecordsLocation(), error);
-    if (!store) {
-        _appendLog(tr("История изделия %1 недоступна: %2").arg(serial, error));
-        return;
-    }
     Station::RecordFilter filter;
     filter.serial = serial;
-    const QVector<Station::RunRecord> runs = store->runs(filter);
-    if (runs.isEmpty()) {
-        _appendLog(tr("Изделие %1: в журнале изделий записей нет").arg(serial));
-        return;
-    }
-    const Station::RunRecord &last = runs.first();
-    QString text = tr("Изделие %1: записей в журнале %2, последняя %3 — %4, прошивка %5")
-                       .arg(serial)
-                       .arg(runs.size())
-                       .arg(QLocale().toString(last.header.started.toLocalTime(), QLocale::ShortFormat),
-                            StationWording::outcomeText(last.outcome),
-                            last.revisionAfter.isEmpty() ? last.header.revisionBefore : last.revisionAfter);
-    const QString why = StationWording::whyNotPassed(last);
-    if (!why.isEmpty())
-        text += QStringLiteral(" (%1)").arg(why);
-    _appendLog(text);
+    auto *watcher = new QFutureWatcher<RecordsFound>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, serial] {
+        watcher->deleteLater();
+        const RecordsFound found = watcher->result();
+        if (!found.opened) {
+            _appendLog(tr("История изделия %1 недоступна: %2").arg(serial, found.error));
+            return;
+        }
+        if (found.runs.isEmpty()) {
+            _appendLog(tr("Изделие %1: в журнале изделий записей нет").arg(serial));
+            return;
+        }
+        const Station::RunRecord &last = found.runs.first();
+        QString text = tr("Изделие %1: записей в журнале %2, последняя %3 — %4, прошивка %5")
+                           .arg(serial)
+                           .arg(found.runs.size())
+                           .arg(QLocale().toString(last.header.started.toLocalTime(), QLocale::ShortFormat),
+                                StationWording::outcomeText(last.outcome),
+                                last.revisionAfter.isEmpty() ? last.header.revisionBefore : last.revisionAfter);
+        const QString why = StationWording::whyNotPassed(last);
+        if (!why.isEmpty())
+            text += QStringLiteral(" (%1)").arg(why);
+        _appendLog(text);
+    });
+    watcher->setFuture(searchRecords(RecordsBrowser::defaultRecordsLocation(), filter));
 }
 
 RecordsBrowser *MainWindow::showRecords(const QString &serial)

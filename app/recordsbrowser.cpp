@@ -1,6 +1,7 @@
 #include "recordsbrowser.h"
 #include "csvfield.h"
 
+#include "recordsearch.h"
 #include "recordstore.h"
 #include "stationwording.h"
 
@@ -8,6 +9,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDialogButtonBox>
+#include <QFutureWatcher>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -162,8 +164,12 @@ void RecordsBrowser::showUnit(const QString &unit)
     search();
 }
 
-// The store is opened for each search, so the browser sees what a station
-// wrote since, and holds nothing open while it only shows.
+struct RecordsBrowser::Found
+{
+    RecordsFound records;
+    QDateTime until; // runs started from then on are left out; invalid: none
+};
+
 void RecordsBrowser::search()
 {
     Station::RecordFilter filter;
@@ -173,19 +179,43 @@ void RecordsBrowser::search()
     const QString wanted = outcome->currentData().toString();
     if (!wanted.isEmpty())
         filter.byOutcome = Station::outcomeFromName(wanted, filter.outcome);
-    QString error;
-    const std::unique_ptr<RecordStore> store = RecordStore::open(location, error);
+    const QDateTime until = toSet->isChecked() ? QDateTime(to->date().addDays(1), QTime(0, 0)) : QDateTime();
+    // What the last search showed is not what this one asks for.
     runs.clear();
-    if (!store) {
-        status->setText(tr("Журнал изделий не открывается (%1): %2").arg(location, error));
-    } else {
-        const QDateTime until = QDateTime(to->date().addDays(1), QTime(0, 0));
-        for (const Station::RunRecord &run : store->runs(filter))
-            if (!toSet->isChecked() || run.header.started < until)
-                runs.append(run);
-        status->setText(tr("Найдено записей: %1").arg(runs.size()));
-    }
     runTable->setRowCount(0);
+    showSteps(-1);
+    searching = true;
+    status->setText(tr("Поиск в журнале изделий…"));
+    const int search = ++searches;
+    auto *watcher = new QFutureWatcher<RecordsFound>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, search, until] {
+        watcher->deleteLater();
+        if (search != searches)
+            return; // a newer search is on its way
+        searching = false;
+        showRuns({watcher->result(), until});
+        emit searchFinished();
+    });
+    watcher->setFuture(searchRecords(location, filter));
+}
+
+void RecordsBrowser::showRuns(const Found &found)
+{
+    if (!found.records.opened) {
+        status->setText(tr("Журнал изделий не открывается (%1): %2").arg(location, found.records.error));
+    } else {
+        for (const Station::RunRecord &run : found.records.runs)
+            if (!found.until.isValid() || run.header.started < found.until)
+                runs.append(run);
+        QString text = tr("Найдено записей: %1").arg(runs.size());
+        if (!found.records.error.isEmpty())
+            text += QStringLiteral(". ") + tr("Ошибка чтения: %1").arg(found.records.error);
+        if (!found.records.serverAway.isEmpty())
+            text += QStringLiteral(". ")
+                    + tr("Сервер записей недоступен (%1): показаны записи этой станции из %2")
+                          .arg(found.records.serverAway, found.records.stationFile);
+        status->setText(text);
+    }
     runTable->setRowCount(runs.size());
     for (int row = 0; row < runs.size(); ++row) {
         const Station::RunRecord &run = runs.at(row);
@@ -200,8 +230,6 @@ void RecordsBrowser::search()
     runTable->resizeColumnsToContents();
     if (!runs.isEmpty())
         runTable->setCurrentCell(0, 0);
-    else
-        showSteps(-1);
 }
 
 void RecordsBrowser::showSteps(int row)

@@ -30,8 +30,10 @@ public:
     void setSaveChooser(SaveChooser chooser) { chooseSave = std::move(chooser); }
     // Shows one unit's history: its serial number in the search, every outcome, any date.
     void showUnit(const QString &unit);
-    // Reads the records again with the filter shown.
+    // Reads the records again with the filter shown, away from the window
+    // thread; the table fills when they come.
     void search();
+    bool isSearching() const { return searching; }
     const QVector<Station::RunRecord> &shownRuns() const { return runs; }
     // Writes the runs shown with each step's values and limits; false with
     // the reason in error.
@@ -41,12 +43,19 @@ public:
     // else the user's data folder.
     static QString defaultRecordsLocation();
 
+signals:
+    void searchFinished();
+
 private:
+    struct Found;
+    void showRuns(const Found &found);
     void showSteps(int row);
 
     QString location;
     SaveChooser chooseSave;
     QVector<Station::RunRecord> runs;
+    int searches = 0; // a search's answer counts only while it is the newest
+    bool searching = false;
     QLineEdit *serial;
     QComboBox *outcome;
     QCheckBox *fromSet;

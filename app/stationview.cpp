@@ -315,6 +315,19 @@ StationView::StationView(const QString &recordsLocation, QWidget *parent)
         if (StationTile *tile = toTile(index))
             tile->noteRecordFailure(error);
     });
+    connect(worker, &StationWorker::recordsKept, this,
+            [this](const QString &serverAway, const QString &stationFile, int waiting) {
+                QString text;
+                if (!serverAway.isEmpty())
+                    text = tr("Сервер записей недоступен (%1): записи хранятся в %2 и будут отправлены, когда он вернётся")
+                               .arg(serverAway, stationFile);
+                else if (waiting > 0)
+                    text = tr("Записей ждут отправки на сервер: %1").arg(waiting);
+                // Once the server takes them, the word about it goes; any other stays.
+                if (!text.isEmpty() || recordsMessageShown)
+                    showMessage(text);
+                recordsMessageShown = !text.isEmpty();
+            });
     connect(worker, &StationWorker::idle, this, [this] {
         refreshButtons();
         emit idle();

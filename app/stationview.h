@@ -121,5 +121,6 @@ private:
     QPushButton *startAllButton;
     QPushButton *stopButton;
     QLabel *message;
+    bool recordsMessageShown = false; // the message is the word on where the records go
     QWidget *tileArea;
 };

@@ -37,6 +37,7 @@ void StationWorker::run(const Station::Recipe &recipe, const QVector<StationPlac
                 emit idle();
             return;
         }
+        tellWhereRecordsGo();
     }
     auto *batch = new Station::ProductionStation(recipe, setup, store.get(), this);
     batches.append(batch);
@@ -55,6 +56,7 @@ void StationWorker::run(const Station::Recipe &recipe, const QVector<StationPlac
     }
     connect(batch, &Station::ProductionStation::unitFinished, this, [this, tiles, batch](Station::UnitRunner *unit) {
         emit unitFinished(tiles.at(batch->units().indexOf(unit)), unit->record());
+        tellWhereRecordsGo();
     });
     connect(batch, &Station::ProductionStation::recordFailed, this,
             [this, tiles, batch](const QString &port, const QString &error) {
@@ -70,6 +72,11 @@ void StationWorker::run(const Station::Recipe &recipe, const QVector<StationPlac
             emit idle();
     }, Qt::QueuedConnection);
     batch->start();
+}
+
+void StationWorker::tellWhereRecordsGo()
+{
+    emit recordsKept(store->serverAway(), store->stationFile(), store->runsWaiting());
 }
 
 void StationWorker::stop()

@@ -50,10 +50,15 @@ signals:
     void stepProgress(int tile, int percent);
     void unitFinished(int tile, const Station::RunRecord &record);
     void recordFailed(int tile, const QString &error);
+    // Where the runs go, told as the store opens and as each unit ends: with
+    // a server away, why, and the station's file that keeps them meanwhile.
+    void recordsKept(const QString &serverAway, const QString &stationFile, int waiting);
     // No unit is running any more.
     void idle();
 
 private:
+    void tellWhereRecordsGo();
+
     QString location;
     Station::StationSetup setup;
     std::unique_ptr<RecordStore> store;

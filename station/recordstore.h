@@ -61,6 +61,10 @@ public:
     // Empty while the records go where they were asked to; otherwise, in a
     // sentence for the operator, where they go instead and why.
     virtual QString notice() const { return QString(); }
+    // With a server: why it was out of reach at the last try (empty while it
+    // is reached), and the station's file that keeps the runs meanwhile.
+    virtual QString serverAway() const { return QString(); }
+    virtual QString stationFile() const { return QString(); }
     // Sends what waits in the station's file for the server, trying the
     // server now whatever the retry time. True when nothing is left waiting;
     // a file has never anything to send.

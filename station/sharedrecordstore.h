@@ -26,6 +26,8 @@ public:
     QString error() const override { return lastError; }
 
     QString notice() const override;
+    QString serverAway() const override { return serverError; }
+    QString stationFile() const override { return local->where(); }
     bool sync() override;
     int runsSent() const override { return sent; }
     int runsWaiting() const override { return waiting; }

@@ -16,6 +16,7 @@
 #include <QCryptographicHash>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QTableWidget>
 
 namespace {
@@ -57,6 +58,7 @@ private slots:
     void threeUnitsEndPassFailAndError();
     void connectingShowsTheUnitsHistory();
     void recordsLocationIsChosenFromTheMenu();
+    void aServerAwayIsToldAndHoldsNothing();
 
 private:
     QTemporaryDir dir;
@@ -170,15 +172,20 @@ void AppStation::threeUnitsEndPassFailAndError()
     open->trigger();
     QTRY_VERIFY(w.findChild<RecordsBrowser *>());
     RecordsBrowser *browser = w.findChild<RecordsBrowser *>();
+    // Each search is read away from the window and shown when it comes.
+    QTRY_VERIFY(!browser->isSearching());
     QCOMPARE(tableRows(*browser), 3);
     auto *outcome = widget<QComboBox>(*browser, "recordOutcome");
     outcome->setCurrentIndex(outcome->findData(QStringLiteral("error")));
+    QVERIFY(browser->isSearching());
+    QTRY_VERIFY(!browser->isSearching());
     QCOMPARE(tableRows(*browser), 1);
     QCOMPARE(cellText(widget<QTableWidget>(*browser, "recordRuns"), 0, 1), QStringLiteral("S-LOST"));
     outcome->setCurrentIndex(0);
     auto *serial = widget<QLineEdit>(*browser, "recordSerial");
     serial->setText(QStringLiteral("S-FAIL"));
     QTest::keyClick(serial, Qt::Key_Return);
+    QTRY_VERIFY(!browser->isSearching());
     QCOMPARE(tableRows(*browser), 1);
     const QTableWidget *steps = widget<QTableWidget>(*browser, "recordSteps");
     QCOMPARE(steps->rowCount(), 3);   // parameters, save, and the self-test that failed
@@ -187,10 +194,12 @@ void AppStation::threeUnitsEndPassFailAndError()
     // A day before any run: nothing; from today: the run again.
     widget<QDateEdit>(*browser, "recordTo")->setDate(QDate::currentDate().addDays(-1));
     widget<QCheckBox>(*browser, "recordToSet")->setChecked(true);
+    QTRY_VERIFY(!browser->isSearching());
     QCOMPARE(tableRows(*browser), 0);
     widget<QCheckBox>(*browser, "recordToSet")->setChecked(false);
     widget<QDateEdit>(*browser, "recordFrom")->setDate(QDate::currentDate());
     widget<QCheckBox>(*browser, "recordFromSet")->setChecked(true);
+    QTRY_VERIFY(!browser->isSearching());
     QCOMPARE(tableRows(*browser), 1);
 
     // Exported: the run with each value against its limits.
@@ -226,6 +235,7 @@ void AppStation::connectingShowsTheUnitsHistory()
     QTest::mouseClick(widget<QPushButton>(w, "pushButton_unitHistory"), Qt::LeftButton);
     RecordsBrowser *browser = w.findChild<RecordsBrowser *>();
     QVERIFY(browser && browser->isVisible());
+    QTRY_VERIFY(!browser->isSearching());
     QCOMPARE(browser->shownRuns().size(), 1);
     QCOMPARE(browser->shownRuns().first().header.serial, QStringLiteral("S-FAIL"));
 
@@ -267,6 +277,59 @@ void AppStation::recordsLocationIsChosenFromTheMenu()
     widget<QAction>(w, "action_recordsLocation")->trigger();
     QCOMPARE(RecordsBrowser::defaultRecordsLocation(), RecordStore::defaultLocation());
     QSettings().setValue(QStringLiteral("records/location"), records);
+}
+
+// The shared server away: the station view says where the runs are kept
+// instead, and the records browser opens at once, reads away from the
+// window, and shows the station's own runs saying why.
+void AppStation::aServerAwayIsToldAndHoldsNothing()
+{
+    QTemporaryDir data;
+    QVERIFY(data.isValid());
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    // Nothing listens on port 1: the server is away from the start.
+    QSettings().setValue(QStringLiteral("records/location"), QStringLiteral("postgresql://station@127.0.0.1:1/zetra"));
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_DATA_HOME", dataHome);
+        QSettings().setValue(QStringLiteral("records/location"), records);
+    });
+    ScopedWorkDir work;
+    QVERIFY(work.writeFile("info.txt", "ZETRA|Station\n"));
+    QVERIFY(work.writeFile("recipe.json", kRecipe));
+    SimProcess sim({"--erase-ms", "0"});
+    QVERIFY(sim.isRunning());
+
+    MainWindow w;
+    StationView *view = w.stationView();
+    QVERIFY(view);
+    w.setFileChooser([&](const MainWindow::FileRequest &) { return work.filePath("recipe.json"); });
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::mouseClick(widget<QPushButton>(*view, "chooseRecipe"), Qt::LeftButton);
+    view->setPlaceCount(1);
+    view->tile(0)->portBox()->setCurrentText(sim.portName());
+    view->tile(0)->serialField()->setText(QStringLiteral("S-AWAY"));
+    QTRY_VERIFY(view->tile(0)->startButton()->isEnabled());
+    QueuedSpy idle(view, &StationView::idle);
+    QTest::mouseClick(widget<QPushButton>(*view, "startAll"), Qt::LeftButton);
+    QVERIFY(idle.wait(kRunMs) || !idle.isEmpty());
+    QCOMPARE(view->tile(0)->outcome(), Station::Outcome::Pass);
+    const QString said = text(view, "stationMessage");
+    QVERIFY2(said.startsWith(QStringLiteral("Сервер записей недоступен (")), qPrintable(said));
+    QVERIFY2(said.contains(data.path()), qPrintable(said));
+
+    widget<QAction>(w, "action_records")->trigger();
+    RecordsBrowser *browser = w.findChild<RecordsBrowser *>();
+    QVERIFY(browser && browser->isVisible());
+    QVERIFY(browser->isSearching());
+    QCOMPARE(widget<QLabel>(*browser, "recordStatus")->text(), QStringLiteral("Поиск в журнале изделий…"));
+    QTRY_VERIFY(!browser->isSearching());
+    QCOMPARE(tableRows(*browser), 1);
+    QCOMPARE(cellText(widget<QTableWidget>(*browser, "recordRuns"), 0, 1), QStringLiteral("S-AWAY"));
+    const QString status = widget<QLabel>(*browser, "recordStatus")->text();
+    QVERIFY2(status.contains(QStringLiteral("Сервер записей недоступен")) && status.contains(data.path()),
+             qPrintable(status));
 }
 
 QTEST_MAIN(AppStation)

@@ -1280,6 +1280,18 @@ Parameters to change: %4 of %5</translation>
         <source>Найдено записей: %1</source>
         <translation>Runs found: %1</translation>
     </message>
+    <message>
+        <source>Поиск в журнале изделий…</source>
+        <translation>Searching the unit records…</translation>
+    </message>
+    <message>
+        <source>Ошибка чтения: %1</source>
+        <translation>Read error: %1</translation>
+    </message>
+    <message>
+        <source>Сервер записей недоступен (%1): показаны записи этой станции из %2</source>
+        <translation>The record server cannot be reached (%1): showing this station&apos;s runs from %2</translation>
+    </message>
 </context>
 <context>
     <name>SerialTop</name>
@@ -1636,6 +1648,14 @@ Parameters to change: %4 of %5</translation>
     <message>
         <source>Место %1: изделие %2 уже проверяется.</source>
         <translation>Place %1: unit %2 is already being tested.</translation>
+    </message>
+    <message>
+        <source>Сервер записей недоступен (%1): записи хранятся в %2 и будут отправлены, когда он вернётся</source>
+        <translation>The record server cannot be reached (%1): runs are kept in %2 and sent when it is back</translation>
+    </message>
+    <message>
+        <source>Записей ждут отправки на сервер: %1</source>
+        <translation>Runs waiting to be sent to the server: %1</translation>
     </message>
 </context>
 <context>
