@@ -131,6 +131,11 @@ void UnitRunner::retireStep()
         timer->stop();
     for (ParameterTransfer *transfer : stepContext->findChildren<ParameterTransfer *>())
         disconnect(transfer, nullptr, nullptr, nullptr);
+    // A measurement that a lost line or a time-out overtook sends no more.
+    for (MeasurementSession *measurement : stepContext->findChildren<MeasurementSession *>()) {
+        disconnect(measurement, nullptr, nullptr, nullptr);
+        measurement->stop();
+    }
     stepContext->deleteLater();
     stepContext = nullptr;
 }
@@ -332,110 +337,62 @@ void UnitRunner::runSelfTest()
 
 void UnitRunner::runMeasure(const RecipeStep &step)
 {
-    // As zetra-cli measure: a distance request every period; a missed answer
-    // is counted and the run goes on, a lost line ends it.
-    struct State
-    {
-        QVector<double> readings;
-        int sent = 0;
-        int periods = 0;
-        int missed = 0;
-        int missesInARow = 0;
-        RequestOutcome lost;
-        bool draining = false;
-    };
-    auto state = std::make_shared<State>();
-    auto *tick = new QTimer(stepContext);
-    tick->setTimerType(Qt::PreciseTimer);
-    const int ticks = step.ticks;
-
-    auto conclude = [this, state, step](Outcome forced, const QString &forcedReason) {
-        const HeightStatistics statistics = HeightStatistics::of(state->readings);
-        QJsonObject measured{{QStringLiteral("count"), measuredValue(statistics.count)},
-                             {QStringLiteral("missed"), measuredValue(state->missed, step.missed)}};
-        if (statistics.count > 0) {
-            measured.insert(QStringLiteral("mean"), measuredValue(statistics.mean, step.mean));
-            measured.insert(QStringLiteral("stddev"), measuredValue(statistics.deviation, step.stddev));
-            measured.insert(QStringLiteral("min"), measuredValue(statistics.low));
-            measured.insert(QStringLiteral("max"), measuredValue(statistics.high));
-        }
-        if (forced != Outcome::Pass) {
-            finishStep(forced, forcedReason, measured);
-            return;
-        }
-        if (statistics.count == 0) {
-            finishStep(Outcome::Error, QStringLiteral("no distance came back"), measured);
-            return;
-        }
-        QStringList missedLimits;
-        const auto check = [&](const char *name, double value, const Limit &limit) {
-            if (!limit.holds(value))
-                missedLimits << QStringLiteral("%1 %2 outside %3").arg(QLatin1String(name)).arg(value).arg(limitText(limit));
-        };
-        check("mean", statistics.mean, step.mean);
-        check("stddev", statistics.deviation, step.stddev);
-        check("missed", state->missed, step.missed);
-        if (missedLimits.isEmpty())
-            finishStep(Outcome::Pass, QString(), measured);
-        else
-            finishStep(Outcome::Fail, missedLimits.join(QStringLiteral("; ")), measured);
-    };
-    auto lineFailed = [state, conclude](const RequestOutcome &outcome) {
-        if (!state->lost.ok())
-            return;
-        state->lost = outcome;
-        QString why = Wording::outcome(outcome);
-        if (state->missesInARow >= kMissesInARow)
-            why += QStringLiteral(" (%1 requests in a row)").arg(state->missesInARow);
-        conclude(Outcome::Error, why);
-    };
-    auto settle = [state, conclude] {
-        if (state->draining && state->periods + state->missed >= state->sent)
-            conclude(Outcome::Pass, QString());
-    };
-
-    connect(top, &SerialTop::checkDistance, stepContext, [state](float distance) {
-        state->missesInARow = 0;
-        state->readings << double(distance);
-    });
-    // The period read follows its distance read in the ring.
-    connect(top, &SerialTop::checkPeriodMeas, stepContext, [state, settle](float) {
-        ++state->periods;
-        settle();
-    });
-    connect(top, &SerialTop::requestFailed, stepContext, [state, lineFailed, settle](const RequestOutcome &outcome) {
-        const bool miss = outcome.failure == RequestOutcome::Failure::NoAnswer
-                          || outcome.failure == RequestOutcome::Failure::Refused;
-        if (miss)
-            ++state->missed;
-        if (!miss || ++state->missesInARow >= kMissesInARow)
-            lineFailed(outcome);
-        else
-            settle();
-    });
-    SerialTop *device = top;
-    QObject *context = stepContext;
-    auto request = [state, tick, device, ticks, settle, conclude, context] {
-        device->getDistance();
-        if (++state->sent < ticks)
-            return;
-        tick->stop();
-        // The answers still queued; a skipped tick never answers, so this
-        // wait ends by time rather than by count.
-        state->draining = true;
-        auto *drain = new QTimer(context);
-        drain->setSingleShot(true);
-        QObject::connect(drain, &QTimer::timeout, context, [conclude] { conclude(Outcome::Pass, QString()); });
-        drain->start(kMeasureDrainMs);
-        settle();
-    };
-    connect(tick, &QTimer::timeout, context, request);
-    onStop = [tick, conclude] {
-        tick->stop();
-        conclude(Outcome::Interrupted, QStringLiteral("stopped during the measurement"));
-    };
-    tick->start(Measurement::kPeriodMs);
-    request();
+    // As zetra-cli measure: a missed answer is counted and the run goes on;
+    // a lost line, kMissesInARow misses in a row or a refused request end it.
+    using End = MeasurementSession::End;
+    MeasurementSession::Rules rules;
+    rules.ticks = step.ticks;
+    rules.unansweredInARow = kMissesInARow;
+    rules.requestFailureEnds = true;
+    auto *measurement = new MeasurementSession(top, rules, stepContext);
+    connect(measurement, &MeasurementSession::finished, stepContext,
+            [this, measurement, step](End why, const RequestOutcome &cause) {
+                const HeightStatistics statistics = measurement->statistics();
+                QJsonObject measured{{QStringLiteral("count"), measuredValue(statistics.count)},
+                                     {QStringLiteral("missed"), measuredValue(statistics.missed, step.missed)}};
+                if (statistics.count > 0) {
+                    measured.insert(QStringLiteral("mean"), measuredValue(statistics.mean, step.mean));
+                    measured.insert(QStringLiteral("stddev"), measuredValue(statistics.deviation, step.stddev));
+                    measured.insert(QStringLiteral("min"), measuredValue(statistics.low));
+                    measured.insert(QStringLiteral("max"), measuredValue(statistics.high));
+                }
+                switch (why) {
+                case End::Elapsed:
+                    break;
+                case End::Stopped:
+                case End::Interrupted:
+                    finishStep(Outcome::Interrupted, QStringLiteral("stopped during the measurement"), measured);
+                    return;
+                case End::Unanswered:
+                    finishStep(Outcome::Error,
+                               QStringLiteral("%1 (%2 requests in a row)").arg(Wording::outcome(cause)).arg(kMissesInARow),
+                               measured);
+                    return;
+                case End::LineLost:
+                case End::RequestFailed:
+                case End::RecorderFailed:
+                    finishStep(Outcome::Error, Wording::outcome(cause), measured);
+                    return;
+                }
+                if (statistics.count == 0) {
+                    finishStep(Outcome::Error, QStringLiteral("no distance came back"), measured);
+                    return;
+                }
+                QStringList missedLimits;
+                const auto check = [&](const char *name, double value, const Limit &limit) {
+                    if (!limit.holds(value))
+                        missedLimits << QStringLiteral("%1 %2 outside %3").arg(QLatin1String(name)).arg(value).arg(limitText(limit));
+                };
+                check("mean", statistics.mean, step.mean);
+                check("stddev", statistics.deviation, step.stddev);
+                check("missed", statistics.missed, step.missed);
+                if (missedLimits.isEmpty())
+                    finishStep(Outcome::Pass, QString(), measured);
+                else
+                    finishStep(Outcome::Fail, missedLimits.join(QStringLiteral("; ")), measured);
+            });
+    onStop = [measurement] { measurement->stop(End::Interrupted); };
+    measurement->start();
 }
 
 void UnitRunner::runVerify(const RecipeStep &step)

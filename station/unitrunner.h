@@ -47,7 +47,6 @@ public:
     // As zetra-cli measure: this many unanswered requests in a row is a line
     // that stopped answering; fewer are counted as missed.
     static constexpr int kMissesInARow = 3;
-    static constexpr int kMeasureDrainMs = 2500;
 
 signals:
     // Connected, and the revision and parameters read as found (as far as
