@@ -1,8 +1,8 @@
 #include "recordsbrowser.h"
-#include "csvfield.h"
 
 #include "recordsearch.h"
 #include "recordstore.h"
+#include "runcsv.h"
 #include "stationwording.h"
 
 #include <QCheckBox>
@@ -16,18 +16,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSettings>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 namespace {
-
-QString isoTime(const QDateTime &time)
-{
-    return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
-}
 
 QString localTime(const QDateTime &time)
 {
@@ -258,23 +252,13 @@ void RecordsBrowser::showSteps(int row)
 // spreadsheet can filter on any column.
 bool RecordsBrowser::exportCsv(const QString &path, QString &error) const
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        error = file.errorString();
-        return false;
-    }
-    QString text = QStringLiteral("run;started;ended;serial;station;operator;port;recipe;recipe_hash;program_version;"
-                                  "revision_before;revision_after;outcome;failed_step;reason;"
-                                  "step_index;step;step_outcome;step_reason;quantity;value;low;high\n");
+    QString text = Station::runCsvColumns()
+                   + QStringLiteral(";step_index;step;step_outcome;step_reason;quantity;value;low;high\n");
     auto number = [](const QJsonValue &value) {
         return value.isDouble() ? QString::number(value.toDouble(), 'g', 10) : QString();
     };
     for (const Station::RunRecord &run : runs) {
-        const QStringList head{QString::number(run.id), isoTime(run.header.started), isoTime(run.ended),
-                               run.header.serial, run.header.station, run.header.operatorName, run.header.port,
-                               run.header.recipeName, run.header.recipeHash, run.header.programVersion,
-                               run.header.revisionBefore, run.revisionAfter, Station::outcomeName(run.outcome),
-                               run.failedStep, run.reason};
+        const QStringList head = Station::runCsvFields(run);
         QVector<QStringList> tails;
         for (const Station::StepRecord &step : run.steps) {
             const QStringList stepFields{QString::number(step.index), step.kind, Station::outcomeName(step.outcome),
@@ -290,17 +274,8 @@ bool RecordsBrowser::exportCsv(const QString &path, QString &error) const
         }
         if (tails.isEmpty())
             tails.append(QStringList{QString(), QString(), QString(), QString(), QString(), QString(), QString(), QString()});
-        for (const QStringList &tail : qAsConst(tails)) {
-            QStringList quoted;
-            for (const QString &field : head + tail)
-                quoted << csvField(field);
-            text += quoted.join(QLatin1Char(';')) + QLatin1Char('\n');
-        }
+        for (const QStringList &tail : qAsConst(tails))
+            text += Station::csvLine(head + tail);
     }
-    file.write(text.toUtf8());
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
+    return Station::writeCsvFile(path, text, error);
 }

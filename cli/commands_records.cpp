@@ -2,7 +2,7 @@
 // store, a file or a server; --sync sends a server what waits for it in the
 // station's own file. It never touches the line, so it runs without a port.
 #include "command.h"
-#include "csvfield.h"
+#include "runcsv.h"
 #include "recordstore.h"
 #include "report.h"
 
@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QUrl>
 
 namespace {
@@ -198,30 +197,10 @@ QStringList history(const QVector<Station::RunRecord> &runs)
 // One line a run, as the listing: for a spreadsheet of a batch.
 bool writeCsv(const QString &path, const QVector<Station::RunRecord> &runs, QString &error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        error = file.errorString();
-        return false;
-    }
-    QString text = QStringLiteral("run;started;ended;serial;station;operator;port;recipe;recipe_hash;program_version;"
-                                  "revision_before;revision_after;outcome;failed_step;reason\n");
-    for (const Station::RunRecord &run : runs) {
-        const QStringList fields{QString::number(run.id), timeJson(run.header.started).toString(),
-                                 timeJson(run.ended).toString(), run.header.serial, run.header.station,
-                                 run.header.operatorName, run.header.port, run.header.recipeName,
-                                 run.header.recipeHash, run.header.programVersion, run.header.revisionBefore,
-                                 run.revisionAfter, Station::outcomeName(run.outcome), run.failedStep, run.reason};
-        QStringList quoted;
-        for (const QString &field : fields)
-            quoted << csvField(field);
-        text += quoted.join(QLatin1Char(';')) + QLatin1Char('\n');
-    }
-    file.write(text.toUtf8());
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
+    QString text = Station::runCsvColumns() + QLatin1Char('\n');
+    for (const Station::RunRecord &run : runs)
+        text += Station::csvLine(Station::runCsvFields(run));
+    return Station::writeCsvFile(path, text, error);
 }
 
 // A day (from its local midnight) or a moment in ISO 8601.
