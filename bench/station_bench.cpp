@@ -77,6 +77,12 @@ StationRun runStation(const QString &recipe, const QString &records, int units)
     return run;
 }
 
+bool writeBenchFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 } // namespace
 
 void reportFigure(const char *name, double value, const char *unit);
@@ -85,10 +91,8 @@ void stationParallelRatio()
 {
     QTemporaryDir dir;
     const QString recipe = dir.filePath("bench.json");
-    QFile file(recipe);
-    if (!file.open(QIODevice::WriteOnly) || file.write(kRecipe) < 0)
+    if (!writeBenchFile(recipe, kRecipe))
         return;
-    file.close();
     const StationRun alone = runStation(recipe, dir.filePath("alone.sqlite"), 1);
     constexpr int kUnits = 8;
     const StationRun eight = runStation(recipe, dir.filePath("eight.sqlite"), kUnits);
@@ -147,14 +151,8 @@ void guiStallStation()
 {
     QTemporaryDir dir;
     const QString recipe = dir.filePath("bench.json");
-    QFile file(recipe);
-    if (!file.open(QIODevice::WriteOnly) || file.write(kRecipe) < 0)
+    if (!writeBenchFile(recipe, kRecipe) || !writeBenchFile(dir.filePath("info.txt"), "bench|Station"))
         return;
-    file.close();
-    QFile info(dir.filePath("info.txt"));
-    if (!info.open(QIODevice::WriteOnly) || info.write("bench|Station") < 0)
-        return;
-    info.close();
     const QString previous = QDir::currentPath();
     QDir::setCurrent(dir.path());
     QSettings().setValue(QStringLiteral("records/location"), dir.filePath("records.sqlite"));
