@@ -188,7 +188,6 @@ void RecordsBrowser::search()
             return; // a newer search is on its way
         searching = false;
         showRuns({watcher->result(), until});
-        emit searchFinished();
     });
     watcher->setFuture(searchRecords(location, filter));
 }

@@ -43,9 +43,6 @@ public:
     // else the user's data folder.
     static QString defaultRecordsLocation();
 
-signals:
-    void searchFinished();
-
 private:
     struct Found;
     void showRuns(const Found &found);

@@ -511,6 +511,7 @@ void StationView::layoutTiles()
 
 void StationView::showMessage(const QString &text)
 {
+    recordsMessageShown = false;
     message->setText(text);
 }
 
