@@ -43,11 +43,13 @@ void LineMonitor::stop()
     flush();
 }
 
-void LineMonitor::record(const LineFrame &frame)
+void LineMonitor::record(const LineFrame &frame, const QDeadlineTimer &receivedAt)
 {
     batch.append(frame);
     LineFrame &kept = batch.last();
     kept.timeMs = clockMs();
+    if (!receivedAt.isForever())
+        kept.timeMs -= qMax<qint64>(0, QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs() - receivedAt.deadlineNSecs()) / 1e6;
     switch (kept.kind) {
     case LineFrame::Kind::Request:
     case LineFrame::Kind::Broadcast:

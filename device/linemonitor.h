@@ -3,6 +3,7 @@
 #include "framedecoder.h"
 #include "linecounters.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QTimer>
 #include <QVector>
@@ -27,7 +28,9 @@ public:
     // The connection ended: everything recorded goes out now.
     void stop();
 
-    void record(const LineFrame &frame);
+    // Stamps the frame now, or at receivedAt: when its last byte came in,
+    // which is when it happened on the line rather than when it was judged.
+    void record(const LineFrame &frame, const QDeadlineTimer &receivedAt = QDeadlineTimer(QDeadlineTimer::Forever));
 
     // Hands out whatever is recorded and the counters at once.
     void flush();

@@ -81,7 +81,10 @@ void SerialTop::prepareRequest(const QByteArray &request, int expectedSize)
 
 void SerialTop::reportLine(const LineFrame &frame)
 {
-    lineMonitor->record(frame);
+    if (frame.direction == LineFrame::Direction::Rx && worker)
+        lineMonitor->record(frame, worker->lastReceived());
+    else
+        lineMonitor->record(frame);
     // The main log's byte dump, when asked for, shows the same frames.
     if (frame.direction == LineFrame::Direction::Tx ? logTxByteEn
                                                     : frame.direction == LineFrame::Direction::Rx && logRxByteEn)
