@@ -219,6 +219,7 @@ void RecordsBrowser::showRuns(const Found &found)
                                 run.header.recipeName, run.header.revisionBefore, run.revisionAfter};
         for (int column = 0; column < texts.size(); ++column)
             runTable->setItem(row, column, column == 2 ? outcomeCell : cell(texts.at(column)));
+        runTable->item(row, 3)->setToolTip(StationWording::causeDetail(run.cause));
     }
     runTable->resizeColumnsToContents();
     if (!runs.isEmpty())
@@ -239,9 +240,12 @@ void RecordsBrowser::showSteps(int row)
                                     : QString();
         const QStringList texts{QStringLiteral("%1. %2").arg(step.index + 1).arg(StationWording::stepName(step.kind)),
                                 StationWording::outcomeText(step.outcome),
-                                StationWording::measuredText(step.measured, false), step.reason, seconds};
+                                StationWording::measuredText(step.measured, false),
+                                StationWording::cause(step.cause), seconds};
         for (int column = 0; column < texts.size(); ++column)
             stepTable->setItem(i, column, cell(texts.at(column)));
+        // The system's own text behind the cause, for whoever wants it.
+        stepTable->item(i, 3)->setToolTip(StationWording::causeDetail(step.cause));
     }
     stepTable->resizeColumnsToContents();
 }
@@ -252,16 +256,16 @@ void RecordsBrowser::showSteps(int row)
 bool RecordsBrowser::exportCsv(const QString &path, QString &error) const
 {
     QString text = Station::runCsvColumns()
-                   + QStringLiteral(";step_index;step;step_outcome;step_reason;quantity;value;low;high\n");
+                   + QStringLiteral(";step_index;step;step_outcome;step_reason;step_cause;quantity;value;low;high\n");
     auto number = [](const QJsonValue &value) {
         return value.isDouble() ? QString::number(value.toDouble(), 'g', 10) : QString();
     };
     for (const Station::RunRecord &run : runs) {
-        const QStringList head = Station::runCsvFields(run);
+        const QStringList head = Station::runCsvFields(run, StationWording::cause(run.cause));
         QVector<QStringList> tails;
         for (const Station::StepRecord &step : run.steps) {
             const QStringList stepFields{QString::number(step.index), step.kind, Station::outcomeName(step.outcome),
-                                         step.reason};
+                                         StationWording::cause(step.cause), step.cause.codeName()};
             if (step.measured.isEmpty())
                 tails.append(stepFields + QStringList{QString(), QString(), QString(), QString()});
             for (auto it = step.measured.begin(); it != step.measured.end(); ++it) {
@@ -272,7 +276,8 @@ bool RecordsBrowser::exportCsv(const QString &path, QString &error) const
             }
         }
         if (tails.isEmpty())
-            tails.append(QStringList{QString(), QString(), QString(), QString(), QString(), QString(), QString(), QString()});
+            tails.append(QStringList{QString(), QString(), QString(), QString(), QString(), QString(), QString(), QString(),
+                                     QString()});
         for (const QStringList &tail : qAsConst(tails))
             text += Station::csvLine(head + tail);
     }

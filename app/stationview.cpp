@@ -177,11 +177,15 @@ void StationTile::finish(const Station::RunRecord &record)
     port->setEnabled(true);
     // The next unit's code replaces the last one's; the tile keeps its name.
     serial->clear();
+    // The step line says where the run ended, never what an earlier unit did.
     if (record.outcome == Station::Outcome::Pass) {
         progress->setValue(100);
         step->setText(tr("Все шаги пройдены"));
+    } else {
+        step->setText(tr("Остановлен на шаге: %1").arg(StationWording::stepName(record.failedStep)));
     }
     showOutcome(record.outcome, StationWording::whyNotPassed(record));
+    detail->setToolTip(StationWording::causeDetail(record.cause));
 }
 
 void StationTile::noteRecordFailure(const QString &error)
@@ -289,7 +293,7 @@ StationView::StationView(const QString &recordsLocation, QWidget *parent)
                 Station::RunRecord none;
                 none.outcome = Station::Outcome::Error;
                 none.failedStep = QStringLiteral("connect");
-                none.reason = error;
+                none.cause = Station::Cause::records(error);
                 tile->finish(none);
             }
         refreshButtons();

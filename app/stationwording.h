@@ -6,8 +6,9 @@
 #include <QJsonObject>
 #include <QString>
 
-// How the window words a station's runs: the station view's tiles and the
-// records browser say the same things the same way.
+// How the window words a station's runs: the station view's tiles, the
+// records browser, its CSV and a unit's history in the log say the same
+// things the same way, in the window's language.
 class StationWording
 {
     Q_DECLARE_TR_FUNCTIONS(StationWording)
@@ -16,10 +17,19 @@ public:
     static QString stepName(const QString &kind);
     // The large word of a tile: ГОДЕН / БРАК / ОШИБКА / ПРЕРВАНО, or "идёт".
     static QString outcomeText(Station::Outcome outcome);
-    // "mean = 5.2 (4.95 … 5.05)" for each value measured; only those outside
-    // their limits when outsideOnly.
+    // A measured quantity or a parameter by the window's name for it:
+    // "mean" is "среднее", "fmcw-band" the parameter's label.
+    static QString quantityName(const QString &name);
+    // "среднее = 5,2 (4,95 … 5,05)" for each value measured; only those
+    // outside their limits when outsideOnly. The self-test's verdict reads
+    // "исправен" or "неисправен".
     static QString measuredText(const QJsonObject &measured, bool outsideOnly);
-    // A tile's or a row's account of a run that did not pass: the step, the
-    // values against their limits where a limit was missed, or the reason.
+    // Why a step or a run did not pass, in words; the system's own text,
+    // where the cause holds one, is causeDetail()'s.
+    static QString cause(const Station::Cause &cause);
+    // The system's own text behind a cause (a port's error), or empty.
+    static QString causeDetail(const Station::Cause &cause);
+    // A tile's or a row's account of a run that did not pass: the step and
+    // its cause.
     static QString whyNotPassed(const Station::RunRecord &run);
 };

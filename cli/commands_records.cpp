@@ -5,6 +5,8 @@
 #include "runcsv.h"
 #include "recordstore.h"
 #include "report.h"
+#include "runjson.h"
+#include "wording.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -18,11 +20,6 @@ namespace {
 
 using Station::Outcome;
 
-QJsonValue timeJson(const QDateTime &time)
-{
-    return time.isValid() ? QJsonValue(time.toUTC().toString(Qt::ISODateWithMs)) : QJsonValue();
-}
-
 // For the person at the terminal: their own clock, to the second.
 QString timeText(const QDateTime &time)
 {
@@ -34,50 +31,12 @@ QString number(double value)
     return QString::number(value, 'g', 9);
 }
 
-QJsonObject parametersJson(const QMap<QString, double> &values)
-{
-    QJsonObject object;
-    for (auto it = values.begin(); it != values.end(); ++it)
-        object.insert(it.key(), it.value());
-    return object;
-}
-
-QJsonObject runJson(const Station::RunRecord &run)
-{
-    QJsonArray steps;
-    for (const Station::StepRecord &step : run.steps)
-        steps.append(QJsonObject{{QStringLiteral("index"), step.index},
-                                 {QStringLiteral("step"), step.kind},
-                                 {QStringLiteral("outcome"), Station::outcomeName(step.outcome)},
-                                 {QStringLiteral("started"), timeJson(step.started)},
-                                 {QStringLiteral("ended"), timeJson(step.ended)},
-                                 {QStringLiteral("reason"), step.reason},
-                                 {QStringLiteral("measured"), step.measured}});
-    return {{QStringLiteral("id"), double(run.id)},
-            {QStringLiteral("serial"), run.header.serial},
-            {QStringLiteral("station"), run.header.station},
-            {QStringLiteral("operator"), run.header.operatorName},
-            {QStringLiteral("port"), run.header.port},
-            {QStringLiteral("recipe"), run.header.recipeName},
-            {QStringLiteral("recipe_hash"), run.header.recipeHash},
-            {QStringLiteral("program_version"), run.header.programVersion},
-            {QStringLiteral("revision_before"), run.header.revisionBefore},
-            {QStringLiteral("revision_after"), run.revisionAfter},
-            {QStringLiteral("started"), timeJson(run.header.started)},
-            {QStringLiteral("ended"), timeJson(run.ended)},
-            {QStringLiteral("outcome"), Station::outcomeName(run.outcome)},
-            {QStringLiteral("failed_step"), run.failedStep},
-            {QStringLiteral("reason"), run.reason},
-            {QStringLiteral("steps"), steps},
-            {QStringLiteral("parameters_before"), parametersJson(run.parametersBefore)},
-            {QStringLiteral("parameters_after"), parametersJson(run.parametersAfter)}};
-}
-
 QString why(const Station::RunRecord &run)
 {
+    const QString reason = Wording::cause(run.cause);
     if (run.failedStep.isEmpty())
-        return run.reason;
-    return run.reason.isEmpty() ? run.failedStep : QStringLiteral("%1: %2").arg(run.failedStep, run.reason);
+        return reason;
+    return reason.isEmpty() ? run.failedStep : QStringLiteral("%1: %2").arg(run.failedStep, reason);
 }
 
 // "mean 4.99 [4.95, 5.05]", "missed 0", or the entry as JSON when it is not
@@ -162,8 +121,9 @@ QStringList history(const QVector<Station::RunRecord> &runs)
             for (auto it = step.measured.begin(); it != step.measured.end(); ++it)
                 measured << measuredText(it.key(), it.value());
             QString detail = measured.join(QStringLiteral(", "));
-            if (!step.reason.isEmpty())
-                detail += (detail.isEmpty() ? QString() : QStringLiteral("; ")) + step.reason;
+            const QString reason = Wording::cause(step.cause);
+            if (!reason.isEmpty())
+                detail += (detail.isEmpty() ? QString() : QStringLiteral("; ")) + reason;
             const QString seconds = step.started.isValid() && step.ended.isValid()
                                         ? QStringLiteral("%1 s").arg(step.started.msecsTo(step.ended) / 1000.0, 0, 'f', 1)
                                         : QStringLiteral("-");
@@ -199,7 +159,7 @@ bool writeCsv(const QString &path, const QVector<Station::RunRecord> &runs, QStr
 {
     QString text = Station::runCsvColumns() + QLatin1Char('\n');
     for (const Station::RunRecord &run : runs)
-        text += Station::csvLine(Station::runCsvFields(run));
+        text += Station::csvLine(Station::runCsvFields(run, Wording::cause(run.cause)));
     return Station::writeCsvFile(path, text, error);
 }
 
@@ -233,6 +193,10 @@ QList<QCommandLineOption> recordsOptions()
             QCommandLineOption(QStringLiteral("outcome"),
                                QStringLiteral("records: runs that ended so: pass, fail, error, interrupted or running."),
                                QStringLiteral("O")),
+            QCommandLineOption(QStringLiteral("cause"),
+                               QStringLiteral("records: runs that did not pass for this cause (its code, as in "
+                                              "--json: limit, no_answer, refused, port_lost, ...)."),
+                               QStringLiteral("CODE")),
             QCommandLineOption(QStringLiteral("sync"),
                                QStringLiteral("records: send the server given by --records the runs kept in this "
                                               "station's file while it was away."))};
@@ -280,6 +244,13 @@ int runRecords(const QCommandLineParser &parser, bool json)
             return bad(QStringLiteral("--outcome '%1' is none of pass, fail, error, interrupted, running")
                            .arg(parser.value(QStringLiteral("outcome"))));
     }
+    if (parser.isSet(QStringLiteral("cause"))) {
+        filter.causeCode = parser.value(QStringLiteral("cause"));
+        Station::Cause::Code code;
+        if (!Station::Cause::codeFromName(filter.causeCode, code))
+            return bad(QStringLiteral("--cause '%1' is none of %2")
+                           .arg(filter.causeCode, Station::Cause::codeNames().join(QStringLiteral(", "))));
+    }
     const QString csv = parser.value(QStringLiteral("csv"));
     QString error;
     if (!csv.isEmpty() && !checkOutputFile(csv, error))
@@ -293,7 +264,7 @@ int runRecords(const QCommandLineParser &parser, bool json)
         return bad(QStringLiteral("--sync sends a server what waits for it: name it, "
                                   "--records postgresql://user@host/database"));
     if (syncing)
-        for (const char *filtering : {"serial", "since", "outcome", "csv"})
+        for (const char *filtering : {"serial", "since", "outcome", "cause", "csv"})
             if (parser.isSet(QLatin1String(filtering)))
                 return bad(QStringLiteral("--sync reads no runs: no --%1").arg(QLatin1String(filtering)));
     report.set(QStringLiteral("records"), server ? QUrl(path).toDisplayString(QUrl::RemovePassword) : path);
@@ -329,7 +300,7 @@ int runRecords(const QCommandLineParser &parser, bool json)
         return bad(QStringLiteral("cannot write %1: %2").arg(csv, error));
     QJsonArray array;
     for (const Station::RunRecord &run : runs)
-        array.append(runJson(run));
+        array.append(RunJson::run(run));
     report.set(QStringLiteral("runs"), array);
     if (!runs.isEmpty())
         for (const QString &line : filter.serial.isEmpty() ? listing(runs) : history(runs))

@@ -7,6 +7,8 @@
 #include "productionstation.h"
 #include "recordstore.h"
 #include "report.h"
+#include "runjson.h"
+#include "wording.h"
 #include "serialtop.h"
 #include "stopsignals.h"
 #include "unitrunner.h"
@@ -27,45 +29,14 @@ using Station::UnitRunner;
 
 namespace {
 
-QString timeText(const QDateTime &time)
+QJsonObject unitJson(const Station::RunRecord &run, const QJsonObject &line, const QString &recordError)
 {
-    return time.isValid() ? time.toString(Qt::ISODateWithMs) : QString();
-}
-
-QJsonObject parametersJson(const QMap<QString, double> &values)
-{
-    QJsonObject object;
-    for (auto it = values.begin(); it != values.end(); ++it)
-        object.insert(it.key(), it.value());
+    QJsonObject object = RunJson::run(run);
+    object.insert(QStringLiteral("line"), line);
+    // The run went on unrecorded from where the store failed.
+    if (!recordError.isEmpty())
+        object.insert(QStringLiteral("record"), RunJson::cause(Station::Cause::records(recordError)));
     return object;
-}
-
-QJsonObject unitJson(const Station::RunRecord &run, const QJsonObject &line)
-{
-    QJsonArray steps;
-    for (const Station::StepRecord &step : run.steps)
-        steps.append(QJsonObject{{QStringLiteral("index"), step.index},
-                                 {QStringLiteral("step"), step.kind},
-                                 {QStringLiteral("outcome"), Station::outcomeName(step.outcome)},
-                                 {QStringLiteral("started"), timeText(step.started)},
-                                 {QStringLiteral("ended"), timeText(step.ended)},
-                                 {QStringLiteral("seconds"), step.started.msecsTo(step.ended) / 1000.0},
-                                 {QStringLiteral("reason"), step.reason},
-                                 {QStringLiteral("measured"), step.measured}});
-    const bool passed = run.outcome == Outcome::Pass;
-    return QJsonObject{{QStringLiteral("port"), run.header.port},
-                       {QStringLiteral("serial"), run.header.serial},
-                       {QStringLiteral("outcome"), Station::outcomeName(run.outcome)},
-                       {QStringLiteral("failed_step"), passed ? QJsonValue() : QJsonValue(run.failedStep)},
-                       {QStringLiteral("reason"), passed ? QJsonValue() : QJsonValue(run.reason)},
-                       {QStringLiteral("started"), timeText(run.header.started)},
-                       {QStringLiteral("ended"), timeText(run.ended)},
-                       {QStringLiteral("revision_before"), run.header.revisionBefore},
-                       {QStringLiteral("revision_after"), run.revisionAfter},
-                       {QStringLiteral("parameters_before"), parametersJson(run.parametersBefore)},
-                       {QStringLiteral("parameters_after"), parametersJson(run.parametersAfter)},
-                       {QStringLiteral("steps"), steps},
-                       {QStringLiteral("line"), line}};
 }
 
 // --trace for many units: each frame's line as zetra-cli traces one port,
@@ -114,7 +85,7 @@ QString unitLine(const Station::RunRecord &run)
                                                           Station::outcomeName(run.outcome))
                        .arg(seconds, 0, 'f', 1);
     if (run.outcome != Outcome::Pass)
-        text += QStringLiteral("\t%1: %2").arg(run.failedStep, run.reason);
+        text += QStringLiteral("\t%1: %2").arg(run.failedStep, Wording::cause(run.cause));
     return text;
 }
 
@@ -202,8 +173,12 @@ int runStation(const StationInvocation &invocation, LineTrace &trace)
     Report report(command, invocation.json);
     QJsonArray units;
     QVector<QJsonObject> unitObjects(invocation.ports.size());
+    QVector<QString> recordErrors(invocation.ports.size());
     QObject::connect(&station, &Station::ProductionStation::recordFailed, &station,
-                     [&shownLocation](const QString &port, const QString &why) {
+                     [&](const QString &port, const QString &why) {
+                         const int index = invocation.ports.indexOf(port);
+                         if (index >= 0 && recordErrors.at(index).isEmpty())
+                             recordErrors[index] = why;
                          Report::message(QStringLiteral("%1: the record in %2 stops here: %3").arg(port, shownLocation, why));
                      });
     QObject::connect(&station, &Station::ProductionStation::unitFinished, &station, [&](UnitRunner *unit) {
@@ -211,7 +186,7 @@ int runStation(const StationInvocation &invocation, LineTrace &trace)
         const Station::RunRecord &run = unit->record();
         if (traces.enabled())
             traces.write(QStringLiteral("%1\t%2\n").arg(run.header.port, LineWording::describeCounters(counters.at(index))));
-        unitObjects[index] = unitJson(run, LineTrace::countersJson(counters.at(index)));
+        unitObjects[index] = unitJson(run, LineTrace::countersJson(counters.at(index)), recordErrors.at(index));
         if (!invocation.json) {
             std::printf("%s\n", unitLine(run).toUtf8().constData());
             std::fflush(stdout);
@@ -225,7 +200,7 @@ int runStation(const StationInvocation &invocation, LineTrace &trace)
             return;
         stopSignal = signalNumber;
         Report::message(QStringLiteral("stopping every unit before its next request..."));
-        station.stop();
+        station.stop(Station::Cause::kBySignal);
     });
     QEventLoop loop;
     QObject::connect(&station, &Station::ProductionStation::allFinished, &loop, &QEventLoop::quit,

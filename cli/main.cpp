@@ -115,13 +115,14 @@ const QVector<CommandInfo> &commands()
                   "                        whole percentages one a line otherwise",
          {}, makeFlash},
         // Run by runRecords() before any port is opened.
-        {"records", "records [--records DB] [--serial S] [--since DATE] [--outcome O] [--csv FILE]\n"
+        {"records", "records [--records DB] [--serial S] [--since DATE] [--outcome O] [--cause CODE]\n"
+                    "        [--csv FILE]\n"
                     "                        the station's runs, newest first; for one serial its whole\n"
                     "                        history: steps, measured values and limits, parameters\n"
                     "records --records postgresql://user@host/database --sync\n"
                     "                        send the server the runs kept here while it was away",
          {QStringLiteral("records"), QStringLiteral("serial"), QStringLiteral("since"), QStringLiteral("outcome"),
-          QStringLiteral("csv"), QStringLiteral("sync")},
+          QStringLiteral("cause"), QStringLiteral("csv"), QStringLiteral("sync")},
          nullptr},
     };
     return table;
@@ -195,7 +196,7 @@ int main(int argc, char *argv[])
     if (isStation) {
         for (const QString &option : {QStringLiteral("seconds"), QStringLiteral("csv"), QStringLiteral("type"),
                                       QStringLiteral("partial"), QStringLiteral("since"), QStringLiteral("outcome"),
-                                      QStringLiteral("sync")})
+                                      QStringLiteral("cause"), QStringLiteral("sync")})
             if (parser.isSet(option))
                 return usageError(name, jsonMode, QStringLiteral("station takes no --%1").arg(option));
         StationInvocation invocation;

@@ -21,6 +21,8 @@ struct ParameterReport
     bool revisionAsked = false;
     bool revisionRead = false;
     QString revision;
+    // Asked and not read: how the revision's request ended.
+    RequestOutcome revisionOutcome;
     // Read, or written and read back as written, in the order done.
     DeviceParameters::ParameterValues done;
     // Refused reads (a read-out goes on past them), a write that did not read

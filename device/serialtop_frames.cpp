@@ -49,7 +49,11 @@ QString SerialTop::describe(const RequestOutcome &outcome)
     case Failure::PortClosed:
         return outcome.sent ? tr("Порт закрыт") : tr("Порт не открыт, команда не отправлена");
     case Failure::PortLost:
-        return tr("Соединение с портом %1 потеряно: %2").arg(outcome.port, outcome.portError);
+        // The user's words first; the system's own text, where there is one, after them.
+        return outcome.portError.isEmpty()
+                   ? tr("Соединение с портом %1 потеряно: адаптер отключён или порт закрыт").arg(outcome.port)
+                   : tr("Соединение с портом %1 потеряно: адаптер отключён или порт закрыт (%2)")
+                         .arg(outcome.port, outcome.portError);
     case Failure::QueueFull:
         return tr("Очередь команд переполнена, команда отброшена");
     case Failure::NotConfirmed:

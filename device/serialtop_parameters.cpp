@@ -96,9 +96,12 @@ void SerialTop::runParameterRead(quint64 ticket, const QVector<const Parameter *
                             RegisterMap::Holding::RevisionLength);
             if (report.revisionRead) {
                 report.revision = lastRevision;
-            } else if (lastFailure.failure != RequestOutcome::Failure::Refused) {
-                report.stop = lastFailure;
-                stopped = true;
+            } else {
+                report.revisionOutcome = lastFailure;
+                if (lastFailure.failure != RequestOutcome::Failure::Refused) {
+                    report.stop = lastFailure;
+                    stopped = true;
+                }
             }
         }
         for (const Parameter *parameter : parameters) {

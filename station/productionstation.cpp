@@ -33,7 +33,7 @@ UnitRunner *ProductionStation::addUnit(const QString &port, const QString &seria
             if (!run.parametersAfter.isEmpty())
                 storeResult(index, store->recordParameters(entry.runId, true, run.parametersAfter));
             if (!entry.storeFailed)
-                storeResult(index, store->finishRun(entry.runId, run.outcome, run.failedStep, run.reason,
+                storeResult(index, store->finishRun(entry.runId, run.outcome, run.failedStep, run.cause,
                                                     run.revisionAfter));
         }
         emit unitFinished(runner);
@@ -76,10 +76,10 @@ void ProductionStation::start()
         emit allFinished();
 }
 
-void ProductionStation::stop()
+void ProductionStation::stop(const QString &by)
 {
     for (UnitRunner *runner : qAsConst(runners))
-        runner->stop();
+        runner->stop(by);
 }
 
 bool ProductionStation::isFinished() const

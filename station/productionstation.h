@@ -37,8 +37,9 @@ public:
     const Recipe &recipe() const { return ownRecipe; }
 
     void start();
-    // Every unit stops before its next request and ends interrupted.
-    void stop();
+    // Every unit stops before its next request and ends interrupted; by
+    // says who stopped it (Cause::kByOperator, Cause::kBySignal).
+    void stop(const QString &by = Cause::kByOperator);
     bool isFinished() const;
 
 signals:

@@ -73,6 +73,18 @@ QVector<Migration> migrations(const QString &idColumn)
           QStringLiteral("ALTER TABLE runs ADD COLUMN synced INTEGER NOT NULL DEFAULT 0"),
           QStringLiteral("CREATE UNIQUE INDEX runs_by_uuid ON runs (run_uuid)"),
           QStringLiteral("CREATE INDEX runs_to_send ON runs (sync_target, synced)")}},
+        // Version 4: why a run or a step did not pass, as facts: the cause's
+        // code, to count and filter by, and the cause whole as JSON. The
+        // reason column keeps what older versions wrote, read as a cause
+        // of code "text"; new runs leave it empty.
+        {4,
+         {QStringLiteral("ALTER TABLE runs ADD COLUMN cause_code TEXT"),
+          QStringLiteral("ALTER TABLE runs ADD COLUMN cause TEXT"),
+          QStringLiteral("ALTER TABLE steps ADD COLUMN cause_code TEXT"),
+          QStringLiteral("ALTER TABLE steps ADD COLUMN cause TEXT"),
+          QStringLiteral("UPDATE runs SET cause_code = 'text' WHERE reason IS NOT NULL AND reason <> ''"),
+          QStringLiteral("UPDATE steps SET cause_code = 'text' WHERE reason IS NOT NULL AND reason <> ''"),
+          QStringLiteral("CREATE INDEX runs_by_cause ON runs (cause_code)")}},
     };
 }
 

@@ -51,7 +51,7 @@ public:
     virtual bool recordParameters(qint64 runId, bool after, const QMap<QString, double> &values) = 0;
     virtual bool recordStep(qint64 runId, const Station::StepRecord &step) = 0;
     virtual bool finishRun(qint64 runId, Station::Outcome outcome, const QString &failedStep,
-                           const QString &reason, const QString &revisionAfter) = 0;
+                           const Station::Cause &cause, const QString &revisionAfter) = 0;
 
     // Newest first, each with its steps and parameters.
     virtual QVector<Station::RunRecord> runs(const Station::RecordFilter &filter) = 0;

@@ -18,15 +18,15 @@ QString isoTime(const QDateTime &time)
 QString runCsvColumns()
 {
     return QStringLiteral("run;started;ended;serial;station;operator;port;recipe;recipe_hash;program_version;"
-                          "revision_before;revision_after;outcome;failed_step;reason");
+                          "revision_before;revision_after;outcome;failed_step;reason;cause");
 }
 
-QStringList runCsvFields(const RunRecord &run)
+QStringList runCsvFields(const RunRecord &run, const QString &reason)
 {
     return {QString::number(run.id), isoTime(run.header.started), isoTime(run.ended), run.header.serial,
             run.header.station, run.header.operatorName, run.header.port, run.header.recipeName,
             run.header.recipeHash, run.header.programVersion, run.header.revisionBefore, run.revisionAfter,
-            outcomeName(run.outcome), run.failedStep, run.reason};
+            outcomeName(run.outcome), run.failedStep, reason, run.cause.codeName()};
 }
 
 QString csvLine(const QStringList &fields)

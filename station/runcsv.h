@@ -9,10 +9,11 @@
 // from zetra-cli records: a run's columns first, in this order.
 namespace Station {
 
-// "run;started;…;reason", without a line break.
+// "run;started;…;reason;cause", without a line break.
 QString runCsvColumns();
-// The run's fields in runCsvColumns()' order, times in UTC ISO 8601.
-QStringList runCsvFields(const RunRecord &run);
+// The run's fields in runCsvColumns()' order, times in UTC ISO 8601: the
+// reason as the front end words it for its reader, the cause by its code.
+QStringList runCsvFields(const RunRecord &run, const QString &reason);
 // The fields quoted where they need it, joined, and a line break.
 QString csvLine(const QStringList &fields);
 // Writes the text whole or leaves the file as it was; false with the reason.

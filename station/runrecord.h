@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cause.h"
+
 #include <QDateTime>
 #include <QJsonObject>
 #include <QMap>
@@ -23,7 +25,7 @@ struct StepRecord
     Outcome outcome = Outcome::Pass;
     QDateTime started;
     QDateTime ended;
-    QString reason;             // why it did not pass; empty when it passed
+    Cause cause;                // why it did not pass; none when it passed
     // What the step measured, each with its limits where the recipe set them:
     // {"mean": {"value": 5.0, "low": 4.95, "high": 5.05}, "missed": {"value": 0}}
     QJsonObject measured;
@@ -49,7 +51,7 @@ struct RunRecord
     QDateTime ended;
     Outcome outcome = Outcome::Running;
     QString failedStep;         // the step's kind, empty on pass
-    QString reason;
+    Cause cause;                // why it did not pass; none on pass
     QString revisionAfter;
     QVector<StepRecord> steps;
     QMap<QString, double> parametersBefore;   // by the command line's parameter names
@@ -62,6 +64,7 @@ struct RecordFilter
     QDateTime since;            // invalid: from the first
     bool byOutcome = false;
     Outcome outcome = Outcome::Pass;
+    QString causeCode;          // empty: any cause; a code's name: runs with that cause
     int limit = 0;              // 0: all
 };
 

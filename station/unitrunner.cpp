@@ -1,11 +1,12 @@
 #include "unitrunner.h"
 
 #include "heightstatistics.h"
+#include "modbuscodec.h"
+#include "registermap.h"
 #include "measurementsession.h"
 #include "linesettings.h"
 #include "parametertransfer.h"
 #include "serialtop.h"
-#include "wording.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -48,22 +49,36 @@ QMap<QString, double> valuesByName(const DeviceParameters::ParameterValues &valu
     return map;
 }
 
-QString limitText(const Limit &limit)
+// The revision as a cause names it, beside the parameters' own names.
+const QString kRevision = QStringLiteral("revision");
+
+// Why a transfer fell short: the request that stopped it, for the parameter
+// it was for; else the first parameter it could not do; else the revision.
+Cause causeOf(const ParameterReport &report)
 {
-    return QStringLiteral("[%1, %2]").arg(limit.low).arg(limit.high);
+    const bool revisionMissing = report.revisionAsked && !report.revisionRead;
+    if (!report.stop.ok()) {
+        // The stopping request is the last failed one, or the revision's.
+        const QString parameter = !report.failed.isEmpty() ? nameOf(*report.failed.constLast().parameter)
+                                  : revisionMissing          ? kRevision
+                                                             : QString();
+        return Cause::fromRequest(report.stop, parameter);
+    }
+    if (!report.failed.isEmpty())
+        return Cause::fromRequest(report.failed.constFirst().outcome, nameOf(*report.failed.constFirst().parameter));
+    if (revisionMissing)
+        return Cause::fromRequest(report.revisionOutcome, kRevision);
+    return Cause();
 }
 
-// What a transfer left undone, parameter by parameter.
-QString shortfall(const ParameterReport &report)
+// The probe that tells a unit is there went unanswered.
+Cause probeUnanswered()
 {
-    QStringList parts;
-    for (const ParameterReport::Failed &entry : report.failed)
-        parts << QStringLiteral("%1: %2").arg(nameOf(*entry.parameter), Wording::outcome(entry.outcome));
-    if (!report.notAttempted.isEmpty())
-        parts << QStringLiteral("%1 not attempted").arg(report.notAttempted.size());
-    if (report.revisionAsked && !report.revisionRead)
-        parts << QStringLiteral("revision not read");
-    return parts.join(QStringLiteral("; "));
+    RequestOutcome probe;
+    probe.failure = RequestOutcome::Failure::NoAnswer;
+    probe.function = ModbusCodec::WriteSingleCoil;
+    probe.address = RegisterMap::Coil::ConnectionProbe;
+    return Cause::fromRequest(probe);
 }
 
 } // namespace
@@ -103,11 +118,12 @@ void UnitRunner::start()
     connectToUnit();
 }
 
-void UnitRunner::stop()
+void UnitRunner::stop(const QString &by)
 {
     if (stopping || done)
         return;
     stopping = true;
+    stoppedBy = by;
     if (onStop)
         onStop();
 }
@@ -150,7 +166,7 @@ void UnitRunner::after(int timeoutMs, const std::function<void()> &action)
 
 void UnitRunner::guard(int timeoutMs)
 {
-    after(timeoutMs, [this] { finishStep(Outcome::Error, QStringLiteral("the device did not finish in time")); });
+    after(timeoutMs, [this] { finishStep(Outcome::Error, Cause::timedOut(QStringLiteral("device"))); });
 }
 
 ParameterTransfer *UnitRunner::transfer()
@@ -167,17 +183,15 @@ void UnitRunner::connectToUnit()
             return;
         }
         identify();
-        endRun(Outcome::Error, kConnectStep,
-               portOpenFailed ? QStringLiteral("cannot open %1: %2").arg(openFailure.port, openFailure.detail)
-                              : QStringLiteral("the device on %1 did not answer the probe").arg(run.header.port));
+        endRun(Outcome::Error, kConnectStep, portOpenFailed ? Cause::fromPortOpen(openFailure) : probeUnanswered());
     });
     after(kConnectTimeoutMs, [this] {
         identify();
-        endRun(Outcome::Error, kConnectStep, QStringLiteral("no verdict on the connection in time"));
+        endRun(Outcome::Error, kConnectStep, Cause::timedOut(QStringLiteral("connect")));
     });
     onStop = [this] {
         identify();
-        endRun(Outcome::Interrupted, kConnectStep, QStringLiteral("stopped while connecting"));
+        endRun(Outcome::Interrupted, kConnectStep, Cause::interrupted(stoppedBy));
     };
     top->connectToDevice(run.header.port, Line::kBaudRate);
 }
@@ -193,15 +207,15 @@ void UnitRunner::readBefore()
         // A refused parameter (an older firmware) is recorded as missing;
         // a line that fails ends the unit.
         if (!report.stop.ok() || !report.revisionRead)
-            endRun(Outcome::Error, kConnectStep, QStringLiteral("reading the unit as found: %1").arg(shortfall(report)));
+            endRun(Outcome::Error, kConnectStep, causeOf(report));
         else if (stopping)
-            endRun(Outcome::Interrupted, kConnectStep, QStringLiteral("stopped before the first step"));
+            endRun(Outcome::Interrupted, kConnectStep, Cause::interrupted(stoppedBy));
         else
             nextStep();
     });
     after(kReportTimeoutMs, [this] {
         identify();
-        endRun(Outcome::Error, kConnectStep, QStringLiteral("reading the unit as found: no report in time"));
+        endRun(Outcome::Error, kConnectStep, Cause::timedOut(QStringLiteral("report")));
     });
     reading->read(everyParameter(), true);
 }
@@ -218,12 +232,12 @@ void UnitRunner::nextStep()
 {
     ++stepIndex;
     if (stepIndex >= recipe.steps.size()) {
-        readAfter(Outcome::Pass, QString(), QString());
+        readAfter(Outcome::Pass, QString(), Cause());
         return;
     }
     const RecipeStep &step = recipe.steps.at(stepIndex);
     if (stopping) {
-        endRun(Outcome::Interrupted, kindName(step.kind), QStringLiteral("stopped before this step"));
+        endRun(Outcome::Interrupted, kindName(step.kind), Cause::interrupted(stoppedBy));
         return;
     }
     QObject *context = beginStep();
@@ -235,11 +249,11 @@ void UnitRunner::nextStep()
     // itself where it stopped.
     if (step.kind != Kind::Flash) {
         connect(top, &SerialTop::connectionLost, context, [this](const RequestOutcome &outcome) {
-            finishStep(Outcome::Error, Wording::outcome(outcome));
+            finishStep(Outcome::Error, Cause::fromRequest(outcome));
         });
         connect(top, &SerialTop::connectedChanged, context, [this](bool state) {
             if (!state)
-                finishStep(Outcome::Error, QStringLiteral("the connection to the device was lost"));
+                finishStep(Outcome::Error, Cause::fromRequest(RequestOutcome::portLost(QByteArray(), run.header.port, QString())));
         });
     }
     switch (step.kind) {
@@ -257,20 +271,20 @@ void UnitRunner::runFlash(const RecipeStep &step)
     const qint64 size = QFileInfo(step.image).size();
     connect(top, &SerialTop::firmwareUpdateEnded, stepContext, [this, size](const FirmwareOutcome &ended) {
         if (ended.ok()) {
-            finishStep(Outcome::Pass, QString(), {{QStringLiteral("bytes"), measuredValue(double(size))}});
+            finishStep(Outcome::Pass, Cause(), {{QStringLiteral("bytes"), measuredValue(double(size))}});
             return;
         }
-        QString why = Wording::firmwareStep(ended.failedStep);
-        if (ended.failedStep == FirmwareOutcome::Step::Program)
-            why += QStringLiteral(" the block at 0x%1").arg(ended.blockOffset, 8, 16, QLatin1Char('0'));
-        why += QStringLiteral(": ") + (ended.request.ok() ? QStringLiteral("the device reports a failure")
-                                                           : Wording::outcome(ended.request));
-        if (ended.eraseBegan)
-            why += QStringLiteral("; the unit holds no complete firmware until an update runs to the end");
-        const Outcome outcome = ended.request.failure == RequestOutcome::Failure::Interrupted ? Outcome::Interrupted
-                                : ended.deviceFault()                                          ? Outcome::Fail
-                                                                                               : Outcome::Error;
-        finishStep(outcome, why);
+        Cause why = Cause::fromFirmware(ended);
+        if (ended.request.failure == RequestOutcome::Failure::Interrupted) {
+            // Who stopped it, and whether the unit was left without firmware.
+            const QJsonObject firmware = why.fields;
+            why = Cause::interrupted(stoppedBy);
+            why.fields.insert(QStringLiteral("stage"), firmware.value(QLatin1String("stage")));
+            why.fields.insert(QStringLiteral("complete"), firmware.value(QLatin1String("complete")));
+            finishStep(Outcome::Interrupted, why);
+            return;
+        }
+        finishStep(ended.deviceFault() ? Outcome::Fail : Outcome::Error, why);
     });
     // The device object ends an update by itself, whatever the line does.
     SerialTop *device = top;
@@ -292,11 +306,9 @@ void UnitRunner::runParameters(const RecipeStep &step)
                 measured.insert(nameOf(*entry.parameter), measuredValue(entry.outcome.readBack, written));
             }
         if (report.complete())
-            finishStep(Outcome::Pass, QString(), measured);
-        else if (!report.stop.ok())
-            finishStep(Outcome::Error, QStringLiteral("writing stopped: %1: %2").arg(Wording::outcome(report.stop), shortfall(report)), measured);
+            finishStep(Outcome::Pass, Cause(), measured);
         else
-            finishStep(Outcome::Fail, QStringLiteral("not read back as written: %1").arg(shortfall(report)), measured);
+            finishStep(report.stop.ok() ? Outcome::Fail : Outcome::Error, causeOf(report), measured);
     });
     guard(kReportTimeoutMs);
     writing->writeAndVerify(step.values);
@@ -305,15 +317,15 @@ void UnitRunner::runParameters(const RecipeStep &step)
 void UnitRunner::runSave()
 {
     connect(top, &SerialTop::requestFailed, stepContext,
-            [this](const RequestOutcome &outcome) { finishStep(Outcome::Error, Wording::outcome(outcome)); });
+            [this](const RequestOutcome &outcome) { finishStep(Outcome::Error, Cause::fromRequest(outcome)); });
     // The store command reports nothing itself; a read behind it comes back
     // only once the store was settled, and a failed store ends it first.
     ParameterTransfer *reading = transfer();
     connect(reading, &ParameterTransfer::readFinished, stepContext, [this](const ParameterReport &report) {
         if (report.stop.ok())
-            finishStep(Outcome::Pass, QString());
+            finishStep(Outcome::Pass, Cause());
         else
-            finishStep(Outcome::Error, Wording::outcome(report.stop));
+            finishStep(Outcome::Error, causeOf(report));
     });
     guard(kReportTimeoutMs);
     top->saveSettings();
@@ -323,13 +335,13 @@ void UnitRunner::runSave()
 void UnitRunner::runSelfTest()
 {
     connect(top, &SerialTop::requestFailed, stepContext,
-            [this](const RequestOutcome &outcome) { finishStep(Outcome::Error, Wording::outcome(outcome)); });
+            [this](const RequestOutcome &outcome) { finishStep(Outcome::Error, Cause::fromRequest(outcome)); });
     connect(top, &SerialTop::selfTestVerdict, stepContext, [this](bool healthy) {
         const QJsonObject measured{{QStringLiteral("healthy"), measuredValue(healthy ? 1 : 0, Limit{true, 1, 1})}};
         if (healthy)
-            finishStep(Outcome::Pass, QString(), measured);
+            finishStep(Outcome::Pass, Cause(), measured);
         else
-            finishStep(Outcome::Fail, QStringLiteral("the device reports a fault"), measured);
+            finishStep(Outcome::Fail, Cause::deviceFault(QStringLiteral("selftest")), measured);
     });
     guard(kSelfTestTimeoutMs);
     top->startDiagnostics();
@@ -361,35 +373,40 @@ void UnitRunner::runMeasure(const RecipeStep &step)
                     break;
                 case End::Stopped:
                 case End::Interrupted:
-                    finishStep(Outcome::Interrupted, QStringLiteral("stopped during the measurement"), measured);
+                    finishStep(Outcome::Interrupted, Cause::interrupted(stoppedBy), measured);
                     return;
-                case End::Unanswered:
-                    finishStep(Outcome::Error,
-                               QStringLiteral("%1 (%2 requests in a row)").arg(Wording::outcome(cause)).arg(kMissesInARow),
-                               measured);
+                case End::Unanswered: {
+                    Cause unanswered = Cause::fromRequest(cause);
+                    unanswered.fields.insert(QStringLiteral("in_a_row"), kMissesInARow);
+                    finishStep(Outcome::Error, unanswered, measured);
                     return;
+                }
                 case End::LineLost:
                 case End::RequestFailed:
                 case End::RecorderFailed:
-                    finishStep(Outcome::Error, Wording::outcome(cause), measured);
+                    finishStep(Outcome::Error, Cause::fromRequest(cause), measured);
                     return;
                 }
                 if (statistics.count == 0) {
-                    finishStep(Outcome::Error, QStringLiteral("no distance came back"), measured);
+                    finishStep(Outcome::Error, Cause::noData(QStringLiteral("distance")), measured);
                     return;
                 }
-                QStringList missedLimits;
-                const auto check = [&](const char *name, double value, const Limit &limit) {
-                    if (!limit.holds(value))
-                        missedLimits << QStringLiteral("%1 %2 outside %3").arg(QLatin1String(name)).arg(value).arg(limitText(limit));
-                };
-                check("mean", statistics.mean, step.mean);
-                check("stddev", statistics.deviation, step.stddev);
-                check("missed", statistics.missed, step.missed);
-                if (missedLimits.isEmpty())
-                    finishStep(Outcome::Pass, QString(), measured);
-                else
-                    finishStep(Outcome::Fail, missedLimits.join(QStringLiteral("; ")), measured);
+                // The first limit missed is the cause; every value stays in measured.
+                const struct {
+                    const char *name;
+                    double value;
+                    const Limit &limit;
+                } checks[] = {{"mean", statistics.mean, step.mean},
+                              {"stddev", statistics.deviation, step.stddev},
+                              {"missed", double(statistics.missed), step.missed}};
+                for (const auto &check : checks)
+                    if (!check.limit.holds(check.value)) {
+                        finishStep(Outcome::Fail,
+                                   Cause::limit(QLatin1String(check.name), check.value, check.limit.low, check.limit.high),
+                                   measured);
+                        return;
+                    }
+                finishStep(Outcome::Pass, Cause(), measured);
             });
     onStop = [measurement] { measurement->stop(End::Interrupted); };
     measurement->start();
@@ -401,16 +418,18 @@ void UnitRunner::runVerify(const RecipeStep &step)
     const DeviceParameters::ParameterValues expected = step.expected;
     connect(reading, &ParameterTransfer::readFinished, stepContext, [this, expected](const ParameterReport &report) {
         QJsonObject measured;
-        QStringList differ;
-        QStringList unread;
+        Cause differs;
+        Cause unread;
         for (const Parameter &parameter : DeviceParameters::all()) {
             const ParameterValue *read = report.value(parameter);
             const auto wanted = std::find_if(expected.begin(), expected.end(),
                                              [&](const ParameterValue &entry) { return entry.parameter == &parameter; });
             const bool compared = wanted != expected.end();
             if (!read) {
-                if (compared)
-                    unread << nameOf(parameter);
+                if (compared && unread.isNone())
+                    for (const ParameterReport::Failed &failed : report.failed)
+                        if (failed.parameter == &parameter)
+                            unread = Cause::fromRequest(failed.outcome, nameOf(parameter));
                 continue;
             }
             const double value = DeviceParameters::jsonNumber(parameter, read->value);
@@ -418,32 +437,31 @@ void UnitRunner::runVerify(const RecipeStep &step)
             if (compared) {
                 const double want = DeviceParameters::jsonNumber(parameter, wanted->value);
                 limit = Limit{true, want, want};
-                if (read->value != wanted->value)
-                    differ << QStringLiteral("%1: expected %2, read %3")
-                                  .arg(nameOf(parameter), DeviceParameters::formatValue(parameter, wanted->value),
-                                       DeviceParameters::formatValue(parameter, read->value));
+                if (read->value != wanted->value && differs.isNone())
+                    differs = Cause::fromRequest(RequestOutcome::notConfirmed(parameter.holding, want, value),
+                                                 nameOf(parameter));
             }
             measured.insert(nameOf(parameter), measuredValue(value, limit));
         }
-        if (!report.stop.ok() || !unread.isEmpty())
-            finishStep(Outcome::Error,
-                       QStringLiteral("reading back: %1").arg(report.stop.ok() ? shortfall(report) : Wording::outcome(report.stop)),
-                       measured);
-        else if (!differ.isEmpty())
-            finishStep(Outcome::Fail, differ.join(QStringLiteral("; ")), measured);
+        if (!report.stop.ok())
+            finishStep(Outcome::Error, causeOf(report), measured);
+        else if (!unread.isNone())
+            finishStep(Outcome::Error, unread, measured);
+        else if (!differs.isNone())
+            finishStep(Outcome::Fail, differs, measured);
         else
-            finishStep(Outcome::Pass, QString(), measured);
+            finishStep(Outcome::Pass, Cause(), measured);
     });
     guard(kReportTimeoutMs);
     reading->read(everyParameter(), false);
 }
 
-void UnitRunner::finishStep(Outcome outcome, const QString &reason, const QJsonObject &measured)
+void UnitRunner::finishStep(Outcome outcome, const Cause &cause, const QJsonObject &measured)
 {
     if (!stepContext || current.kind.isEmpty())
         return;
     current.outcome = outcome;
-    current.reason = reason;
+    current.cause = cause;
     current.measured = measured;
     current.ended = QDateTime::currentDateTimeUtc();
     const StepRecord finishedStep = current;
@@ -457,42 +475,42 @@ void UnitRunner::finishStep(Outcome outcome, const QString &reason, const QJsonO
         break;
     case Outcome::Fail:
         // The unit still answers: what it leaves with goes in the record.
-        readAfter(Outcome::Fail, finishedStep.kind, reason);
+        readAfter(Outcome::Fail, finishedStep.kind, cause);
         break;
     case Outcome::Running:
     case Outcome::Error:
     case Outcome::Interrupted:
-        endRun(outcome, finishedStep.kind, reason);
+        endRun(outcome, finishedStep.kind, cause);
         break;
     }
 }
 
-void UnitRunner::readAfter(Outcome outcome, const QString &failedStep, const QString &reason)
+void UnitRunner::readAfter(Outcome outcome, const QString &failedStep, const Cause &cause)
 {
     if (stopping) {
         endRun(outcome == Outcome::Pass ? Outcome::Interrupted : outcome, outcome == Outcome::Pass ? kReadOutStep : failedStep,
-               outcome == Outcome::Pass ? QStringLiteral("stopped before the unit was read back") : reason);
+               outcome == Outcome::Pass ? Cause::interrupted(stoppedBy) : cause);
         return;
     }
     QObject *context = beginStep();
     ParameterTransfer *reading = transfer();
     connect(reading, &ParameterTransfer::readFinished, context,
-            [this, outcome, failedStep, reason](const ParameterReport &report) {
+            [this, outcome, failedStep, cause](const ParameterReport &report) {
                 run.revisionAfter = report.revision;
                 run.parametersAfter = valuesByName(report.done);
                 if (outcome == Outcome::Pass && (!report.stop.ok() || !report.revisionRead))
-                    endRun(Outcome::Error, kReadOutStep, QStringLiteral("reading the unit back: %1").arg(shortfall(report)));
+                    endRun(Outcome::Error, kReadOutStep, causeOf(report));
                 else
-                    endRun(outcome, failedStep, reason);
+                    endRun(outcome, failedStep, cause);
             });
-    after(kReportTimeoutMs, [this, outcome, failedStep, reason] {
+    after(kReportTimeoutMs, [this, outcome, failedStep, cause] {
         endRun(outcome == Outcome::Pass ? Outcome::Error : outcome, outcome == Outcome::Pass ? kReadOutStep : failedStep,
-               outcome == Outcome::Pass ? QStringLiteral("reading the unit back: no report in time") : reason);
+               outcome == Outcome::Pass ? Cause::timedOut(QStringLiteral("report")) : cause);
     });
     reading->read(everyParameter(), true);
 }
 
-void UnitRunner::endRun(Outcome outcome, const QString &failedStep, const QString &reason)
+void UnitRunner::endRun(Outcome outcome, const QString &failedStep, const Cause &cause)
 {
     if (done)
         return;
@@ -500,7 +518,7 @@ void UnitRunner::endRun(Outcome outcome, const QString &failedStep, const QStrin
     retireStep();
     run.outcome = outcome;
     run.failedStep = outcome == Outcome::Pass ? QString() : failedStep;
-    run.reason = outcome == Outcome::Pass ? QString() : reason;
+    run.cause = outcome == Outcome::Pass ? Cause() : cause;
     run.ended = QDateTime::currentDateTimeUtc();
     // Everything the line monitor holds is handed out, queued ahead of the
     // finish, then the port is closed and the thread ends.

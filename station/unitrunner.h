@@ -38,7 +38,8 @@ public:
     // A stop signal: the unit sends nothing after the operation under way
     // (a firmware update stops before its next block, a measurement at once)
     // and ends interrupted.
-    void stop();
+    // by: who stopped it, as the interrupted cause records (Cause::kByOperator, kBySignal).
+    void stop(const QString &by = Cause::kByOperator);
 
     // Bounds a wait for a report that the device object's own time-outs
     // should always bring.
@@ -68,7 +69,7 @@ private:
     void runSelfTest();
     void runMeasure(const RecipeStep &step);
     void runVerify(const RecipeStep &step);
-    void readAfter(Outcome outcome, const QString &failedStep, const QString &reason);
+    void readAfter(Outcome outcome, const QString &failedStep, const Cause &cause);
 
     // The current step's connections and timers live in stepContext and go
     // with it, so a late report of one step never reaches the next.
@@ -76,9 +77,9 @@ private:
     void retireStep();
     void after(int timeoutMs, const std::function<void()> &action);
     void guard(int timeoutMs);
-    void finishStep(Outcome outcome, const QString &reason, const QJsonObject &measured = QJsonObject());
+    void finishStep(Outcome outcome, const Cause &cause, const QJsonObject &measured = QJsonObject());
     ParameterTransfer *transfer();
-    void endRun(Outcome outcome, const QString &failedStep, const QString &reason);
+    void endRun(Outcome outcome, const QString &failedStep, const Cause &cause);
     void identify();
 
     Recipe recipe;
@@ -89,6 +90,7 @@ private:
     StepRecord current;
     int stepIndex = -1;
     bool stopping = false;
+    QString stoppedBy;
     bool identifiedOnce = false;
     bool done = false;
     bool portOpenFailed = false;

@@ -3,9 +3,11 @@
 // the records browser and a unit's history find what they left.
 #include "app_support.h"
 
+#include "language.h"
 #include "recordsbrowser.h"
 #include "recordstore.h"
 #include "stationview.h"
+#include "stationwording.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -16,6 +18,7 @@
 #include <QCryptographicHash>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTableWidget>
 
@@ -47,6 +50,22 @@ QString cellText(const QTableWidget *table, int row, int column)
     return item ? item->text() : QString();
 }
 
+// The words in a text written in the other language's script, once the
+// names that are no words of either (ports, serials, the form's own labels
+// of the parameters) are taken out.
+QStringList foreignWords(QString text, const QStringList &names, bool russian)
+{
+    for (const QString &name : names)
+        text.remove(name);
+    static const QRegularExpression latin(QStringLiteral("[A-Za-z]+"));
+    static const QRegularExpression cyrillic(QStringLiteral("[\\x{0400}-\\x{04FF}]+"));
+    QStringList found;
+    auto match = (russian ? latin : cyrillic).globalMatch(text);
+    while (match.hasNext())
+        found << match.next().captured();
+    return found;
+}
+
 } // namespace
 
 class AppStation : public QObject
@@ -56,6 +75,8 @@ class AppStation : public QObject
 private slots:
     void initTestCase();
     void threeUnitsEndPassFailAndError();
+    void everyEndIsWordedInTheWindowsLanguage_data();
+    void everyEndIsWordedInTheWindowsLanguage();
     void connectingShowsTheUnitsHistory();
     void recordsLocationIsChosenFromTheMenu();
     void aServerAwayIsToldAndHoldsNothing();
@@ -139,7 +160,7 @@ void AppStation::threeUnitsEndPassFailAndError()
     QCOMPARE(failed->outcome(), Station::Outcome::Fail);
     QCOMPARE(text(failed, "outcome"), QStringLiteral("БРАК"));
     // The step and the value against its limits.
-    QCOMPARE(text(failed, "detail"), QStringLiteral("самопроверка: healthy = 0 (1 … 1)"));
+    QCOMPARE(text(failed, "detail"), QStringLiteral("самопроверка: неисправен"));
     QCOMPARE(lost->outcome(), Station::Outcome::Error);
     QCOMPARE(text(lost, "outcome"), QStringLiteral("ОШИБКА"));
     QVERIFY2(text(lost, "detail").contains(QStringLiteral(": ")) && text(lost, "detail").size() > 20,
@@ -164,7 +185,7 @@ void AppStation::threeUnitsEndPassFailAndError()
     QCOMPARE(bySerial.value("S-FAIL").outcome, Station::Outcome::Fail);
     QCOMPARE(bySerial.value("S-FAIL").failedStep, QStringLiteral("selftest"));
     QCOMPARE(bySerial.value("S-LOST").outcome, Station::Outcome::Error);
-    QCOMPARE(bySerial.value("S-LOST").reason, lost->findChild<QLabel *>("detail")->text().section(": ", 1));
+    QCOMPARE(StationWording::cause(bySerial.value("S-LOST").cause), lost->findChild<QLabel *>("detail")->text().section(": ", 1));
 
     // The records browser, from the menu as in every mode.
     QAction *open = w.findChild<QAction *>("action_records");
@@ -190,7 +211,8 @@ void AppStation::threeUnitsEndPassFailAndError()
     const QTableWidget *steps = widget<QTableWidget>(*browser, "recordSteps");
     QCOMPARE(steps->rowCount(), 3);   // parameters, save, and the self-test that failed
     QCOMPARE(cellText(steps, 2, 1), QStringLiteral("БРАК"));
-    QCOMPARE(cellText(steps, 2, 2), QStringLiteral("healthy = 0 (1 … 1)"));
+    QCOMPARE(cellText(steps, 2, 2), QStringLiteral("самопроверка: неисправен"));
+    QCOMPARE(cellText(steps, 2, 3), QStringLiteral("неисправен"));
     // A day before any run: nothing; from today: the run again.
     widget<QDateEdit>(*browser, "recordTo")->setDate(QDate::currentDate().addDays(-1));
     widget<QCheckBox>(*browser, "recordToSet")->setChecked(true);
@@ -208,11 +230,221 @@ void AppStation::threeUnitsEndPassFailAndError()
     QVERIFY2(csv.open(QIODevice::ReadOnly), qPrintable(exported));
     const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
     QVERIFY(lines.first().startsWith("run;started;ended;serial;"));
-    QVERIFY(lines.first().endsWith("step_index;step;step_outcome;step_reason;quantity;value;low;high"));
+    QVERIFY(lines.first().endsWith("step_index;step;step_outcome;step_reason;step_cause;quantity;value;low;high"));
     QVERIFY(lines.size() >= 4);
     for (const QString &line : lines.mid(1))
         QVERIFY2(line.contains(";S-FAIL;"), qPrintable(line));
-    QVERIFY2(lines.last().endsWith(";2;selftest;fail;the device reports a fault;healthy;0;1;1"), qPrintable(lines.last()));
+    QVERIFY2(lines.last().endsWith(";2;selftest;fail;неисправен;device_fault;healthy;0;1;1"), qPrintable(lines.last()));
+}
+
+void AppStation::everyEndIsWordedInTheWindowsLanguage_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::newRow("ru") << QStringLiteral("ru");
+    QTest::newRow("en") << QStringLiteral("en");
+}
+
+// Eight units end every way a unit can (pass; a missed limit, a self-test
+// fault and a value not read back as written; no answer, a refusal and a
+// lost port; stopped by the operator). Each tile, the browser and its CSV
+// say why in the window's language alone, and the records keep the cause
+// as a code a program can count.
+void AppStation::everyEndIsWordedInTheWindowsLanguage()
+{
+    QFETCH(QString, language);
+    const bool russian = language == QLatin1String("ru");
+    QString problem;
+    QVERIFY2(Language::apply(language, &problem), qPrintable(problem));
+    const auto back = qScopeGuard([] { Language::apply(QStringLiteral("ru")); });
+    QTemporaryDir data;
+    QVERIFY(data.isValid());
+    const QString ownRecords = data.filePath(QStringLiteral("records.sqlite"));
+    QSettings().setValue(QStringLiteral("records/location"), ownRecords);
+    const auto restore = qScopeGuard([this] { QSettings().setValue(QStringLiteral("records/location"), records); });
+
+    ScopedWorkDir work;
+    QVERIFY(work.writeFile("info.txt", "ZETRA|Station\n"));
+    QVERIFY(work.writeFile("recipe.json", R"({"name": "bench check", "steps": [
+        {"step": "parameters", "values": {"fmcw-band": 260}},
+        {"step": "save"},
+        {"step": "selftest"},
+        {"step": "measure", "seconds": 0.5, "mean": [0, 30], "stddev": [0, 1000]},
+        {"step": "verify"}]})"));
+    const QString band = QString::number(DeviceParameters::find(QStringLiteral("fmcw-band"))->holding);
+    struct Place
+    {
+        const char *serial;
+        QStringList options;
+        Station::Outcome outcome;
+        Station::Cause::Code cause;
+    };
+    using Code = Station::Cause::Code;
+    using Outcome = Station::Outcome;
+    const QVector<Place> places{
+        {"S-PASS", {}, Outcome::Pass, Code::None},
+        {"S-LIMIT", {"--distance", "50"}, Outcome::Fail, Code::Limit},
+        {"S-SELF", {"--selftest-fail"}, Outcome::Fail, Code::DeviceFault},
+        {"S-WRITE", {"--ignore-write", band}, Outcome::Fail, Code::NotReadBack},
+        {"S-SILENT", {"--silent-after", "20"}, Outcome::Error, Code::NoAnswer},
+        {"S-REFUSE", {"--missing-register", band}, Outcome::Error, Code::Refused},
+        {"S-LOST", {"--vanish-after", "20"}, Outcome::Error, Code::PortLost},
+        {"S-STOP", {}, Outcome::Interrupted, Code::Interrupted},
+    };
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    QStringList names;
+    for (const Place &place : places) {
+        sims.push_back(std::make_unique<SimProcess>(QStringList{"--erase-ms", "0"} + place.options));
+        QVERIFY(sims.back()->isRunning());
+        names << sims.back()->portName() << QString::fromLatin1(place.serial);
+    }
+    for (const DeviceParameters::Parameter &parameter : DeviceParameters::all())
+        names << DeviceParameters::label(parameter);
+    names << QStringLiteral("ZSIM");
+
+    MainWindow w;
+    StationView *view = w.stationView();
+    QVERIFY(view);
+    QString exported;
+    w.setFileChooser([&](const MainWindow::FileRequest &request) {
+        if (request.kind == MainWindow::FileKind::Recipe)
+            return work.filePath("recipe.json");
+        exported = work.filePath(request.suggestedName);
+        return exported;
+    });
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::mouseClick(widget<QPushButton>(*view, "chooseRecipe"), Qt::LeftButton);
+    view->setPlaceCount(places.size());
+    for (int i = 0; i < places.size(); ++i) {
+        view->tile(i)->portBox()->setCurrentText(sims.at(i)->portName());
+        if (i + 1 < places.size())
+            view->tile(i)->serialField()->setText(QString::fromLatin1(places.at(i).serial));
+    }
+    QTRY_VERIFY(view->tile(0)->startButton()->isEnabled());
+    QueuedSpy idle(view, &StationView::idle);
+    QTest::mouseClick(widget<QPushButton>(*view, "startAll"), Qt::LeftButton);
+    QVERIFY(idle.wait(kRunMs) || !idle.isEmpty());
+    // The last place alone, stopped by the operator as it connects.
+    idle.clear();
+    view->tile(places.size() - 1)->serialField()->setText(QStringLiteral("S-STOP"));
+    QTRY_VERIFY(view->tile(places.size() - 1)->startButton()->isEnabled());
+    QTest::mouseClick(view->tile(places.size() - 1)->startButton(), Qt::LeftButton);
+    QVERIFY(view->isRunning());
+    QTest::mouseClick(widget<QPushButton>(*view, "stop"), Qt::LeftButton);
+    QVERIFY(idle.wait(kRunMs) || !idle.isEmpty());
+
+    // Each tile: its outcome, where it stopped and why, every text in the
+    // window's language.
+    const QString parameterLabel = DeviceParameters::label(*DeviceParameters::find(QStringLiteral("fmcw-band")));
+    const QStringList expectedDetail = russian
+        ? QStringList{QString(),
+                      QStringLiteral("измерение: среднее = 50 вне допуска (0 … 30)"),
+                      QStringLiteral("самопроверка: неисправен"),
+                      QStringLiteral("запись параметров: %1: записано 260, прочитано 250").arg(parameterLabel),
+                      QStringLiteral("Нет ответа от устройства"),
+                      QStringLiteral("запись параметров: %1: Устройство отклонило запрос").arg(parameterLabel),
+                      QStringLiteral("адаптер отключён или порт закрыт"),
+                      QStringLiteral("подключение: остановлено оператором")}
+        : QStringList{QString(),
+                      QStringLiteral("measurement: mean = 50 outside the limits (0 … 30)"),
+                      QStringLiteral("self-test: faulty"),
+                      QStringLiteral("parameters: %1: wrote 260, read back 250").arg(parameterLabel),
+                      QStringLiteral("No answer from the device"),
+                      QStringLiteral("parameters: %1: The device refused the request").arg(parameterLabel),
+                      QStringLiteral("the adapter was unplugged or the port closed"),
+                      QStringLiteral("connecting: stopped by the operator")};
+    for (int i = 0; i < places.size(); ++i) {
+        const StationTile *tile = view->tile(i);
+        const QString serial = QString::fromLatin1(places.at(i).serial);
+        QCOMPARE(tile->outcome(), places.at(i).outcome);
+        const QString outcome = text(tile, "outcome");
+        const QString step = text(tile, "step");
+        const QString detail = text(tile, "detail");
+        QCOMPARE(outcome, StationWording::outcomeText(places.at(i).outcome));
+        QCOMPARE(text(tile, "unit"), (russian ? QStringLiteral("Изделие %1") : QStringLiteral("Unit %1")).arg(serial));
+        if (places.at(i).outcome == Outcome::Pass) {
+            QCOMPARE(step, russian ? QStringLiteral("Все шаги пройдены") : QStringLiteral("Every step passed"));
+            QVERIFY(detail.isEmpty());
+        } else {
+            // Where it stopped, never an earlier unit's "every step passed".
+            QVERIFY2(step.startsWith(russian ? QStringLiteral("Остановлен на шаге: ") : QStringLiteral("Stopped at step: ")),
+                     qPrintable(step));
+            QVERIFY2(detail.contains(expectedDetail.at(i)), qPrintable(serial + ": " + detail));
+        }
+        for (const QString &shown : {outcome, step, detail, text(tile, "unit")})
+            QVERIFY2(foreignWords(shown, names, russian).isEmpty(),
+                     qPrintable(serial + ": " + shown + " holds " + foreignWords(shown, names, russian).join(' ')));
+    }
+
+    // The records keep the cause as a code with its facts.
+    QString error;
+    const std::unique_ptr<RecordStore> store = RecordStore::open(ownRecords, error);
+    QVERIFY2(store, qPrintable(error));
+    const QVector<Station::RunRecord> runs = store->runs(Station::RecordFilter());
+    QCOMPARE(runs.size(), places.size());
+    for (const Station::RunRecord &run : runs) {
+        const auto place = std::find_if(places.begin(), places.end(), [&](const Place &entry) {
+            return run.header.serial == QLatin1String(entry.serial);
+        });
+        QVERIFY(place != places.end());
+        QCOMPARE(run.outcome, place->outcome);
+        QVERIFY2(run.cause.code == place->cause, qPrintable(run.header.serial + ": " + run.cause.codeName()));
+        if (run.header.serial == QLatin1String("S-WRITE")) {
+            QCOMPARE(run.cause.text("parameter"), QStringLiteral("fmcw-band"));
+            QCOMPARE(run.cause.number("written"), 260.0);
+            QCOMPARE(run.cause.number("read"), 250.0);
+        }
+        if (run.header.serial == QLatin1String("S-LIMIT")) {
+            QCOMPARE(run.cause.text("quantity"), QStringLiteral("mean"));
+            QCOMPARE(run.cause.number("high"), 30.0);
+        }
+        if (run.header.serial == QLatin1String("S-REFUSE"))
+            QCOMPARE(run.cause.number("exception"), 2.0);
+    }
+
+    // The browser: every run's outcome and why, and each step's, in the
+    // window's language.
+    widget<QAction>(w, "action_records")->trigger();
+    QTRY_VERIFY(w.findChild<RecordsBrowser *>());
+    RecordsBrowser *browser = w.findChild<RecordsBrowser *>();
+    QTRY_VERIFY(!browser->isSearching());
+    auto *runTable = widget<QTableWidget>(*browser, "recordRuns");
+    const QTableWidget *stepTable = widget<QTableWidget>(*browser, "recordSteps");
+    QCOMPARE(runTable->rowCount(), places.size());
+    for (int row = 0; row < runTable->rowCount(); ++row) {
+        runTable->setCurrentCell(row, 0);
+        QStringList shown{cellText(runTable, row, 2), cellText(runTable, row, 3)};
+        for (int step = 0; step < stepTable->rowCount(); ++step)
+            for (int column = 0; column < 4; ++column)
+                shown << cellText(stepTable, step, column);
+        for (const QString &cell : qAsConst(shown))
+            QVERIFY2(foreignWords(cell, names, russian).isEmpty(),
+                     qPrintable(cellText(runTable, row, 1) + ": " + cell));
+    }
+    const int limitRow = runTable->findItems(QStringLiteral("S-LIMIT"), Qt::MatchExactly).first()->row();
+    QVERIFY2(cellText(runTable, limitRow, 3).contains(expectedDetail.at(1)), qPrintable(cellText(runTable, limitRow, 3)));
+
+    // Its CSV: the reasons in the window's language, the causes by code.
+    QTest::mouseClick(widget<QPushButton>(*browser, "recordExport"), Qt::LeftButton);
+    QFile csv(exported);
+    QVERIFY2(csv.open(QIODevice::ReadOnly), qPrintable(exported));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
+    const QStringList columns = lines.first().split(';');
+    const int reasonColumn = columns.indexOf(QStringLiteral("reason"));
+    const int causeColumn = columns.indexOf(QStringLiteral("cause"));
+    const int stepReasonColumn = columns.indexOf(QStringLiteral("step_reason"));
+    QVERIFY(reasonColumn > 0 && causeColumn > 0 && stepReasonColumn > 0);
+    QSet<QString> codes;
+    for (const QString &line : lines.mid(1)) {
+        // No field of these runs holds a ';' or a quote.
+        const QStringList fields = line.split(';');
+        QCOMPARE(fields.size(), columns.size());
+        codes.insert(fields.at(causeColumn));
+        for (const int column : {reasonColumn, stepReasonColumn})
+            QVERIFY2(foreignWords(fields.at(column), names, russian).isEmpty(), qPrintable(line));
+    }
+    QCOMPARE(codes, (QSet<QString>{QString(), "limit", "device_fault", "not_read_back", "no_answer", "refused",
+                                   "port_lost", "interrupted"}));
 }
 
 // The normal window: the serial typed before connecting finds the unit's
@@ -230,7 +462,7 @@ void AppStation::connectingShowsTheUnitsHistory()
     QVERIFY(connectTo(w, sim.portName()));
     QTRY_VERIFY2(mainLog(w).contains(QStringLiteral("Изделие S-FAIL: записей в журнале 1")), qPrintable(mainLog(w)));
     QVERIFY(mainLog(w).contains(QStringLiteral("БРАК")));
-    QVERIFY(mainLog(w).contains(QStringLiteral("(самопроверка: healthy = 0 (1 … 1))")));
+    QVERIFY2(mainLog(w).contains(QStringLiteral("(самопроверка: неисправен)")), qPrintable(mainLog(w)));
 
     QTest::mouseClick(widget<QPushButton>(w, "pushButton_unitHistory"), Qt::LeftButton);
     RecordsBrowser *browser = w.findChild<RecordsBrowser *>();

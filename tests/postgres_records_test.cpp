@@ -198,7 +198,7 @@ private slots:
         step.outcome = Outcome::Fail;
         step.started = header(QString()).started.addSecs(3);
         step.ended = step.started.addMSecs(1250);
-        step.reason = QStringLiteral("mean 4.9375 below 4.95");
+        step.cause = Station::Cause::limit(QStringLiteral("mean"), 4.9375, 4.95, 5.05);
         step.measured = {{QStringLiteral("mean"), QJsonObject{{QStringLiteral("value"), 4.9375},
                                                              {QStringLiteral("low"), 4.95},
                                                              {QStringLiteral("high"), 5.05}}},
@@ -212,7 +212,7 @@ private slots:
             QCOMPARE(raw.number(QStringLiteral("SELECT version FROM schema_version")), qint64(RecordSchema::latestVersion()));
             QCOMPARE(raw.number(QStringLiteral("SELECT COUNT(*) FROM runs")), 0);
         }
-        QVERIFY(store->finishRun(id, Outcome::Fail, QStringLiteral("measure"), step.reason, QStringLiteral("ZETRA 2.4")));
+        QVERIFY(store->finishRun(id, Outcome::Fail, QStringLiteral("measure"), step.cause, QStringLiteral("ZETRA 2.4")));
         QCOMPARE(store->runsSent(), 1);
         QCOMPARE(store->runsWaiting(), 0);
         QVERIFY(store->notice().isEmpty());
@@ -230,7 +230,7 @@ private slots:
         QCOMPARE(run.header.operatorName, QStringLiteral("Ирина"));
         QCOMPARE(run.header.started, header(QString()).started);
         QCOMPARE(run.outcome, Outcome::Fail);
-        QCOMPARE(run.reason, step.reason);
+        QCOMPARE(run.cause, step.cause);
         QCOMPARE(run.revisionAfter, QStringLiteral("ZETRA 2.4"));
         QCOMPARE(run.steps.size(), 1);
         QCOMPARE(run.steps.first().measured, step.measured);

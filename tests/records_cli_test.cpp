@@ -28,8 +28,16 @@ namespace {
 
 const QDateTime kMarch = QDateTime(QDate(2024, 3, 14), QTime(9, 0), Qt::UTC);
 
+Station::Cause noAnswer()
+{
+    RequestOutcome unanswered = RequestOutcome::failed(RequestOutcome::Failure::NoAnswer);
+    unanswered.function = 3;
+    unanswered.address = 70;
+    return Station::Cause::fromRequest(unanswered);
+}
+
 qint64 addRun(RecordStore &store, const QString &serial, const QDateTime &started, Outcome outcome,
-              const QString &reason = {})
+              const Station::Cause &cause = {})
 {
     Station::RunHeader header;
     header.serial = serial;
@@ -51,12 +59,12 @@ qint64 addRun(RecordStore &store, const QString &serial, const QDateTime &starte
     measure.outcome = outcome == Outcome::Fail ? Outcome::Fail : Outcome::Pass;
     measure.started = started.addSecs(10);
     measure.ended = started.addSecs(15);
-    measure.reason = reason;
+    measure.cause = cause;
     measure.measured = {{QStringLiteral("mean"), QJsonObject{{QStringLiteral("value"), 4.9375}, {QStringLiteral("low"), 4.95},
                                                              {QStringLiteral("high"), 5.05}}}};
     store.recordStep(id, measure);
     store.recordParameters(id, true, {{QStringLiteral("fmcw-band"), 260}, {QStringLiteral("smooth-coef"), 0.25}});
-    store.finishRun(id, outcome, outcome == Outcome::Pass ? QString() : QStringLiteral("measure"), reason,
+    store.finishRun(id, outcome, outcome == Outcome::Pass ? QString() : QStringLiteral("measure"), cause,
                     QStringLiteral("ZETRA 2.3"));
     return id;
 }
@@ -85,11 +93,11 @@ private slots:
         QVERIFY2(store, qPrintable(error));
         QVERIFY(addRun(*store, QStringLiteral("0417"), kMarch, Outcome::Pass));
         QVERIFY(addRun(*store, QStringLiteral("0418"), kMarch.addDays(1), Outcome::Fail,
-                       QStringLiteral("mean 4.9375; below 4.95")));
+                       Station::Cause::text(QStringLiteral("mean 4.9375; below 4.95"))));
         QVERIFY(addRun(*store, QStringLiteral("0417"), kMarch.addDays(30), Outcome::Fail,
-                       QStringLiteral("mean 4.9375 below 4.95")));
+                       Station::Cause::limit(QStringLiteral("mean"), 4.9375, 4.95, 5.05)));
         QVERIFY(addRun(*store, QStringLiteral("0419"), kMarch.addDays(2), Outcome::Error,
-                       QStringLiteral("no answer")));
+                       noAnswer()));
     }
 
     void runsAreListedNewestFirstAndFiltered()
@@ -115,8 +123,49 @@ private slots:
         const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);   // the header and the one run
         QVERIFY2(lines.at(1).contains(QLatin1String("0417")) && lines.at(1).contains(QLatin1String("fail"))
-                     && lines.at(1).contains(QLatin1String("measure: mean 4.9375 below 4.95")),
+                     && lines.at(1).contains(QLatin1String("measure: mean 4.9375 outside [4.95, 5.05]")),
                  qPrintable(run.out));
+    }
+
+    // Each run and step that did not pass carries its cause as facts beside
+    // the English reason, and --cause lists the runs of one cause alone.
+    void causesAreFactsAndFilterRuns()
+    {
+        CliRun run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--json")});
+        EXPECT_CODE(run, 0);
+        const QJsonArray runs = run.json().value(QLatin1String("runs")).toArray();
+        QCOMPARE(runs.size(), 4);
+        const QJsonObject limit = runs.at(0).toObject();
+        QCOMPARE(limit.value(QLatin1String("cause")).toObject(),
+                 (QJsonObject{{"code", "limit"}, {"quantity", "mean"}, {"value", 4.9375}, {"low", 4.95}, {"high", 5.05}}));
+        QCOMPARE(limit.value(QLatin1String("reason")).toString(), QStringLiteral("mean 4.9375 outside [4.95, 5.05]"));
+        const QJsonObject step = limit.value(QLatin1String("steps")).toArray().at(0).toObject();
+        QCOMPARE(step.value(QLatin1String("cause")).toObject().value(QLatin1String("code")).toString(), QStringLiteral("limit"));
+        QCOMPARE(step.value(QLatin1String("seconds")).toDouble(), 5.0);
+        const QJsonObject unanswered = runs.at(1).toObject();
+        QCOMPARE(unanswered.value(QLatin1String("cause")).toObject(),
+                 (QJsonObject{{"code", "no_answer"}, {"function", 3}, {"address", 70}}));
+        QVERIFY2(unanswered.value(QLatin1String("reason")).toString().startsWith(QLatin1String("no answer from the device")),
+                 qPrintable(unanswered.value(QLatin1String("reason")).toString()));
+        // A pass has no cause, and says so with null, not an empty text.
+        const QJsonObject passed = runs.at(3).toObject();
+        QVERIFY(passed.value(QLatin1String("cause")).isNull());
+        QVERIFY(passed.value(QLatin1String("reason")).isNull());
+
+        const QVector<QPair<QString, QStringList>> filters{{QStringLiteral("limit"), {"0417"}},
+                                                           {QStringLiteral("no_answer"), {"0419"}},
+                                                           {QStringLiteral("text"), {"0418"}},
+                                                           {QStringLiteral("refused"), {}}};
+        for (const auto &filter : filters) {
+            run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--cause"),
+                          filter.first, QStringLiteral("--json")});
+            EXPECT_CODE(run, 0);
+            QCOMPARE(serials(run.json()), filter.second);
+        }
+        run = runCli({QStringLiteral("records"), QStringLiteral("--records"), path, QStringLiteral("--cause"),
+                      QStringLiteral("gremlins")});
+        EXPECT_CODE(run, 1);
+        QVERIFY2(run.err.contains(QLatin1String("no_answer")), qPrintable(run.err));
     }
 
     void oneUnitShowsItsWholeHistory()
@@ -161,7 +210,9 @@ private slots:
         QCOMPARE(lines.size(), 5);
         QVERIFY(lines.at(0).startsWith(QLatin1String("run;started;ended;serial;")));
         // A ';' in a field is quoted, so the columns still line up.
-        QVERIFY2(lines.at(3).endsWith(QLatin1String(";fail;measure;\"mean 4.9375; below 4.95\"")), qPrintable(lines.at(3)));
+        QVERIFY2(lines.at(3).endsWith(QLatin1String(";fail;measure;\"mean 4.9375; below 4.95\";text")), qPrintable(lines.at(3)));
+        QVERIFY(lines.at(0).endsWith(QLatin1String(";failed_step;reason;cause")));
+        QVERIFY2(lines.at(1).endsWith(QLatin1String(";fail;measure;mean 4.9375 outside [4.95, 5.05];limit")), qPrintable(lines.at(1)));
     }
 
     void aKilledStationReadsAsInterrupted()

@@ -84,7 +84,7 @@ Station::RunHeader header(const QString &serial, const QDateTime &started)
 }
 
 Station::StepRecord step(int index, const QString &kind, const QDateTime &started, Outcome outcome,
-                         const QJsonObject &measured = {}, const QString &reason = {})
+                         const QJsonObject &measured = {}, const Station::Cause &cause = {})
 {
     Station::StepRecord record;
     record.index = index;
@@ -93,9 +93,11 @@ Station::StepRecord step(int index, const QString &kind, const QDateTime &starte
     record.started = started;
     record.ended = started.addMSecs(1250);
     record.measured = measured;
-    record.reason = reason;
+    record.cause = cause;
     return record;
 }
+
+const Station::Cause kMeanBelow = Station::Cause::limit(QStringLiteral("mean"), 4.9375, 4.95, 5.05);
 
 const QDateTime kMorning = QDateTime(QDate(2024, 3, 5), QTime(8, 0, 0, 125), Qt::UTC);
 
@@ -167,7 +169,7 @@ private slots:
         QVERIFY(store->recordParameters(id, true, {{QStringLiteral("fmcw-band"), 260},
                                                    {QStringLiteral("smooth-coef"), 3.4028235e+38}}));
         const QDateTime beforeEnd = QDateTime::currentDateTimeUtc().addMSecs(-1);
-        QVERIFY(store->finishRun(id, Outcome::Fail, QStringLiteral("measure"), QStringLiteral("mean 4.9375 below 4.95"),
+        QVERIFY(store->finishRun(id, Outcome::Fail, QStringLiteral("measure"), kMeanBelow,
                                  QStringLiteral("ZETRA 2.4 (build 3)")));
         store.reset();
 
@@ -192,7 +194,7 @@ private slots:
         QVERIFY(run.ended >= beforeEnd && run.ended <= QDateTime::currentDateTimeUtc());
         QCOMPARE(run.outcome, Outcome::Fail);
         QCOMPARE(run.failedStep, QStringLiteral("measure"));
-        QCOMPARE(run.reason, QStringLiteral("mean 4.9375 below 4.95"));
+        QCOMPARE(run.cause, kMeanBelow);
         QCOMPARE(run.revisionAfter, QStringLiteral("ZETRA 2.4 (build 3)"));
         QCOMPARE(run.steps.size(), 2);
         for (int i = 0; i < steps.size(); ++i) {
@@ -201,7 +203,7 @@ private slots:
             QCOMPARE(run.steps.at(i).outcome, steps.at(i).outcome);
             QCOMPARE(run.steps.at(i).started, steps.at(i).started);
             QCOMPARE(run.steps.at(i).ended, steps.at(i).ended);
-            QCOMPARE(run.steps.at(i).reason, steps.at(i).reason);
+            QCOMPARE(run.steps.at(i).cause, steps.at(i).cause);
             QCOMPARE(run.steps.at(i).measured, steps.at(i).measured);
         }
         const QMap<QString, double> before{{QStringLiteral("fmcw-band"), 250}, {QStringLiteral("smooth-coef"), 0.1 + 0.2}};
@@ -231,7 +233,7 @@ private slots:
         for (const Made &run : made) {
             qint64 id = 0;
             QVERIFY(store->beginRun(header(run.serial, kMorning.addDays(run.day)), id));
-            QVERIFY(store->finishRun(id, run.outcome, QString(), QString(), QString()));
+            QVERIFY(store->finishRun(id, run.outcome, QString(), Station::Cause(), QString()));
         }
         const auto days = [](const QVector<Station::RunRecord> &runs) {
             QList<int> found;
@@ -265,13 +267,13 @@ private slots:
         // The same step twice would be two truths.
         QVERIFY(!store->recordStep(id, step(0, QStringLiteral("save"), kMorning, Outcome::Fail)));
         QVERIFY(!store->error().isEmpty());
-        QVERIFY(!store->finishRun(id, Outcome::Running, QString(), QString(), QString()));
+        QVERIFY(!store->finishRun(id, Outcome::Running, QString(), Station::Cause(), QString()));
         QVERIFY(!store->recordStep(id + 1, step(0, QStringLiteral("save"), kMorning, Outcome::Pass)));
-        QVERIFY(store->finishRun(id, Outcome::Pass, QString(), QString(), QString()));
+        QVERIFY(store->finishRun(id, Outcome::Pass, QString(), Station::Cause(), QString()));
         // An ended run takes nothing more, and does not end twice.
         QVERIFY(!store->recordStep(id, step(1, QStringLiteral("verify"), kMorning, Outcome::Pass)));
         QVERIFY(!store->recordParameters(id, true, {{QStringLiteral("fmcw-band"), 1}}));
-        QVERIFY(!store->finishRun(id, Outcome::Fail, QString(), QString(), QString()));
+        QVERIFY(!store->finishRun(id, Outcome::Fail, QString(), Station::Cause(), QString()));
         const QVector<Station::RunRecord> runs = store->runs({});
         QCOMPARE(runs.size(), 1);
         QCOMPARE(runs.first().outcome, Outcome::Pass);
@@ -339,7 +341,13 @@ private slots:
                 QStringLiteral("INSERT INTO runs VALUES (2, '0418', 'bench-1', 'anna', '/dev/ttyUSB1', 'end-of-line', 'ab',"
                                " '0.9', 'ZETRA 2.2', NULL, '2023-03-14T09:05:00.000Z', NULL, 'running', NULL, NULL)"),
                 QStringLiteral("INSERT INTO steps VALUES (2, 0, 'flash', 'pass', '2023-03-14T09:05:01.000Z',"
-                               " '2023-03-14T09:05:40.000Z', '')")};
+                               " '2023-03-14T09:05:40.000Z', '')"),
+                // A failure as the first layout worded it: a sentence.
+                QStringLiteral("INSERT INTO runs VALUES (3, '0419', 'bench-1', 'anna', '/dev/ttyUSB2', 'end-of-line', 'ab',"
+                               " '0.9', 'ZETRA 2.2', 'ZETRA 2.2', '2023-03-14T08:00:00.000Z', '2023-03-14T08:01:00.000Z',"
+                               " 'fail', 'selftest', 'the device reports a fault')"),
+                QStringLiteral("INSERT INTO steps VALUES (3, 0, 'selftest', 'fail', '2023-03-14T08:00:10.000Z',"
+                               " '2023-03-14T08:00:15.500Z', 'the device reports a fault')")};
             for (const QString &statement : statements)
                 QVERIFY(raw.exec(statement));
         }
@@ -348,14 +356,14 @@ private slots:
         QVERIFY2(store, qPrintable(error));
         {
             RawDb raw(path);
-            QCOMPARE(raw.value(QStringLiteral("SELECT version FROM schema_version")).toInt(), 3);
+            QCOMPARE(raw.value(QStringLiteral("SELECT version FROM schema_version")).toInt(), 4);
             QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM schema_version")).toInt(), 1);
             // Runs from before the server: bound for none, so no sync sends them.
-            QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM runs WHERE sync_target IS NULL AND synced = 0")).toInt(), 2);
+            QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM runs WHERE sync_target IS NULL AND synced = 0")).toInt(), 3);
         }
         QVector<Station::RunRecord> runs = store->runs({});
         QVERIFY2(store->error().isEmpty(), qPrintable(store->error()));
-        QCOMPARE(runs.size(), 2);
+        QCOMPARE(runs.size(), 3);
         const Station::RunRecord &old = runs.at(1);
         QCOMPARE(old.header.serial, QStringLiteral("0417"));
         QCOMPARE(old.outcome, Outcome::Pass);
@@ -370,7 +378,19 @@ private slots:
         QCOMPARE(dead.outcome, Outcome::Interrupted);
         QCOMPARE(dead.steps.size(), 1);
         QCOMPARE(dead.ended, QDateTime(QDate(2023, 3, 14), QTime(9, 5, 40), Qt::UTC));
-        QVERIFY(!dead.reason.isEmpty());
+        QCOMPARE(dead.cause.code, Station::Cause::Code::Abandoned);
+        // An old sentence is kept whole, as a cause of code "text", and is
+        // found by that code.
+        const Station::RunRecord &worded = runs.at(2);
+        QCOMPARE(worded.cause, Station::Cause::text(QStringLiteral("the device reports a fault")));
+        QCOMPARE(worded.steps.first().cause, worded.cause);
+        QVERIFY(old.cause.isNone());
+        QVERIFY(old.steps.first().cause.isNone());
+        Station::RecordFilter byCause;
+        byCause.causeCode = QStringLiteral("text");
+        QCOMPARE(store->runs(byCause).size(), 1);
+        byCause.causeCode = QStringLiteral("abandoned");
+        QCOMPARE(store->runs(byCause).size(), 1);
 
         // And it takes runs of the new layout.
         qint64 id = 0;
@@ -475,7 +495,7 @@ private slots:
                         threadError = store->error();
                         return;
                     }
-                if (!store->finishRun(id, Outcome::Pass, QString(), QString(), QString())) {
+                if (!store->finishRun(id, Outcome::Pass, QString(), Station::Cause(), QString())) {
                     threadError = store->error();
                     return;
                 }

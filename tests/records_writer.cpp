@@ -123,7 +123,7 @@ int main(int argc, char *argv[])
         if (!gate())
             return 0;
         if (!store->recordParameters(runId, true, {{QStringLiteral("fmcw-band"), 260}, {QStringLiteral("smooth-coef"), 0.5}})
-            || !store->finishRun(runId, Station::Outcome::Pass, QString(), QString(), QStringLiteral("r2")))
+            || !store->finishRun(runId, Station::Outcome::Pass, QString(), Station::Cause(), QStringLiteral("r2")))
             return fail(*store);
         std::printf("ended %lld sent %d waiting %d\n", static_cast<long long>(runId), store->runsSent(),
                     store->runsWaiting());

@@ -141,6 +141,10 @@ void StationTest::eachUnitEndsAlone()
     QCOMPARE(failed.value("outcome").toString(), QStringLiteral("fail"));
     QCOMPARE(failed.value("failed_step").toString(), QStringLiteral("selftest"));
     QVERIFY(failed.value("reason").toString().contains("fault"));
+    // The cause as facts beside the English reason, in the run and in its step.
+    QCOMPARE(failed.value("cause").toObject(), (QJsonObject{{"code", "device_fault"}, {"fault", "selftest"}}));
+    QCOMPARE(stepOf(failed, "selftest").value("cause").toObject().value("code").toString(), QStringLiteral("device_fault"));
+    QVERIFY(stepOf(failed, "save").value("cause").isNull());
     QCOMPARE(failed.value("steps").toArray().size(), 4);
     QCOMPARE(stepOf(failed, "selftest").value("measured").toObject().value("healthy").toObject().value("value").toInt(-1), 0);
     QCOMPARE(failed.value("parameters_after").toObject().value("smooth-coef").toDouble(), 0.5);
@@ -149,6 +153,10 @@ void StationTest::eachUnitEndsAlone()
     QCOMPARE(lost.value("outcome").toString(), QStringLiteral("error"));
     QCOMPARE(lost.value("failed_step").toString(), QStringLiteral("flash"));
     QVERIFY2(!lost.value("reason").toString().isEmpty(), qPrintable(run.describe()));
+    QVERIFY2(lost.value("reason").toString().contains("the adapter was unplugged or the port closed"),
+             qPrintable(run.describe()));
+    QCOMPARE(lost.value("cause").toObject().value("code").toString(), QStringLiteral("firmware"));
+    QCOMPARE(lost.value("cause").toObject().value("request").toObject().value("code").toString(), QStringLiteral("port_lost"));
     QVERIFY(lost.value("parameters_after").toObject().isEmpty());
 
     // The other two went on at their own pace: all three together take about
@@ -347,7 +355,9 @@ void StationTest::everyUnitIsRecordedStepByStep()
     QCOMPARE(unreachable.outcome, Station::Outcome::Error);
     QCOMPARE(unreachable.failedStep, QStringLiteral("connect"));
     QVERIFY(unreachable.steps.isEmpty());
-    QVERIFY(unreachable.reason.contains("no-such-port"));
+    QCOMPARE(unreachable.cause.code, Station::Cause::Code::PortOpen);
+    QCOMPARE(unreachable.cause.text("reason"), QStringLiteral("missing"));
+    QVERIFY(unreachable.cause.text("port").contains("no-such-port"));
 }
 
 QTEST_GUILESS_MAIN(StationTest)
