@@ -28,7 +28,7 @@ void StationWorker::run(const Station::Recipe &recipe, const QVector<StationPlac
     // that cannot record does not run.
     if (!store) {
         QString error;
-        if (!location.contains(QLatin1String("://")))
+        if (!RecordStore::isServer(location))
             QDir().mkpath(QFileInfo(location).absolutePath());
         store = RecordStore::open(location, error);
         if (!store) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serveraddress.h"
 #include "sqlrecordstore.h"
 
 #include <QElapsedTimer>

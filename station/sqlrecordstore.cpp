@@ -1,0 +1,578 @@
+// The record store over Qt SQL, on an SQLite file or a PostgreSQL server.
+// Every writing call is one transaction taken for writing at once, so
+// concurrent stations on one file queue behind each other (the busy
+// time-out) instead of failing, and a process killed mid-call leaves the
+// file as it was before the call.
+#include "sqlrecordstore.h"
+
+#include "recordschema.h"
+#include "sqlrecordstore_transaction.h"
+
+#include <QAtomicInteger>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUuid>
+#include <QVariant>
+
+namespace {
+
+using Station::Outcome;
+
+// How long a writer waits for another station's transaction to end. A
+// step's transaction takes milliseconds; this only has to outlast a slow
+// disk under several stations.
+constexpr int kBusyTimeoutMs = 30000;
+
+QVariant timeValue(const QDateTime &time)
+{
+    return time.isValid() ? QVariant(time.toUTC().toString(Qt::ISODateWithMs)) : QVariant();
+}
+
+QDateTime timeFrom(const QVariant &value)
+{
+    if (value.isNull())
+        return QDateTime();
+    QDateTime time = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
+    return time.toUTC();
+}
+
+QVariant numberOrNull(const QJsonValue &value)
+{
+    return value.isDouble() ? QVariant(value.toDouble()) : QVariant();
+}
+
+// A measured entry as the columns hold it: {"value": x, "low": l, "high": h}
+// with numbers goes in value, low and high; anything else is kept whole in
+// detail, so nothing the station measured is lost or reshaped.
+bool isPlainEntry(const QJsonValue &entry)
+{
+    if (!entry.isObject())
+        return false;
+    const QJsonObject object = entry.toObject();
+    if (!object.value(QLatin1String("value")).isDouble())
+        return false;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const bool known = it.key() == QLatin1String("value") || it.key() == QLatin1String("low")
+                           || it.key() == QLatin1String("high");
+        if (!known || !it.value().isDouble())
+            return false;
+    }
+    return true;
+}
+
+QString detailText(const QJsonValue &entry)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray{entry}).toJson(QJsonDocument::Compact));
+}
+
+QJsonValue detailFrom(const QString &text)
+{
+    return QJsonDocument::fromJson(text.toUtf8()).array().at(0);
+}
+
+QString connectionNameFor()
+{
+    static QAtomicInteger<int> next;
+    return QStringLiteral("zetra-records-%1").arg(next.fetchAndAddRelaxed(1));
+}
+
+QVariant textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QVariant() : QVariant(text);
+}
+
+} // namespace
+
+SqlRecordStore::SqlRecordStore(const QString &name, const RecordSchema::Dialect &dialect)
+    : name(name)
+    , dialect(dialect)
+    , isFile(dialect.driver == QLatin1String("QSQLITE"))
+    , ownersFolder(isFile ? name + QStringLiteral(".owners") : QString())
+    , connectionName(connectionNameFor())
+{
+}
+
+SqlRecordStore::~SqlRecordStore()
+{
+    if (db.isValid())
+        db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connectionName);
+    // The lock goes with the store: a run it left running is taken for
+    // interrupted by the next store that opens the file.
+}
+
+std::unique_ptr<SqlRecordStore> SqlRecordStore::openFile(const QString &path, QString &error)
+{
+    std::unique_ptr<SqlRecordStore> store(
+        new SqlRecordStore(QFileInfo(path).absoluteFilePath(), RecordSchema::sqlite()));
+    store->db = QSqlDatabase::addDatabase(store->dialect.driver, store->connectionName);
+    if (!store->db.isValid()) {
+        error = QStringLiteral("Qt's SQLite driver is not installed (%1)").arg(store->db.lastError().text());
+        return nullptr;
+    }
+    store->db.setDatabaseName(store->name);
+    store->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    if (!store->connect(error))
+        return nullptr;
+    return store;
+}
+
+std::unique_ptr<SqlRecordStore> SqlRecordStore::openServer(const ServerAddress &address, int connectTimeoutSeconds,
+                                                           QString &error)
+{
+    std::unique_ptr<SqlRecordStore> store(new SqlRecordStore(address.display, RecordSchema::postgresql()));
+    store->db = QSqlDatabase::addDatabase(store->dialect.driver, store->connectionName);
+    if (!store->db.isValid()) {
+        error = QStringLiteral("Qt's PostgreSQL driver is not installed (%1)").arg(store->db.lastError().text());
+        return nullptr;
+    }
+    store->db.setHostName(address.host);
+    store->db.setPort(address.port);
+    store->db.setUserName(address.user);
+    store->db.setPassword(address.password);
+    store->db.setDatabaseName(address.database);
+    QStringList options{QStringLiteral("connect_timeout=%1").arg(connectTimeoutSeconds)};
+    if (!address.options.isEmpty())
+        options << address.options;
+    store->db.setConnectOptions(options.join(QLatin1Char(';')));
+    if (!store->connect(error))
+        return nullptr;
+    return store;
+}
+
+bool SqlRecordStore::connect(QString &error)
+{
+    if (!db.open()) {
+        error = QStringLiteral("%1: %2").arg(name, db.lastError().text().trimmed());
+        return false;
+    }
+    for (const QString &statement : dialect.setup) {
+        QSqlQuery setup(db);
+        if (!setup.exec(statement)) {
+            error = QStringLiteral("%1: %2").arg(name, setup.lastError().text());
+            return false;
+        }
+    }
+    if (!migrate(error))
+        return false;
+    if (isFile && !markAbandonedRuns()) {
+        error = lastError;
+        return false;
+    }
+    return true;
+}
+
+bool SqlRecordStore::beginRun(const Station::RunHeader &header, qint64 &runId)
+{
+    lastError.clear();
+    if (!takeOwnership())
+        return false;
+    Transaction transaction(*this);
+    if (!transaction.begun())
+        return false;
+    qint64 id = 0;
+    if (!insertRunRow(header, QUuid::createUuid().toString(QUuid::WithoutBraces), textOrNull(syncTarget),
+                      textOrNull(ownerName), id)
+        || !transaction.commit())
+        return false;
+    runId = id;
+    return true;
+}
+
+bool SqlRecordStore::insertRunRow(const Station::RunHeader &header, const QString &uuid, const QVariant &target,
+                                  const QVariant &ownerValue, qint64 &runId)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("INSERT INTO runs (serial, station, operator_name, port, recipe_name, recipe_hash,"
+                                 " program_version, revision_before, started, outcome, owner, run_uuid, sync_target)"
+                                 " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                  + dialect.returningId);
+    for (const QString &text : {header.serial, header.station, header.operatorName, header.port, header.recipeName,
+                                header.recipeHash, header.programVersion, header.revisionBefore})
+        query.addBindValue(text.isNull() ? QString(QLatin1String("")) : text);
+    const QDateTime started = header.started.isValid() ? header.started : QDateTime::currentDateTimeUtc();
+    query.addBindValue(timeValue(started));
+    query.addBindValue(Station::outcomeName(Outcome::Running));
+    query.addBindValue(ownerValue);
+    query.addBindValue(uuid);
+    query.addBindValue(target);
+    if (!run(query, QStringLiteral("beginning the run")))
+        return false;
+    if (dialect.returningId.isEmpty()) {
+        runId = query.lastInsertId().toLongLong();
+    } else if (query.next()) {
+        runId = query.value(0).toLongLong();
+    } else {
+        lastError = QStringLiteral("%1: beginning the run: no key came back").arg(name);
+        return false;
+    }
+    return true;
+}
+
+bool SqlRecordStore::recordParameters(qint64 runId, bool after, const QMap<QString, double> &values)
+{
+    lastError.clear();
+    Transaction transaction(*this);
+    return transaction.begun() && checkRunning(runId) && insertParameters(runId, after, values)
+           && transaction.commit();
+}
+
+bool SqlRecordStore::insertParameters(qint64 runId, bool after, const QMap<QString, double> &values)
+{
+    const QString phase = after ? QStringLiteral("after") : QStringLiteral("before");
+    QSqlQuery clear(db);
+    clear.prepare(QStringLiteral("DELETE FROM parameters WHERE run_id = ? AND phase = ?"));
+    clear.addBindValue(runId);
+    clear.addBindValue(phase);
+    if (!run(clear, QStringLiteral("recording the parameters")))
+        return false;
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral("INSERT INTO parameters (run_id, phase, name, value) VALUES (?, ?, ?, ?)"));
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        insert.addBindValue(runId);
+        insert.addBindValue(phase);
+        insert.addBindValue(it.key());
+        insert.addBindValue(it.value());
+        if (!run(insert, QStringLiteral("recording parameter %1").arg(it.key())))
+            return false;
+    }
+    return true;
+}
+
+bool SqlRecordStore::recordStep(qint64 runId, const Station::StepRecord &step)
+{
+    lastError.clear();
+    Transaction transaction(*this);
+    return transaction.begun() && checkRunning(runId) && insertStep(runId, step) && transaction.commit();
+}
+
+bool SqlRecordStore::insertStep(qint64 runId, const Station::StepRecord &step)
+{
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral("INSERT INTO steps (run_id, step_index, kind, outcome, started, ended, reason)"
+                                  " VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    insert.addBindValue(runId);
+    insert.addBindValue(step.index);
+    insert.addBindValue(step.kind);
+    insert.addBindValue(Station::outcomeName(step.outcome));
+    insert.addBindValue(timeValue(step.started));
+    insert.addBindValue(timeValue(step.ended));
+    insert.addBindValue(step.reason);
+    if (!run(insert, QStringLiteral("recording step %1 (%2)").arg(step.index).arg(step.kind)))
+        return false;
+    QSqlQuery measured(db);
+    measured.prepare(QStringLiteral("INSERT INTO measurements (run_id, step_index, name, value, low, high, detail)"
+                                    " VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    for (auto it = step.measured.begin(); it != step.measured.end(); ++it) {
+        measured.addBindValue(runId);
+        measured.addBindValue(step.index);
+        measured.addBindValue(it.key());
+        if (isPlainEntry(it.value())) {
+            const QJsonObject entry = it.value().toObject();
+            measured.addBindValue(numberOrNull(entry.value(QLatin1String("value"))));
+            measured.addBindValue(numberOrNull(entry.value(QLatin1String("low"))));
+            measured.addBindValue(numberOrNull(entry.value(QLatin1String("high"))));
+            measured.addBindValue(QVariant());
+        } else {
+            measured.addBindValue(QVariant());
+            measured.addBindValue(QVariant());
+            measured.addBindValue(QVariant());
+            measured.addBindValue(detailText(it.value()));
+        }
+        if (!run(measured, QStringLiteral("recording what step %1 measured").arg(step.index)))
+            return false;
+    }
+    return true;
+}
+
+bool SqlRecordStore::finishRun(qint64 runId, Outcome outcome, const QString &failedStep, const QString &reason,
+                               const QString &revisionAfter)
+{
+    lastError.clear();
+    if (outcome == Outcome::Running) {
+        lastError = QStringLiteral("run %1 cannot finish as running").arg(runId);
+        return false;
+    }
+    Transaction transaction(*this);
+    return transaction.begun()
+           && updateFinished(runId, QDateTime::currentDateTimeUtc(), outcome, failedStep, reason, revisionAfter)
+           && transaction.commit();
+}
+
+bool SqlRecordStore::updateFinished(qint64 runId, const QDateTime &ended, Outcome outcome, const QString &failedStep,
+                                    const QString &reason, const QString &revisionAfter)
+{
+    QSqlQuery update(db);
+    update.prepare(QStringLiteral("UPDATE runs SET ended = ?, outcome = ?, failed_step = ?, reason = ?,"
+                                  " revision_after = ? WHERE id = ? AND outcome = ?"));
+    update.addBindValue(timeValue(ended));
+    update.addBindValue(Station::outcomeName(outcome));
+    update.addBindValue(failedStep);
+    update.addBindValue(reason);
+    update.addBindValue(revisionAfter);
+    update.addBindValue(runId);
+    update.addBindValue(Station::outcomeName(Outcome::Running));
+    if (!run(update, QStringLiteral("finishing the run")))
+        return false;
+    if (update.numRowsAffected() != 1) {
+        lastError = QStringLiteral("run %1 is not running in %2").arg(runId).arg(name);
+        return false;
+    }
+    return true;
+}
+
+QVector<Station::RunRecord> SqlRecordStore::runs(const Station::RecordFilter &filter)
+{
+    lastError.clear();
+    QString where;
+    QVariantList values;
+    if (!filter.serial.isEmpty()) {
+        where += QStringLiteral(" AND serial = ?");
+        values << filter.serial;
+    }
+    if (filter.since.isValid()) {
+        where += QStringLiteral(" AND started >= ?");
+        values << timeValue(filter.since);
+    }
+    if (filter.byOutcome) {
+        where += QStringLiteral(" AND outcome = ?");
+        values << Station::outcomeName(filter.outcome);
+    }
+    QString tail = QStringLiteral(" ORDER BY started DESC, id DESC");
+    if (filter.limit > 0)
+        tail += QStringLiteral(" LIMIT %1").arg(filter.limit);
+    return readRuns(where, values, tail, nullptr);
+}
+
+QVector<Station::RunRecord> SqlRecordStore::readRuns(const QString &where, const QVariantList &values,
+                                                     const QString &tail, QStringList *uuids)
+{
+    QVector<Station::RunRecord> found;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral(
+                      "SELECT id, serial, station, operator_name, port, recipe_name, recipe_hash, program_version,"
+                      " revision_before, revision_after, started, ended, outcome, failed_step, reason, run_uuid"
+                      " FROM runs WHERE 1 = 1")
+                  + where + tail);
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (!run(query, QStringLiteral("reading the runs")))
+        return found;
+    while (query.next()) {
+        Station::RunRecord record;
+        record.id = query.value(0).toLongLong();
+        record.header.serial = query.value(1).toString();
+        record.header.station = query.value(2).toString();
+        record.header.operatorName = query.value(3).toString();
+        record.header.port = query.value(4).toString();
+        record.header.recipeName = query.value(5).toString();
+        record.header.recipeHash = query.value(6).toString();
+        record.header.programVersion = query.value(7).toString();
+        record.header.revisionBefore = query.value(8).toString();
+        record.revisionAfter = query.value(9).toString();
+        record.header.started = timeFrom(query.value(10));
+        record.ended = timeFrom(query.value(11));
+        if (!Station::outcomeFromName(query.value(12).toString(), record.outcome)) {
+            lastError = QStringLiteral("run %1 has an unknown outcome '%2'").arg(record.id).arg(query.value(12).toString());
+            return {};
+        }
+        record.failedStep = query.value(13).toString();
+        record.reason = query.value(14).toString();
+        if (uuids)
+            uuids->append(query.value(15).toString());
+        found.append(record);
+    }
+    for (Station::RunRecord &record : found)
+        if (!readDetails(record))
+            return {};
+    return found;
+}
+
+bool SqlRecordStore::runsToSend(const QString &target, QVector<qint64> &ids)
+{
+    lastError.clear();
+    ids.clear();
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT id FROM runs WHERE sync_target = ? AND synced = 0 AND outcome <> ?"
+                                 " ORDER BY id"));
+    query.addBindValue(target);
+    query.addBindValue(Station::outcomeName(Outcome::Running));
+    if (!run(query, QStringLiteral("looking for runs to send")))
+        return false;
+    while (query.next())
+        ids.append(query.value(0).toLongLong());
+    return true;
+}
+
+bool SqlRecordStore::readRun(qint64 id, Station::RunRecord &record, QString &uuid)
+{
+    lastError.clear();
+    QStringList uuids;
+    const QVector<Station::RunRecord> found = readRuns(QStringLiteral(" AND id = ?"), {id}, QString(), &uuids);
+    if (found.size() != 1) {
+        if (lastError.isEmpty())
+            lastError = QStringLiteral("%1: no run %2").arg(name).arg(id);
+        return false;
+    }
+    record = found.first();
+    uuid = uuids.first();
+    if (uuid.isEmpty()) {
+        lastError = QStringLiteral("%1: run %2 has no UUID").arg(name).arg(id);
+        return false;
+    }
+    return true;
+}
+
+bool SqlRecordStore::markSent(qint64 id)
+{
+    lastError.clear();
+    Transaction transaction(*this);
+    if (!transaction.begun())
+        return false;
+    QSqlQuery update(db);
+    update.prepare(QStringLiteral("UPDATE runs SET synced = 1 WHERE id = ?"));
+    update.addBindValue(id);
+    return run(update, QStringLiteral("noting run %1 sent").arg(id)) && transaction.commit();
+}
+
+bool SqlRecordStore::hasRun(const QString &uuid, bool &found)
+{
+    lastError.clear();
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM runs WHERE run_uuid = ?"));
+    query.addBindValue(uuid);
+    if (!run(query, QStringLiteral("looking for run %1").arg(uuid)))
+        return false;
+    found = query.next() && query.value(0).toLongLong() > 0;
+    return true;
+}
+
+bool SqlRecordStore::insertEndedRun(const Station::RunRecord &record, const QString &uuid, bool &found)
+{
+    lastError.clear();
+    found = false;
+    Transaction transaction(*this);
+    if (!transaction.begun() || !hasRun(uuid, found))
+        return false;
+    if (found)
+        return true;
+    // The station's own queries, in one transaction: the server holds the
+    // run whole or not at all. It keeps no owner: no lock on this host
+    // speaks for a run there, and the run has ended anyway.
+    qint64 id = 0;
+    if (!insertRunRow(record.header, uuid, QVariant(), QVariant(), id)
+        || (!record.parametersBefore.isEmpty() && !insertParameters(id, false, record.parametersBefore)))
+        return false;
+    for (const Station::StepRecord &step : record.steps)
+        if (!insertStep(id, step))
+            return false;
+    if ((!record.parametersAfter.isEmpty() && !insertParameters(id, true, record.parametersAfter))
+        || !updateFinished(id, record.ended, record.outcome, record.failedStep, record.reason, record.revisionAfter))
+        return false;
+    return transaction.commit();
+}
+
+// Runs a prepared query, or the given statement; on failure the error
+// names what was being done and the database's own words.
+bool SqlRecordStore::run(QSqlQuery &query, const QString &doing, const QString &statement)
+{
+    const bool ok = statement.isEmpty() ? query.exec() : query.exec(statement);
+    if (!ok)
+        lastError = QStringLiteral("%1: %2: %3").arg(name, doing, query.lastError().text().trimmed());
+    return ok;
+}
+
+// Steps and parameters go to a run that is still running, never to one
+// that has ended or that another station has taken for interrupted.
+bool SqlRecordStore::checkRunning(qint64 runId)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT outcome FROM runs WHERE id = ?"));
+    query.addBindValue(runId);
+    if (!run(query, QStringLiteral("finding run %1").arg(runId)))
+        return false;
+    if (!query.next()) {
+        lastError = QStringLiteral("%1: no run %2").arg(name).arg(runId);
+        return false;
+    }
+    const QString outcome = query.value(0).toString();
+    query.finish();
+    if (outcome != Station::outcomeName(Outcome::Running)) {
+        lastError = QStringLiteral("%1: run %2 has ended (%3)").arg(name).arg(runId).arg(outcome);
+        return false;
+    }
+    return true;
+}
+
+bool SqlRecordStore::readDetails(Station::RunRecord &record)
+{
+    QSqlQuery steps(db);
+    steps.setForwardOnly(true);
+    steps.prepare(QStringLiteral("SELECT step_index, kind, outcome, started, ended, reason FROM steps"
+                                 " WHERE run_id = ? ORDER BY step_index"));
+    steps.addBindValue(record.id);
+    if (!run(steps, QStringLiteral("reading the steps of run %1").arg(record.id)))
+        return false;
+    while (steps.next()) {
+        Station::StepRecord step;
+        step.index = steps.value(0).toInt();
+        step.kind = steps.value(1).toString();
+        if (!Station::outcomeFromName(steps.value(2).toString(), step.outcome)) {
+            lastError = QStringLiteral("step %1 of run %2 has an unknown outcome '%3'")
+                            .arg(step.index)
+                            .arg(record.id)
+                            .arg(steps.value(2).toString());
+            return false;
+        }
+        step.started = timeFrom(steps.value(3));
+        step.ended = timeFrom(steps.value(4));
+        step.reason = steps.value(5).toString();
+        record.steps.append(step);
+    }
+
+    QSqlQuery measured(db);
+    measured.setForwardOnly(true);
+    measured.prepare(QStringLiteral("SELECT step_index, name, value, low, high, detail FROM measurements"
+                                    " WHERE run_id = ? ORDER BY step_index, name"));
+    measured.addBindValue(record.id);
+    if (!run(measured, QStringLiteral("reading the measurements of run %1").arg(record.id)))
+        return false;
+    while (measured.next()) {
+        const int index = measured.value(0).toInt();
+        QJsonValue entry;
+        if (!measured.value(5).isNull()) {
+            entry = detailFrom(measured.value(5).toString());
+        } else {
+            QJsonObject object;
+            for (int column = 2; column <= 4; ++column)
+                if (!measured.value(column).isNull())
+                    object.insert(measured.record().fieldName(column), measured.value(column).toDouble());
+            entry = object;
+        }
+        for (Station::StepRecord &step : record.steps)
+            if (step.index == index)
+                step.measured.insert(measured.value(1).toString(), entry);
+    }
+
+    QSqlQuery parameters(db);
+    parameters.setForwardOnly(true);
+    parameters.prepare(QStringLiteral("SELECT phase, name, value FROM parameters WHERE run_id = ?"));
+    parameters.addBindValue(record.id);
+    if (!run(parameters, QStringLiteral("reading the parameters of run %1").arg(record.id)))
+        return false;
+    while (parameters.next()) {
+        QMap<QString, double> &into = parameters.value(0).toString() == QLatin1String("after")
+                                          ? record.parametersAfter
+                                          : record.parametersBefore;
+        into.insert(parameters.value(1).toString(), parameters.value(2).toDouble());
+    }
+    return true;
+}
