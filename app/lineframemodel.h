@@ -56,7 +56,6 @@ public:
     // Paused, the table stands still: new frames are held, not lost, and
     // join the table on resuming.
     void setPaused(bool paused);
-    bool isPaused() const { return paused; }
 
 public slots:
     void append(const QVector<LineFrame> &batch);

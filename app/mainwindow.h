@@ -60,7 +60,6 @@ public:
     ~MainWindow() override;
 
     static constexpr int kHeightPointLimit = 300;
-    static constexpr int kMeasPeriodMs = Measurement::kPeriodMs;
     // Oldest lines of either log drop beyond this many.
     static constexpr int kLogLineLimit = 10000;
     static constexpr int kPortRefreshMs = 2000;

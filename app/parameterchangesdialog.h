@@ -20,8 +20,6 @@ public:
     ParameterChangesDialog(const QString &path, const DeviceParameters::Backup &backup,
                            const DeviceParameters::ParameterValues &current, QWidget *parent = nullptr);
 
-    int changedCount() const { return changed; }
-
     // The end of a restore: what was written and confirmed, and the offer to
     // keep the values over a power cycle (saveToRom runs if taken).
     static void showOutcome(QWidget *parent, int count, const QStringList &problems,

@@ -1,5 +1,6 @@
 #include "stationview.h"
 
+#include "productionstation.h"
 #include "stationwording.h"
 #include "stationworker.h"
 
@@ -13,7 +14,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSerialPortInfo>
-#include <QSet>
 #include <QSettings>
 #include <QSpinBox>
 #include <QSysInfo>
@@ -431,21 +431,18 @@ void StationView::startOne(int index)
     startPlaces({index});
 }
 
-// A port or a serial number in two places at once is refused before any
-// unit starts: two runs on one line would garble both.
+// Refused before any unit starts: a place without its port or serial
+// number, or one whose port or serial another place holds.
 void StationView::startPlaces(const QVector<int> &indices)
 {
     if (!recipeLoaded) {
         showMessage(tr("Сначала выберите рецепт."));
         return;
     }
-    QSet<QString> ports;
-    QSet<QString> serials;
+    Station::PlaceClaims claims;
     for (const StationTile *tile : qAsConst(tiles))
-        if (tile->isRunning()) {
-            ports.insert(tile->portName());
-            serials.insert(tile->serialNumber());
-        }
+        if (tile->isRunning())
+            claims.claim(tile->portName(), tile->serialNumber());
     QVector<StationPlace> chosen;
     for (int index : indices) {
         StationTile *tile = tiles.at(index);
@@ -455,16 +452,16 @@ void StationView::startPlaces(const QVector<int> &indices)
             showMessage(tr("Место %1: нужны порт и серийный номер.").arg(index + 1));
             return;
         }
-        if (ports.contains(tile->portName())) {
+        switch (claims.claim(tile->portName(), tile->serialNumber())) {
+        case Station::PlaceClaims::Clash::Port:
             showMessage(tr("Место %1: порт %2 уже занят.").arg(index + 1).arg(tile->portName()));
             return;
-        }
-        if (serials.contains(tile->serialNumber())) {
+        case Station::PlaceClaims::Clash::Serial:
             showMessage(tr("Место %1: изделие %2 уже проверяется.").arg(index + 1).arg(tile->serialNumber()));
             return;
+        case Station::PlaceClaims::Clash::None:
+            break;
         }
-        ports.insert(tile->portName());
-        serials.insert(tile->serialNumber());
         chosen.append(StationPlace{index, tile->portName(), tile->serialNumber()});
     }
     if (chosen.isEmpty())

@@ -52,7 +52,6 @@ void StationWorker::run(const Station::Recipe &recipe, const QVector<StationPlac
                 [this, tile](const Station::StepRecord &step) { emit stepFinished(tile, step); });
         connect(unit->device(), &SerialTop::progressChanged, this,
                 [this, tile](int percent) { emit stepProgress(tile, percent); });
-        emit unitStarted(tile);
     }
     connect(batch, &Station::ProductionStation::unitFinished, this, [this, tiles, batch](Station::UnitRunner *unit) {
         emit unitFinished(tiles.at(batch->units().indexOf(unit)), unit->record());

@@ -43,7 +43,6 @@ public:
 signals:
     // The records cannot be opened: nothing was started.
     void refused(const QString &error);
-    void unitStarted(int tile);
     void unitIdentified(int tile, const Station::RunRecord &record);
     void stepFinished(int tile, const Station::StepRecord &step);
     // Progress within the step under way, 0 to 100, where the device tells it.

@@ -19,7 +19,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QSet>
 #include <QUrl>
 
 #include <cstdio>
@@ -106,19 +105,20 @@ int runStation(const StationInvocation &invocation, LineTrace &trace)
         return refuse(QStringLiteral("%1 ports but %2 serial numbers: give one --serial per --port, in the same order")
                           .arg(invocation.ports.size())
                           .arg(invocation.serials.size()));
-    QSet<QString> ports;
-    QSet<QString> serials;
+    Station::PlaceClaims claims;
     for (int i = 0; i < invocation.ports.size(); ++i) {
         const QString port = invocation.ports.at(i);
         const QString serial = invocation.serials.at(i).trimmed();
         if (port.isEmpty() || serial.isEmpty())
             return refuse(QStringLiteral("an empty --port or --serial"));
-        if (ports.contains(port))
+        switch (claims.claim(port, serial)) {
+        case Station::PlaceClaims::Clash::Port:
             return refuse(QStringLiteral("port %1 given twice").arg(port));
-        if (serials.contains(serial))
+        case Station::PlaceClaims::Clash::Serial:
             return refuse(QStringLiteral("serial %1 given twice").arg(serial));
-        ports.insert(port);
-        serials.insert(serial);
+        case Station::PlaceClaims::Clash::None:
+            break;
+        }
     }
 
     Station::Recipe recipe;

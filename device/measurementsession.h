@@ -59,9 +59,6 @@ public:
     MeasurementSession(SerialTop *device, const Rules &rules, QObject *parent = nullptr);
     ~MeasurementSession() override;
 
-    void setRules(const Rules &rules) { runRules = rules; }
-    const Rules &rules() const { return runRules; }
-
     // Sends the first request at once and one every period after it.
     // Readings, statistics and a recording already started are kept.
     void start();

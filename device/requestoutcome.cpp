@@ -42,8 +42,3 @@ RequestOutcome RequestOutcome::notConfirmed(uint16_t address, double written, do
     outcome.readBack = readBack;
     return outcome;
 }
-
-bool RequestOutcome::addressesCoil() const
-{
-    return function == ModbusCodec::ReadCoils || function == ModbusCodec::WriteSingleCoil;
-}

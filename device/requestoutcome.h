@@ -38,9 +38,6 @@ struct RequestOutcome
     static RequestOutcome refused(const QByteArray &request, uint8_t code);
     static RequestOutcome portLost(const QByteArray &request, const QString &port, const QString &portError);
     static RequestOutcome notConfirmed(uint16_t address, double written, double readBack);
-
-    // Whether the request addressed coils rather than registers.
-    bool addressesCoil() const;
 };
 
 Q_DECLARE_METATYPE(RequestOutcome)

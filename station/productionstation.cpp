@@ -5,6 +5,17 @@
 
 namespace Station {
 
+PlaceClaims::Clash PlaceClaims::claim(const QString &port, const QString &serial)
+{
+    const bool portTaken = ports.contains(port);
+    const bool serialTaken = serials.contains(serial);
+    ports.insert(port);
+    serials.insert(serial);
+    if (portTaken)
+        return Clash::Port;
+    return serialTaken ? Clash::Serial : Clash::None;
+}
+
 ProductionStation::ProductionStation(const Recipe &recipe, const StationSetup &setup, RecordStore *store, QObject *parent)
     : QObject(parent)
     , ownRecipe(recipe)

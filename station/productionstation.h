@@ -4,6 +4,8 @@
 #include "runrecord.h"
 
 #include <QObject>
+#include <QSet>
+#include <QString>
 #include <QVector>
 
 class RecordStore;
@@ -18,6 +20,25 @@ struct StationSetup
     QString station;
     QString operatorName;
     QString programVersion;
+};
+
+// The ports and serial numbers of the places that run or are about to. A
+// port or a serial number in two places at once is refused before any unit
+// starts: two runs on one line would garble both, and two records would
+// claim one unit.
+class PlaceClaims
+{
+public:
+    // What a place repeats of another's; the port is looked at first.
+    enum class Clash { None, Port, Serial };
+
+    // Claims the place's port and serial number, and tells which of them
+    // another place had claimed already.
+    Clash claim(const QString &port, const QString &serial);
+
+private:
+    QSet<QString> ports;
+    QSet<QString> serials;
 };
 
 // Runs one recipe on several units at once, each on its own port and

@@ -141,6 +141,13 @@ void AppStation::threeUnitsEndPassFailAndError()
     }
     QTRY_VERIFY(view->tile(0)->startButton()->isEnabled());
 
+    // A port in two places: nothing starts, and the place is named.
+    view->tile(2)->portBox()->setCurrentText(good.portName());
+    QTest::mouseClick(widget<QPushButton>(*view, "startAll"), Qt::LeftButton);
+    QVERIFY(!view->isRunning());
+    QCOMPARE(text(view, "stationMessage"), QStringLiteral("Место 3: порт %1 уже занят.").arg(good.portName()));
+    view->tile(2)->portBox()->setCurrentText(vanishing.portName());
+
     QueuedSpy idle(view, &StationView::idle);
     QTest::mouseClick(widget<QPushButton>(*view, "startAll"), Qt::LeftButton);
     QVERIFY(view->isRunning());

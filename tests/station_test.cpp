@@ -230,6 +230,13 @@ void StationTest::malformedRecipeSendsNothing()
     // Usage: a port without its serial.
     run = runCli({"station", missing, "--port", sim.portName()});
     QVERIFY2(run.exitCode == 1 && run.err.contains("--serial"), qPrintable(run.describe()));
+    // One port, or one serial number once trimmed, for two units: refused
+    // before the recipe is even read.
+    run = runCli({"station", missing, "--port", sim.portName(), "--serial", "X1", "--port", sim.portName(), "--serial", "X2"});
+    QVERIFY2(run.exitCode == 1 && run.err.contains(QStringLiteral("station: port %1 given twice").arg(sim.portName())),
+             qPrintable(run.describe()));
+    run = runCli({"station", missing, "--port", sim.portName(), "--serial", "X1", "--port", "/dev/zetra-none", "--serial", " X1 "});
+    QVERIFY2(run.exitCode == 1 && run.err.contains("station: serial X1 given twice"), qPrintable(run.describe()));
 
     sim.stop();
     QVERIFY2(!sim.errorOutput().contains("rx "), sim.errorOutput().constData());
