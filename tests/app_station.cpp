@@ -3,6 +3,7 @@
 // the records browser and a unit's history find what they left.
 #include "app_support.h"
 
+#include "language.h"
 #include "recordsbrowser.h"
 #include "recordstore.h"
 #include "stationview.h"
@@ -18,6 +19,8 @@
 #include <QLineEdit>
 #include <QScopeGuard>
 #include <QTableWidget>
+
+#include <algorithm>
 
 namespace {
 
@@ -56,6 +59,7 @@ class AppStation : public QObject
 private slots:
     void initTestCase();
     void threeUnitsEndPassFailAndError();
+    void aRefusedRecipeIsToldWhereInTheWindowsLanguage();
     void connectingShowsTheUnitsHistory();
     void recordsLocationIsChosenFromTheMenu();
     void aServerAwayIsToldAndHoldsNothing();
@@ -213,6 +217,56 @@ void AppStation::threeUnitsEndPassFailAndError()
     for (const QString &line : lines.mid(1))
         QVERIFY2(line.contains(";S-FAIL;"), qPrintable(line));
     QVERIFY2(lines.last().endsWith(";2;selftest;fail;the device reports a fault;healthy;0;1;1"), qPrintable(lines.last()));
+}
+
+// A recipe with a mistake is refused before any unit is touched, and the
+// view says what is wrong and where (the step as counted in the file, its
+// kind, the key) in the window's language, not in the command line's.
+void AppStation::aRefusedRecipeIsToldWhereInTheWindowsLanguage()
+{
+    ScopedWorkDir work;
+    QVERIFY(work.writeFile("info.txt", "ZETRA|Station\n"));
+    QVERIFY(work.writeFile("limits.json", R"({"name": "limits", "steps": [
+        {"step": "save"},
+        {"step": "measure", "seconds": 1, "mean": [5.1, 4.9], "stddev": [0, 1]}]})"));
+    QVERIFY(work.writeFile("key.json", R"({"name": "key", "steps": [{"step": "selftest", "repeat": 2}]})"));
+    MainWindow w;
+    StationView *view = w.stationView();
+    QVERIFY(view);
+    QString chosen;
+    w.setFileChooser([&](const MainWindow::FileRequest &) { return work.filePath(chosen); });
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto refusal = [&](const QString &file) {
+        chosen = file;
+        QTest::mouseClick(widget<QPushButton>(*view, "chooseRecipe"), Qt::LeftButton);
+        return text(view, "stationMessage");
+    };
+
+    const QString noRecipe = text(view, "recipeName");
+    const QLocale locale;
+    QString said = refusal("limits.json");
+    QCOMPARE(said, QStringLiteral("Рецепт %1 не принят: шаг 2 (измерение), «mean»: нижняя граница %2 выше верхней %3")
+                       .arg(work.filePath("limits.json"), locale.toString(5.1), locale.toString(4.9)));
+    QCOMPARE(text(view, "recipeName"), noRecipe);
+    said = refusal("key.json");
+    QCOMPARE(said, QStringLiteral("Рецепт %1 не принят: шаг 1 (самопроверка): неизвестный ключ «repeat» (допустимы: step)")
+                       .arg(work.filePath("key.json")));
+
+    QString problem;
+    QVERIFY2(Language::apply(QStringLiteral("en"), &problem), qPrintable(problem));
+    const auto russianAgain = qScopeGuard([] { Language::apply(QStringLiteral("ru")); });
+    auto hasCyrillic = [](const QString &text) {
+        return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x0400 && c.unicode() <= 0x04ff; });
+    };
+    said = refusal("limits.json");
+    QVERIFY2(!hasCyrillic(said), qPrintable(said));
+    QVERIFY2(said.contains(QStringLiteral("step 2 (measurement), \"mean\": ")) && said.contains(QStringLiteral("5.1"))
+                 && said.contains(QStringLiteral("4.9")),
+             qPrintable(said));
+    said = refusal("key.json");
+    QVERIFY2(!hasCyrillic(said), qPrintable(said));
+    QVERIFY2(said.contains(QStringLiteral("step 1 (")) && said.contains(QStringLiteral("\"repeat\"")), qPrintable(said));
 }
 
 // The normal window: the serial typed before connecting finds the unit's
