@@ -4,6 +4,7 @@
 #include "fuzzsupport.h"
 
 #include "firmwareimage.h"
+#include "measurementsession.h"
 #include "recipe.h"
 #include "recipewording.h"
 
@@ -69,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
             written = true;
             break;
         case RecipeStep::Kind::Measure:
-            FUZZ_CHECK(step.seconds > 0 && step.seconds <= Station::kMaxMeasureSeconds && step.ticks >= 1);
+            FUZZ_CHECK(step.seconds > 0 && step.seconds <= Measurement::kMaxRecipeSeconds && step.ticks >= 1);
             FUZZ_CHECK(step.mean.set && step.mean.low <= step.mean.high);
             FUZZ_CHECK(step.stddev.set && step.stddev.low <= step.stddev.high);
             FUZZ_CHECK(!step.missed.set || (step.missed.low >= 0 && step.missed.low <= step.missed.high));

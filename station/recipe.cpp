@@ -254,11 +254,11 @@ bool readMeasure(StepReader &reader, RecipeStep &step)
         return false;
     const QJsonValue seconds = reader.object.value(secondsKey);
     step.seconds = seconds.toDouble();
-    if (!seconds.isDouble() || !(step.seconds > 0) || step.seconds > kMaxMeasureSeconds) {
-        reader.problem(Problem::SecondsOutOfRange, secondsKey).maxSeconds = kMaxMeasureSeconds;
+    if (!seconds.isDouble() || !(step.seconds > 0) || step.seconds > Measurement::kMaxRecipeSeconds) {
+        reader.problem(Problem::SecondsOutOfRange, secondsKey).maxSeconds = Measurement::kMaxRecipeSeconds;
         return false;
     }
-    step.ticks = qMax(1, int(std::lround(step.seconds * 1000 / Measurement::kPeriodMs)));
+    step.ticks = Measurement::ticksFor(step.seconds);
     return reader.limit(QStringLiteral("mean"), true, step.mean) && reader.limit(QStringLiteral("stddev"), true, step.stddev)
            && reader.limit(QStringLiteral("missed"), false, step.missed, true);
 }

@@ -129,7 +129,4 @@ struct Recipe
     static bool parse(const QByteArray &bytes, const QString &folder, Recipe &recipe, RecipeProblem &problem);
 };
 
-// The longest measurement a recipe may ask for.
-constexpr double kMaxMeasureSeconds = 3600;
-
 } // namespace Station

@@ -338,11 +338,11 @@ void UnitRunner::runSelfTest()
 void UnitRunner::runMeasure(const RecipeStep &step)
 {
     // As zetra-cli measure: a missed answer is counted and the run goes on;
-    // a lost line, kMissesInARow misses in a row or a refused request end it.
+    // a lost line, Measurement::kMissesInARow misses in a row or a refused request end it.
     using End = MeasurementSession::End;
     MeasurementSession::Rules rules;
     rules.ticks = step.ticks;
-    rules.unansweredInARow = kMissesInARow;
+    rules.unansweredInARow = Measurement::kMissesInARow;
     rules.requestFailureEnds = true;
     auto *measurement = new MeasurementSession(top, rules, stepContext);
     connect(measurement, &MeasurementSession::finished, stepContext,
@@ -365,7 +365,7 @@ void UnitRunner::runMeasure(const RecipeStep &step)
                     return;
                 case End::Unanswered:
                     finishStep(Outcome::Error,
-                               QStringLiteral("%1 (%2 requests in a row)").arg(Wording::outcome(cause)).arg(kMissesInARow),
+                               QStringLiteral("%1 (%2 requests in a row)").arg(Wording::outcome(cause)).arg(Measurement::kMissesInARow),
                                measured);
                     return;
                 case End::LineLost:
