@@ -374,9 +374,9 @@ bool StationView::loadRecipe(const QString &path)
         return false;
     }
     Station::Recipe read;
-    QString error;
-    if (!Station::Recipe::read(path, read, error)) {
-        showMessage(tr("Рецепт %1 не принят: %2").arg(path, error));
+    Station::RecipeProblem problem;
+    if (!Station::Recipe::read(path, read, problem)) {
+        showMessage(tr("Рецепт %1 не принят: %2").arg(path, StationWording::recipeProblem(problem)));
         return false;
     }
     recipe = read;

@@ -200,3 +200,109 @@ QString StationWording::whyNotPassed(const Station::RunRecord &run)
         return QString();
     return QStringLiteral("%1: %2").arg(stepName(run.failedStep), cause(run.cause));
 }
+
+namespace {
+
+using Station::RecipeProblem;
+using Problem = RecipeProblem::Kind;
+using Expected = RecipeProblem::Expected;
+
+// What a key held instead of what it should have.
+QString foundText(const RecipeProblem &problem)
+{
+    switch (problem.found) {
+    case QJsonValue::Undefined: return StationWording::tr("ключа нет");
+    case QJsonValue::Null: return QStringLiteral("null");
+    case QJsonValue::Bool: return StationWording::tr("логическое значение");
+    case QJsonValue::Double: return StationWording::tr("число");
+    case QJsonValue::String:
+        return problem.expected == Expected::NonEmptyString ? StationWording::tr("пустая строка")
+                                                             : StationWording::tr("строка");
+    case QJsonValue::Array:
+        return problem.foundCount == 0 ? StationWording::tr("пустой список")
+                                       : StationWording::tr("список, элементов: %1").arg(problem.foundCount);
+    case QJsonValue::Object:
+        return problem.foundCount == 0 ? StationWording::tr("пустой объект") : StationWording::tr("объект");
+    }
+    return QString();
+}
+
+QString expectedText(Expected expected)
+{
+    switch (expected) {
+    case Expected::NonEmptyString: return StationWording::tr("ожидалась непустая строка");
+    case Expected::NonEmptyArray: return StationWording::tr("ожидался непустой список шагов");
+    case Expected::Object: return StationWording::tr("ожидался объект шага");
+    case Expected::ParameterObject: return StationWording::tr("ожидался объект с именами и значениями параметров");
+    case Expected::Number: return StationWording::tr("ожидалось число");
+    }
+    return QString();
+}
+
+// The mistake itself, after its place.
+QString problemText(const RecipeProblem &problem)
+{
+    const QLocale locale;
+    auto number = [&locale](double value) { return locale.toString(value, 'g', 6); };
+    const QString allowed = problem.allowed.join(QStringLiteral(", "));
+    switch (problem.kind) {
+    case Problem::None: break;
+    case Problem::FileUnreadable:
+        return problem.folder ? StationWording::tr("это папка, а не файл")
+                              : StationWording::tr("файл не читается: %1").arg(problem.reason);
+    case Problem::Syntax:
+        return StationWording::tr("строка %1, столбец %2: ошибка JSON: %3")
+            .arg(QString::number(problem.line), QString::number(problem.column), problem.reason);
+    case Problem::NotAnObject: return StationWording::tr("ожидался объект JSON с ключами «name» и «steps»");
+    case Problem::UnknownKey: return StationWording::tr("неизвестный ключ «%1» (допустимы: %2)").arg(problem.key, allowed);
+    case Problem::WrongType: {
+        const QString text = StationWording::tr("%1, найдено: %2").arg(expectedText(problem.expected), foundText(problem));
+        return problem.expected == Expected::Number ? StationWording::tr("параметр «%1»: %2").arg(problem.name, text) : text;
+    }
+    case Problem::StepKindMissing: return StationWording::tr("не указан «step» (один из: %1)").arg(allowed);
+    case Problem::UnknownStep: return StationWording::tr("неизвестный шаг «%1» (один из: %2)").arg(problem.name, allowed);
+    case Problem::LimitMissing: return StationWording::tr("нужны границы [нижняя, верхняя]");
+    case Problem::LimitMalformed:
+        return StationWording::tr("ожидались границы [нижняя, верхняя], два числа, найдено: %1").arg(foundText(problem));
+    case Problem::LimitNotFinite: return StationWording::tr("границы должны быть конечными числами");
+    case Problem::LowAboveHigh:
+        return StationWording::tr("нижняя граница %1 выше верхней %2").arg(number(problem.low), number(problem.high));
+    case Problem::LimitNotCounts: return StationWording::tr("границы — количества, целые числа от 0");
+    case Problem::NulInFileName: return StationWording::tr("имя файла содержит символ NUL");
+    case Problem::ImageUnreadable:
+        return problem.folder ? StationWording::tr("%1 — папка, а не файл прошивки").arg(problem.file)
+                              : StationWording::tr("файл прошивки %1 не читается: %2").arg(problem.file, problem.reason);
+    case Problem::ImageTooBig:
+        return StationWording::tr("файл прошивки %1 занимает %2 байт, больше %3, которые принимает прибор")
+            .arg(problem.file, locale.toString(problem.size), locale.toString(problem.maxSize));
+    case Problem::ImageFailsCheck:
+        return StationWording::tr("файл прошивки %1 не проходит проверку (длина или контрольная сумма)").arg(problem.file);
+    case Problem::ValuesAndFile: return StationWording::tr("нужно указать либо «values», либо «file»");
+    case Problem::BackupUnreadable: return StationWording::tr("файл параметров %1 не принят: %2").arg(problem.file, problem.reason);
+    case Problem::UnknownParameter: return StationWording::tr("неизвестный параметр «%1»").arg(problem.name);
+    // The device layer's reason names the parameter and the value.
+    case Problem::BadParameterValue: return problem.reason;
+    case Problem::SecondsOutOfRange:
+        return StationWording::tr("ожидалось число секунд больше 0 и не больше %1").arg(number(problem.maxSeconds));
+    case Problem::NothingToCompare: return StationWording::tr("сравнивать не с чем: до этого шага нет шага «parameters»");
+    }
+    return QString();
+}
+
+} // namespace
+
+QString StationWording::recipeProblem(const RecipeProblem &problem)
+{
+    QStringList place;
+    if (problem.step >= 0)
+        place << (problem.stepKind ? tr("шаг %1 (%2)").arg(QString::number(problem.step + 1),
+                                                             stepName(Station::kindName(*problem.stepKind)))
+                                   : tr("шаг %1").arg(problem.step + 1));
+    // Where the message names the key itself, it is not said twice.
+    const bool keyInText =
+        problem.kind == Problem::UnknownKey || problem.kind == Problem::StepKindMissing || problem.kind == Problem::UnknownStep;
+    if (!problem.key.isEmpty() && !keyInText)
+        place << tr("«%1»").arg(problem.key);
+    const QString text = problemText(problem);
+    return place.isEmpty() ? text : QStringLiteral("%1: %2").arg(place.join(QStringLiteral(", ")), text);
+}

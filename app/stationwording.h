@@ -1,5 +1,6 @@
 #pragma once
 
+#include "recipe.h"
 #include "runrecord.h"
 
 #include <QCoreApplication>
@@ -32,4 +33,8 @@ public:
     // A tile's or a row's account of a run that did not pass: the step and
     // its cause.
     static QString whyNotPassed(const Station::RunRecord &run);
+    // What the recipe check found and where: "шаг 2 (измерение), «mean»:
+    // нижняя граница 5,1 выше верхней 4,9". Steps are counted from 1, as
+    // the operator counts them in the file.
+    static QString recipeProblem(const Station::RecipeProblem &problem);
 };

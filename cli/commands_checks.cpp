@@ -11,18 +11,12 @@
 #include <QLocale>
 #include <QSaveFile>
 
-#include <cmath>
-
 using DeviceParameters::shortestText;
 using Outcome = DeviceSession::Outcome;
 
 namespace {
 
 constexpr int kSelfTestTimeoutMs = 20000;
-constexpr double kMaxMeasureSeconds = 86400;
-// A device that leaves this many requests in a row unanswered has stopped
-// answering; fewer are a noisy line, counted and measured through.
-constexpr int kMeasureMissesInARow = 3;
 constexpr int kRawTimeoutMs = 120000;
 constexpr int kRawTypeCount = 5;            // as on the telemetry tab
 constexpr int kRawTypeInterleavedIq = 2;    // samples alternate I, Q
@@ -71,17 +65,17 @@ public:
             return false;
         bool ok = false;
         const double value = QLocale::c().toDouble(invocation.seconds, &ok);
-        if (!ok || !(value > 0) || value > kMaxMeasureSeconds) {
-            error = QStringLiteral("measure needs --seconds N, N above 0 and at most %1").arg(kMaxMeasureSeconds);
+        if (!ok || !(value > 0) || value > Measurement::kMaxCommandLineSeconds) {
+            error = QStringLiteral("measure needs --seconds N, N above 0 and at most %1").arg(Measurement::kMaxCommandLineSeconds);
             return false;
         }
-        ticks = qMax(1, int(std::lround(value * 1000 / Measurement::kPeriodMs)));
+        ticks = Measurement::ticksFor(value);
         csv = invocation.csv;
         return csv.isEmpty() || checkOutputFile(csv, error);
     }
 
     // A missed answer is counted and the run goes on; a lost line, a stop
-    // signal, a failed row or kMeasureMissesInARow misses in a row end it.
+    // signal, a failed row or Measurement::kMissesInARow misses in a row end it.
     // Whatever ended it, every reading taken is in the file and in the
     // statistics.
     int run(DeviceSession &session, Report &report) override
@@ -89,7 +83,7 @@ public:
         using End = MeasurementSession::End;
         MeasurementSession::Rules rules;
         rules.ticks = ticks;
-        rules.unansweredInARow = kMeasureMissesInARow;
+        rules.unansweredInARow = Measurement::kMissesInARow;
         rules.requestFailureEnds = true;
         // The file is what was asked for: no use measuring on without it.
         rules.recorderFailureEnds = true;

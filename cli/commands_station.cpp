@@ -5,6 +5,7 @@
 #include "linetrace.h"
 #include "linewording.h"
 #include "productionstation.h"
+#include "recipewording.h"
 #include "recordstore.h"
 #include "report.h"
 #include "runjson.h"
@@ -123,7 +124,7 @@ int runStation(const StationInvocation &invocation, LineTrace &trace)
 
     Station::Recipe recipe;
     QString error;
-    if (!Station::Recipe::read(invocation.arguments.first(), recipe, error))
+    if (!Wording::readRecipe(invocation.arguments.first(), recipe, error))
         return refuse(error);
 
     QFile traceFile;

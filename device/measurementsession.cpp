@@ -4,6 +4,15 @@
 #include "registermap.h"
 #include "serialtop.h"
 
+#include <QtGlobal>
+
+#include <cmath>
+
+int Measurement::ticksFor(double seconds)
+{
+    return qMax(1, int(std::lround(seconds * 1000 / kPeriodMs)));
+}
+
 MeasurementSession::MeasurementSession(SerialTop *device, QObject *parent)
     : MeasurementSession(device, Rules(), parent)
 {

@@ -13,6 +13,19 @@ class SerialTop;
 namespace Measurement {
 // A distance request every period, in the window and on the command line.
 constexpr int kPeriodMs = 100;
+// Distance requests in a measurement of that many seconds: one a period,
+// at least one.
+int ticksFor(double seconds);
+// A device that leaves this many of its requests in a row unanswered has
+// stopped answering; fewer are a noisy line, counted and measured through.
+// zetra-cli measure and the station's measure step both end there.
+constexpr int kMissesInARow = 3;
+// The longest measurement each front end takes, apart on purpose: zetra-cli
+// measure may watch a unit on the bench for a day (drift, warm-up), while
+// a recipe's measure step holds a place on the line, where anything past an
+// hour is a mistake in the file (milliseconds typed as seconds), not a test.
+constexpr double kMaxCommandLineSeconds = 86400;
+constexpr double kMaxRecipeSeconds = 3600;
 } // namespace Measurement
 
 // One measurement as the window and the command line run it: a distance

@@ -4,11 +4,14 @@
 #include "fuzzsupport.h"
 
 #include "firmwareimage.h"
+#include "measurementsession.h"
 #include "recipe.h"
+#include "recipewording.h"
 
 #include <QFileInfo>
 
 using Station::Recipe;
+using Station::RecipeProblem;
 using Station::RecipeStep;
 
 // Qt 5's JSON parser leaks an object member that a later member of the
@@ -39,11 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
     static const QString folder = QFileInfo(FuzzSupport::scratchFile("fw.bin")).absolutePath();
     Recipe recipe;
-    QString error;
-    if (!Recipe::parse(QByteArray(reinterpret_cast<const char *>(bytes), int(size)), folder, recipe, error)) {
-        FUZZ_CHECK(!error.isEmpty());
+    RecipeProblem problem;
+    if (!Recipe::parse(QByteArray(reinterpret_cast<const char *>(bytes), int(size)), folder, recipe, problem)) {
+        FUZZ_CHECK(!problem.isNone());
+        FUZZ_CHECK(!Wording::recipeProblem(problem).isEmpty());
         return 0;
     }
+    FUZZ_CHECK(problem.isNone());
     FUZZ_CHECK(!recipe.name.isEmpty());
     FUZZ_CHECK(!recipe.steps.isEmpty());
     FUZZ_CHECK(recipe.hash.size() == 64);
@@ -65,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
             written = true;
             break;
         case RecipeStep::Kind::Measure:
-            FUZZ_CHECK(step.seconds > 0 && step.seconds <= Station::kMaxMeasureSeconds && step.ticks >= 1);
+            FUZZ_CHECK(step.seconds > 0 && step.seconds <= Measurement::kMaxRecipeSeconds && step.ticks >= 1);
             FUZZ_CHECK(step.mean.set && step.mean.low <= step.mean.high);
             FUZZ_CHECK(step.stddev.set && step.stddev.low <= step.stddev.high);
             FUZZ_CHECK(!step.missed.set || (step.missed.low >= 0 && step.missed.low <= step.missed.high));

@@ -28,51 +28,54 @@ using Kind = RecipeStep::Kind;
 
 constexpr Kind kKinds[] = {Kind::Flash, Kind::Parameters, Kind::Save, Kind::SelfTest, Kind::Measure, Kind::Verify};
 
+using Problem = RecipeProblem::Kind;
+using Expected = RecipeProblem::Expected;
+
 // Line and column of a byte offset, as an editor shows them.
-QString position(const QByteArray &bytes, int offset)
+void position(const QByteArray &bytes, int offset, RecipeProblem &problem)
 {
-    int line = 1;
-    int column = 1;
+    problem.line = 1;
+    problem.column = 1;
     for (int i = 0; i < offset && i < bytes.size(); ++i) {
         if (bytes.at(i) == '\n') {
-            ++line;
-            column = 1;
+            ++problem.line;
+            problem.column = 1;
         } else {
-            ++column;
+            ++problem.column;
         }
     }
-    return QStringLiteral("line %1, column %2").arg(line).arg(column);
 }
 
-QString jsonType(const QJsonValue &value)
+void setFound(RecipeProblem &problem, const QJsonValue &value)
 {
-    switch (value.type()) {
-    case QJsonValue::Null: return QStringLiteral("null");
-    case QJsonValue::Bool: return QStringLiteral("a boolean");
-    case QJsonValue::Double: return QStringLiteral("a number");
-    case QJsonValue::String: return QStringLiteral("a string");
-    case QJsonValue::Array: return QStringLiteral("an array");
-    case QJsonValue::Object: return QStringLiteral("an object");
-    case QJsonValue::Undefined: break;
-    }
-    return QStringLiteral("nothing");
+    problem.found = value.type();
+    problem.foundCount = value.isArray() ? value.toArray().size() : value.isObject() ? value.toObject().size() : 0;
 }
 
-// Checks one step's object; where names the step for every message.
+QStringList kindNames()
+{
+    QStringList names;
+    for (Kind kind : kKinds)
+        names << kindName(kind);
+    return names;
+}
+
+// Checks one step's object; every problem it reports carries the step's place.
 class StepReader
 {
 public:
-    StepReader(const QJsonObject &object, const QString &where, const QString &folder, QString &error)
-        : object(object), where(where), folder(folder), error(error)
+    StepReader(const QJsonObject &object, const RecipeProblem &place, const QString &folder, RecipeProblem &out)
+        : object(object), place(place), folder(folder), out(out)
     {
     }
 
     bool onlyKeys(const QStringList &allowed)
     {
         for (auto it = object.begin(); it != object.end(); ++it)
-            if (!allowed.contains(it.key()))
-                return fail(QStringLiteral("unknown key \"%1\" (this step takes %2)")
-                                .arg(it.key(), allowed.join(QStringLiteral(", "))));
+            if (!allowed.contains(it.key())) {
+                problem(Problem::UnknownKey, it.key()).allowed = allowed;
+                return false;
+            }
         return true;
     }
 
@@ -80,20 +83,24 @@ public:
     {
         const QJsonValue value = object.value(key);
         if (value.isUndefined())
-            return !required || fail(QStringLiteral("\"%1\": [low, high] is required").arg(key));
+            return !required || fail(Problem::LimitMissing, key);
         const QJsonArray pair = value.toArray();
-        if (!value.isArray() || pair.size() != 2 || !pair.at(0).isDouble() || !pair.at(1).isDouble())
-            return fail(QStringLiteral("\"%1\": expected [low, high], two numbers, found %2")
-                            .arg(key, value.isArray() ? QStringLiteral("%1 elements").arg(pair.size()) : jsonType(value)));
+        if (!value.isArray() || pair.size() != 2 || !pair.at(0).isDouble() || !pair.at(1).isDouble()) {
+            setFound(problem(Problem::LimitMalformed, key), value);
+            return false;
+        }
         limit.set = true;
         limit.low = pair.at(0).toDouble();
         limit.high = pair.at(1).toDouble();
         if (!std::isfinite(limit.low) || !std::isfinite(limit.high))
-            return fail(QStringLiteral("\"%1\": the limits must be finite numbers").arg(key));
-        if (limit.low > limit.high)
-            return fail(QStringLiteral("\"%1\": low %2 is above high %3").arg(key).arg(limit.low).arg(limit.high));
-        if (whole && (limit.low < 0 || limit.low != std::floor(limit.low) || limit.high != std::floor(limit.high)))
-            return fail(QStringLiteral("\"%1\": the limits are counts, whole numbers from 0").arg(key));
+            return fail(Problem::LimitNotFinite, key);
+        const bool ordered = limit.low <= limit.high;
+        if (!ordered || (whole && (limit.low < 0 || limit.low != std::floor(limit.low) || limit.high != std::floor(limit.high)))) {
+            RecipeProblem &p = problem(ordered ? Problem::LimitNotCounts : Problem::LowAboveHigh, key);
+            p.low = limit.low;
+            p.high = limit.high;
+            return false;
+        }
         return true;
     }
 
@@ -101,7 +108,7 @@ public:
     {
         const QJsonValue value = object.value(key);
         if (!value.isString() || value.toString().isEmpty())
-            return fail(QStringLiteral("\"%1\": expected a non-empty string, found %2").arg(key, jsonType(value)));
+            return wrongType(key, Expected::NonEmptyString, value);
         text = value.toString();
         return true;
     }
@@ -115,97 +122,143 @@ public:
         if (!string(key, text))
             return false;
         if (text.contains(QChar(0)))
-            return fail(QStringLiteral("\"%1\": a file name cannot hold a NUL character").arg(key));
+            return fail(Problem::NulInFileName, key);
         resolved = QFileInfo(text).isAbsolute() ? QDir::cleanPath(text) : QDir::cleanPath(QDir(folder).filePath(text));
         return true;
     }
 
-    bool fail(const QString &message)
+    bool wrongType(const QString &key, Expected expected, const QJsonValue &found)
     {
-        error = QStringLiteral("%1: %2").arg(where, message);
+        RecipeProblem &p = problem(Problem::WrongType, key);
+        p.expected = expected;
+        setFound(p, found);
+        return false;
+    }
+
+    // The step's place with this problem; the caller adds its values.
+    RecipeProblem &problem(Problem kind, const QString &key = QString())
+    {
+        out = place;
+        out.kind = kind;
+        out.key = key;
+        return out;
+    }
+
+    bool fail(Problem kind, const QString &key = QString())
+    {
+        problem(kind, key);
         return false;
     }
 
     const QJsonObject &object;
-    QString where;
+    const RecipeProblem place;
     QString folder;
-    QString &error;
+    RecipeProblem &out;
 };
 
 bool readFlash(StepReader &reader, RecipeStep &step)
 {
-    if (!reader.onlyKeys({QStringLiteral("step"), QStringLiteral("image")}) || !reader.path(QStringLiteral("image"), step.image))
+    const QString key = QStringLiteral("image");
+    if (!reader.onlyKeys({QStringLiteral("step"), key}) || !reader.path(key, step.image))
         return false;
     QFile file(step.image);
-    if (QFileInfo(step.image).isDir() || !file.open(QIODevice::ReadOnly))
-        return reader.fail(QStringLiteral("\"image\": cannot read %1: %2")
-                               .arg(step.image, QFileInfo(step.image).isDir() ? QStringLiteral("a folder")
-                                                                                : file.errorString()));
+    const bool folder = QFileInfo(step.image).isDir();
+    if (folder || !file.open(QIODevice::ReadOnly)) {
+        RecipeProblem &problem = reader.problem(Problem::ImageUnreadable, key);
+        problem.file = step.image;
+        problem.folder = folder;
+        if (!folder)
+            problem.reason = file.errorString();
+        return false;
+    }
     // Too large is known from the size alone; nothing that big is read.
-    if (file.size() > FirmwareImage::kMaxSize)
-        return reader.fail(QStringLiteral("\"image\": %1 is %2 bytes, more than the %3 a device takes")
-                               .arg(step.image).arg(file.size()).arg(FirmwareImage::kMaxSize));
-    if (FirmwareImage::check(file.readAll()) != FirmwareImage::Problem::None)
-        return reader.fail(QStringLiteral("\"image\": %1 fails the image check (length or checksum)").arg(step.image));
+    if (file.size() > FirmwareImage::kMaxSize) {
+        RecipeProblem &problem = reader.problem(Problem::ImageTooBig, key);
+        problem.file = step.image;
+        problem.size = file.size();
+        problem.maxSize = FirmwareImage::kMaxSize;
+        return false;
+    }
+    if (FirmwareImage::check(file.readAll()) != FirmwareImage::Problem::None) {
+        reader.problem(Problem::ImageFailsCheck, key).file = step.image;
+        return false;
+    }
     return true;
 }
 
 bool readParameters(StepReader &reader, RecipeStep &step)
 {
-    if (!reader.onlyKeys({QStringLiteral("step"), QStringLiteral("values"), QStringLiteral("file")}))
+    const QString valuesKey = QStringLiteral("values");
+    const QString fileKey = QStringLiteral("file");
+    if (!reader.onlyKeys({QStringLiteral("step"), valuesKey, fileKey}))
         return false;
-    const bool hasValues = reader.object.contains(QStringLiteral("values"));
-    const bool hasFile = reader.object.contains(QStringLiteral("file"));
+    const bool hasValues = reader.object.contains(valuesKey);
+    const bool hasFile = reader.object.contains(fileKey);
     if (hasValues == hasFile)
-        return reader.fail(QStringLiteral("give either \"values\" or \"file\""));
+        return reader.fail(Problem::ValuesAndFile);
     if (hasFile) {
-        if (!reader.path(QStringLiteral("file"), step.backupFile))
+        if (!reader.path(fileKey, step.backupFile))
             return false;
         DeviceParameters::Backup backup;
         QString why;
-        if (!DeviceParameters::readBackup(step.backupFile, backup, why))
-            return reader.fail(QStringLiteral("\"file\": %1").arg(why));
+        if (!DeviceParameters::readBackup(step.backupFile, backup, why)) {
+            RecipeProblem &problem = reader.problem(Problem::BackupUnreadable, fileKey);
+            problem.file = step.backupFile;
+            problem.reason = why;
+            return false;
+        }
         step.values = backup.values;
         return true;
     }
-    const QJsonValue values = reader.object.value(QStringLiteral("values"));
+    const QJsonValue values = reader.object.value(valuesKey);
     if (!values.isObject() || values.toObject().isEmpty())
-        return reader.fail(QStringLiteral("\"values\": expected an object of parameter names and values, found %1")
-                               .arg(values.isObject() ? QStringLiteral("an empty object") : jsonType(values)));
+        return reader.wrongType(valuesKey, Expected::ParameterObject, values);
     const QJsonObject object = values.toObject();
     // In table order, as a backup file is written, whatever the file's order.
     for (const Parameter &parameter : DeviceParameters::all()) {
         const QJsonValue value = object.value(QLatin1String(parameter.name));
         if (value.isUndefined())
             continue;
-        if (!value.isDouble())
-            return reader.fail(QStringLiteral("\"values\": \"%1\": expected a number, found %2")
-                                   .arg(QLatin1String(parameter.name), jsonType(value)));
+        if (!value.isDouble()) {
+            reader.wrongType(valuesKey, Expected::Number, value);
+            reader.out.name = QLatin1String(parameter.name);
+            return false;
+        }
         double number = value.toDouble();
         QString why;
-        if (!DeviceParameters::fitsRegister(parameter, number, why))
-            return reader.fail(QStringLiteral("\"values\": %1").arg(why));
+        if (!DeviceParameters::fitsRegister(parameter, number, why)) {
+            RecipeProblem &problem = reader.problem(Problem::BadParameterValue, valuesKey);
+            problem.name = QLatin1String(parameter.name);
+            problem.value = number;
+            problem.reason = why;
+            return false;
+        }
         // What the register will hold is the float nearest to the number.
         if (parameter.kind == DeviceParameters::Kind::Float)
             number = double(float(number));
         step.values.append({&parameter, number});
     }
     for (auto it = object.begin(); it != object.end(); ++it)
-        if (!DeviceParameters::find(it.key()))
-            return reader.fail(QStringLiteral("\"values\": unknown parameter \"%1\"").arg(it.key()));
+        if (!DeviceParameters::find(it.key())) {
+            reader.problem(Problem::UnknownParameter, valuesKey).name = it.key();
+            return false;
+        }
     return true;
 }
 
 bool readMeasure(StepReader &reader, RecipeStep &step)
 {
-    if (!reader.onlyKeys({QStringLiteral("step"), QStringLiteral("seconds"), QStringLiteral("mean"),
-                          QStringLiteral("stddev"), QStringLiteral("missed")}))
+    const QString secondsKey = QStringLiteral("seconds");
+    if (!reader.onlyKeys({QStringLiteral("step"), secondsKey, QStringLiteral("mean"), QStringLiteral("stddev"),
+                          QStringLiteral("missed")}))
         return false;
-    const QJsonValue seconds = reader.object.value(QStringLiteral("seconds"));
+    const QJsonValue seconds = reader.object.value(secondsKey);
     step.seconds = seconds.toDouble();
-    if (!seconds.isDouble() || !(step.seconds > 0) || step.seconds > kMaxMeasureSeconds)
-        return reader.fail(QStringLiteral("\"seconds\": expected a number above 0 and at most %1").arg(kMaxMeasureSeconds));
-    step.ticks = qMax(1, int(std::lround(step.seconds * 1000 / Measurement::kPeriodMs)));
+    if (!seconds.isDouble() || !(step.seconds > 0) || step.seconds > Measurement::kMaxRecipeSeconds) {
+        reader.problem(Problem::SecondsOutOfRange, secondsKey).maxSeconds = Measurement::kMaxRecipeSeconds;
+        return false;
+    }
+    step.ticks = Measurement::ticksFor(step.seconds);
     return reader.limit(QStringLiteral("mean"), true, step.mean) && reader.limit(QStringLiteral("stddev"), true, step.stddev)
            && reader.limit(QStringLiteral("missed"), false, step.missed, true);
 }
@@ -225,61 +278,75 @@ QString kindName(RecipeStep::Kind kind)
     return QString();
 }
 
-bool Recipe::read(const QString &path, Recipe &recipe, QString &error)
+bool Recipe::read(const QString &path, Recipe &recipe, RecipeProblem &problem)
 {
     QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read the recipe %1: %2")
-                    .arg(path, QFileInfo(path).isDir() ? QStringLiteral("a folder") : file.errorString());
+    const bool folder = QFileInfo(path).isDir();
+    if (folder || !file.open(QIODevice::ReadOnly)) {
+        problem = RecipeProblem();
+        problem.kind = Problem::FileUnreadable;
+        problem.folder = folder;
+        if (!folder)
+            problem.reason = file.errorString();
+        problem.recipe = path;
         return false;
     }
     const QByteArray bytes = file.readAll();
-    if (!parse(bytes, QFileInfo(path).absolutePath(), recipe, error)) {
-        error = QStringLiteral("%1: %2").arg(path, error);
+    if (!parse(bytes, QFileInfo(path).absolutePath(), recipe, problem)) {
+        problem.recipe = path;
         return false;
     }
     recipe.path = path;
     return true;
 }
 
-bool Recipe::parse(const QByteArray &bytes, const QString &folder, Recipe &recipe, QString &error)
+bool Recipe::parse(const QByteArray &bytes, const QString &folder, Recipe &recipe, RecipeProblem &problem)
 {
     recipe = Recipe();
+    problem = RecipeProblem();
+    auto fail = [&problem](Problem kind, const QString &key = QString()) -> RecipeProblem & {
+        problem.kind = kind;
+        problem.key = key;
+        return problem;
+    };
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        error = QStringLiteral("%1: %2").arg(position(bytes, parseError.offset), parseError.errorString());
+        position(bytes, parseError.offset, fail(Problem::Syntax));
+        problem.reason = parseError.errorString();
         return false;
     }
     if (!document.isObject()) {
-        error = QStringLiteral("expected an object with \"name\" and \"steps\"");
+        fail(Problem::NotAnObject);
         return false;
     }
     const QJsonObject top = document.object();
     for (auto it = top.begin(); it != top.end(); ++it)
         if (it.key() != QLatin1String("name") && it.key() != QLatin1String("steps")) {
-            error = QStringLiteral("unknown key \"%1\" (a recipe has \"name\" and \"steps\")").arg(it.key());
+            fail(Problem::UnknownKey, it.key()).allowed = QStringList{QStringLiteral("name"), QStringLiteral("steps")};
             return false;
         }
     const QJsonValue name = top.value(QStringLiteral("name"));
     if (!name.isString() || name.toString().trimmed().isEmpty()) {
-        error = QStringLiteral("\"name\": expected a non-empty string, found %1").arg(jsonType(name));
+        setFound(fail(Problem::WrongType, QStringLiteral("name")), name);
+        problem.expected = Expected::NonEmptyString;
         return false;
     }
     recipe.name = name.toString();
     const QJsonValue steps = top.value(QStringLiteral("steps"));
     if (!steps.isArray() || steps.toArray().isEmpty()) {
-        error = QStringLiteral("\"steps\": expected a non-empty array of steps, found %1")
-                    .arg(steps.isArray() ? QStringLiteral("an empty array") : jsonType(steps));
+        setFound(fail(Problem::WrongType, QStringLiteral("steps")), steps);
+        problem.expected = Expected::NonEmptyArray;
         return false;
     }
 
     ParameterValues written;
     const QJsonArray array = steps.toArray();
     for (int i = 0; i < array.size(); ++i) {
-        const QString where = QStringLiteral("steps[%1]").arg(i);
+        problem.step = i;
         if (!array.at(i).isObject()) {
-            error = QStringLiteral("%1: expected an object, found %2").arg(where, jsonType(array.at(i)));
+            setFound(fail(Problem::WrongType), array.at(i));
+            problem.expected = Expected::Object;
             return false;
         }
         const QJsonObject object = array.at(i).toObject();
@@ -293,15 +360,17 @@ bool Recipe::parse(const QByteArray &bytes, const QString &folder, Recipe &recip
                 known = true;
             }
         if (!known) {
-            QStringList names;
-            for (Kind kind : kKinds)
-                names << kindName(kind);
-            error = object.contains(QStringLiteral("step"))
-                        ? QStringLiteral("%1: unknown step \"%2\" (one of %3)").arg(where, kindText, names.join(QStringLiteral(", ")))
-                        : QStringLiteral("%1: \"step\" is missing (one of %2)").arg(where, names.join(QStringLiteral(", ")));
+            if (object.contains(QStringLiteral("step")))
+                fail(Problem::UnknownStep, QStringLiteral("step")).name = kindText;
+            else
+                fail(Problem::StepKindMissing, QStringLiteral("step"));
+            problem.allowed = kindNames();
             return false;
         }
-        StepReader reader(object, QStringLiteral("%1 (%2)").arg(where, kindText), folder, error);
+        RecipeProblem place;
+        place.step = i;
+        place.stepKind = step.kind;
+        StepReader reader(object, place, folder, problem);
         bool ok = true;
         switch (step.kind) {
         case Kind::Flash:
@@ -328,7 +397,7 @@ bool Recipe::parse(const QByteArray &bytes, const QString &folder, Recipe &recip
         case Kind::Verify:
             ok = reader.onlyKeys({QStringLiteral("step")});
             if (ok && written.isEmpty())
-                ok = reader.fail(QStringLiteral("nothing to compare: no \"parameters\" step comes before it"));
+                ok = reader.fail(Problem::NothingToCompare);
             step.expected = written;
             break;
         }
@@ -336,6 +405,7 @@ bool Recipe::parse(const QByteArray &bytes, const QString &folder, Recipe &recip
             return false;
         recipe.steps.append(step);
     }
+    problem = RecipeProblem();
     recipe.hash = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
     return true;
 }

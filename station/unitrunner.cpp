@@ -350,11 +350,11 @@ void UnitRunner::runSelfTest()
 void UnitRunner::runMeasure(const RecipeStep &step)
 {
     // As zetra-cli measure: a missed answer is counted and the run goes on;
-    // a lost line, kMissesInARow misses in a row or a refused request end it.
+    // a lost line, Measurement::kMissesInARow misses in a row or a refused request end it.
     using End = MeasurementSession::End;
     MeasurementSession::Rules rules;
     rules.ticks = step.ticks;
-    rules.unansweredInARow = kMissesInARow;
+    rules.unansweredInARow = Measurement::kMissesInARow;
     rules.requestFailureEnds = true;
     auto *measurement = new MeasurementSession(top, rules, stepContext);
     connect(measurement, &MeasurementSession::finished, stepContext,
@@ -377,7 +377,7 @@ void UnitRunner::runMeasure(const RecipeStep &step)
                     return;
                 case End::Unanswered: {
                     Cause unanswered = Cause::fromRequest(cause);
-                    unanswered.fields.insert(QStringLiteral("in_a_row"), kMissesInARow);
+                    unanswered.fields.insert(QStringLiteral("in_a_row"), Measurement::kMissesInARow);
                     finishStep(Outcome::Error, unanswered, measured);
                     return;
                 }

@@ -45,9 +45,6 @@ public:
     // should always bring.
     static constexpr int kReportTimeoutMs = 60000;
     static constexpr int kSelfTestTimeoutMs = 20000;
-    // As zetra-cli measure: this many unanswered requests in a row is a line
-    // that stopped answering; fewer are counted as missed.
-    static constexpr int kMissesInARow = 3;
 
 signals:
     // Connected, and the revision and parameters read as found (as far as

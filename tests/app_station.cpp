@@ -22,6 +22,8 @@
 #include <QScopeGuard>
 #include <QTableWidget>
 
+#include <algorithm>
+
 namespace {
 
 // No flash: the units' faults come from the simulator, not the image.
@@ -77,6 +79,7 @@ private slots:
     void threeUnitsEndPassFailAndError();
     void everyEndIsWordedInTheWindowsLanguage_data();
     void everyEndIsWordedInTheWindowsLanguage();
+    void aRefusedRecipeIsToldWhereInTheWindowsLanguage();
     void connectingShowsTheUnitsHistory();
     void recordsLocationIsChosenFromTheMenu();
     void aServerAwayIsToldAndHoldsNothing();
@@ -452,6 +455,56 @@ void AppStation::everyEndIsWordedInTheWindowsLanguage()
     }
     QCOMPARE(codes, (QSet<QString>{QString(), "limit", "device_fault", "not_read_back", "no_answer", "refused",
                                    "port_lost", "interrupted"}));
+}
+
+// A recipe with a mistake is refused before any unit is touched, and the
+// view says what is wrong and where (the step as counted in the file, its
+// kind, the key) in the window's language, not in the command line's.
+void AppStation::aRefusedRecipeIsToldWhereInTheWindowsLanguage()
+{
+    ScopedWorkDir work;
+    QVERIFY(work.writeFile("info.txt", "ZETRA|Station\n"));
+    QVERIFY(work.writeFile("limits.json", R"({"name": "limits", "steps": [
+        {"step": "save"},
+        {"step": "measure", "seconds": 1, "mean": [5.1, 4.9], "stddev": [0, 1]}]})"));
+    QVERIFY(work.writeFile("key.json", R"({"name": "key", "steps": [{"step": "selftest", "repeat": 2}]})"));
+    MainWindow w;
+    StationView *view = w.stationView();
+    QVERIFY(view);
+    QString chosen;
+    w.setFileChooser([&](const MainWindow::FileRequest &) { return work.filePath(chosen); });
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto refusal = [&](const QString &file) {
+        chosen = file;
+        QTest::mouseClick(widget<QPushButton>(*view, "chooseRecipe"), Qt::LeftButton);
+        return text(view, "stationMessage");
+    };
+
+    const QString noRecipe = text(view, "recipeName");
+    const QLocale locale;
+    QString said = refusal("limits.json");
+    QCOMPARE(said, QStringLiteral("Рецепт %1 не принят: шаг 2 (измерение), «mean»: нижняя граница %2 выше верхней %3")
+                       .arg(work.filePath("limits.json"), locale.toString(5.1), locale.toString(4.9)));
+    QCOMPARE(text(view, "recipeName"), noRecipe);
+    said = refusal("key.json");
+    QCOMPARE(said, QStringLiteral("Рецепт %1 не принят: шаг 1 (самопроверка): неизвестный ключ «repeat» (допустимы: step)")
+                       .arg(work.filePath("key.json")));
+
+    QString problem;
+    QVERIFY2(Language::apply(QStringLiteral("en"), &problem), qPrintable(problem));
+    const auto russianAgain = qScopeGuard([] { Language::apply(QStringLiteral("ru")); });
+    auto hasCyrillic = [](const QString &text) {
+        return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x0400 && c.unicode() <= 0x04ff; });
+    };
+    said = refusal("limits.json");
+    QVERIFY2(!hasCyrillic(said), qPrintable(said));
+    QVERIFY2(said.contains(QStringLiteral("step 2 (measurement), \"mean\": ")) && said.contains(QStringLiteral("5.1"))
+                 && said.contains(QStringLiteral("4.9")),
+             qPrintable(said));
+    said = refusal("key.json");
+    QVERIFY2(!hasCyrillic(said), qPrintable(said));
+    QVERIFY2(said.contains(QStringLiteral("step 1 (")) && said.contains(QStringLiteral("\"repeat\"")), qPrintable(said));
 }
 
 // The normal window: the serial typed before connecting finds the unit's

@@ -3,6 +3,7 @@
 #include "clirun.h"
 #include "firmwareimage.h"
 #include "productionstation.h"
+#include "recipewording.h"
 #include "recordstore.h"
 #include "unitrunner.h"
 #include "simprocess.h"
@@ -326,9 +327,9 @@ void StationTest::everyUnitIsRecordedStepByStep()
     // that cannot be reached is recorded too, as an error at the connect.
     Station::Recipe recipe;
     QString error;
-    QVERIFY2(Station::Recipe::parse(R"({"name": "inline", "steps": [
+    QVERIFY2(Wording::parseRecipe(R"({"name": "inline", "steps": [
         {"step": "parameters", "values": {"th-coef-min": 0.75}}, {"step": "verify"}]})",
-                                    dir.path(), recipe, error),
+                                  dir.path(), recipe, error),
              qPrintable(error));
     const std::unique_ptr<RecordStore> store = RecordStore::open(dir.filePath("core.sqlite"), error);
     QVERIFY2(store, qPrintable(error));

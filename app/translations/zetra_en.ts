@@ -1712,6 +1712,170 @@ Parameters to change: %4 of %5</translation>
         <source>идёт</source>
         <translation>running</translation>
     </message>
+    <message>
+        <source>ключа нет</source>
+        <translation>the key is missing</translation>
+    </message>
+    <message>
+        <source>логическое значение</source>
+        <translation>a boolean</translation>
+    </message>
+    <message>
+        <source>число</source>
+        <translation>a number</translation>
+    </message>
+    <message>
+        <source>пустая строка</source>
+        <translation>an empty string</translation>
+    </message>
+    <message>
+        <source>строка</source>
+        <translation>a string</translation>
+    </message>
+    <message>
+        <source>пустой список</source>
+        <translation>an empty list</translation>
+    </message>
+    <message>
+        <source>список, элементов: %1</source>
+        <translation>a list of %1 elements</translation>
+    </message>
+    <message>
+        <source>пустой объект</source>
+        <translation>an empty object</translation>
+    </message>
+    <message>
+        <source>объект</source>
+        <translation>an object</translation>
+    </message>
+    <message>
+        <source>ожидалась непустая строка</source>
+        <translation>expected a non-empty string</translation>
+    </message>
+    <message>
+        <source>ожидался непустой список шагов</source>
+        <translation>expected a non-empty list of steps</translation>
+    </message>
+    <message>
+        <source>ожидался объект шага</source>
+        <translation>expected a step object</translation>
+    </message>
+    <message>
+        <source>ожидался объект с именами и значениями параметров</source>
+        <translation>expected an object of parameter names and values</translation>
+    </message>
+    <message>
+        <source>ожидалось число</source>
+        <translation>expected a number</translation>
+    </message>
+    <message>
+        <source>это папка, а не файл</source>
+        <translation>it is a folder, not a file</translation>
+    </message>
+    <message>
+        <source>файл не читается: %1</source>
+        <translation>the file cannot be read: %1</translation>
+    </message>
+    <message>
+        <source>строка %1, столбец %2: ошибка JSON: %3</source>
+        <translation>line %1, column %2: JSON error: %3</translation>
+    </message>
+    <message>
+        <source>ожидался объект JSON с ключами «name» и «steps»</source>
+        <translation>expected a JSON object with &quot;name&quot; and &quot;steps&quot;</translation>
+    </message>
+    <message>
+        <source>неизвестный ключ «%1» (допустимы: %2)</source>
+        <translation>unknown key &quot;%1&quot; (allowed: %2)</translation>
+    </message>
+    <message>
+        <source>%1, найдено: %2</source>
+        <translation>%1, found %2</translation>
+    </message>
+    <message>
+        <source>параметр «%1»: %2</source>
+        <translation>parameter &quot;%1&quot;: %2</translation>
+    </message>
+    <message>
+        <source>не указан «step» (один из: %1)</source>
+        <translation>no &quot;step&quot; given (one of %1)</translation>
+    </message>
+    <message>
+        <source>неизвестный шаг «%1» (один из: %2)</source>
+        <translation>unknown step &quot;%1&quot; (one of %2)</translation>
+    </message>
+    <message>
+        <source>нужны границы [нижняя, верхняя]</source>
+        <translation>limits [low, high] are required</translation>
+    </message>
+    <message>
+        <source>ожидались границы [нижняя, верхняя], два числа, найдено: %1</source>
+        <translation>expected limits [low, high], two numbers, found %1</translation>
+    </message>
+    <message>
+        <source>границы должны быть конечными числами</source>
+        <translation>the limits must be finite numbers</translation>
+    </message>
+    <message>
+        <source>нижняя граница %1 выше верхней %2</source>
+        <translation>the low limit %1 is above the high limit %2</translation>
+    </message>
+    <message>
+        <source>границы — количества, целые числа от 0</source>
+        <translation>the limits are counts, whole numbers from 0</translation>
+    </message>
+    <message>
+        <source>имя файла содержит символ NUL</source>
+        <translation>the file name holds a NUL character</translation>
+    </message>
+    <message>
+        <source>%1 — папка, а не файл прошивки</source>
+        <translation>%1 is a folder, not a firmware file</translation>
+    </message>
+    <message>
+        <source>файл прошивки %1 не читается: %2</source>
+        <translation>the firmware file %1 cannot be read: %2</translation>
+    </message>
+    <message>
+        <source>файл прошивки %1 занимает %2 байт, больше %3, которые принимает прибор</source>
+        <translation>the firmware file %1 is %2 bytes, more than the %3 a device takes</translation>
+    </message>
+    <message>
+        <source>файл прошивки %1 не проходит проверку (длина или контрольная сумма)</source>
+        <translation>the firmware file %1 fails its check (length or checksum)</translation>
+    </message>
+    <message>
+        <source>нужно указать либо «values», либо «file»</source>
+        <translation>give either &quot;values&quot; or &quot;file&quot;</translation>
+    </message>
+    <message>
+        <source>файл параметров %1 не принят: %2</source>
+        <translation>the parameter file %1 is refused: %2</translation>
+    </message>
+    <message>
+        <source>неизвестный параметр «%1»</source>
+        <translation>unknown parameter &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>ожидалось число секунд больше 0 и не больше %1</source>
+        <translation>expected a number of seconds above 0 and at most %1</translation>
+    </message>
+    <message>
+        <source>сравнивать не с чем: до этого шага нет шага «parameters»</source>
+        <translation>nothing to compare: no &quot;parameters&quot; step comes before this one</translation>
+    </message>
+    <message>
+        <source>шаг %1 (%2)</source>
+        <translation>step %1 (%2)</translation>
+    </message>
+    <message>
+        <source>шаг %1</source>
+        <translation>step %1</translation>
+    </message>
+    <message>
+        <source>«%1»</source>
+        <translation>&quot;%1&quot;</translation>
+    </message>
 </context>
 <context>
     <name>main</name>
