@@ -31,7 +31,12 @@ constexpr CodeName kCodeNames[] = {
     {Cause::Code::Text, "text"},
 };
 
-const QString kCodeKey = QStringLiteral("code");
+// A function, not a global: other files' globals take causes before this
+// file's globals may have been built.
+QString codeKey()
+{
+    return QStringLiteral("code");
+}
 
 QString firmwareStageName(FirmwareOutcome::Step step)
 {
@@ -86,7 +91,7 @@ QJsonObject Cause::toJson() const
     if (isNone())
         return QJsonObject();
     QJsonObject object = fields;
-    object.insert(kCodeKey, codeName());
+    object.insert(codeKey(), codeName());
     return object;
 }
 
@@ -95,7 +100,7 @@ Cause Cause::fromJson(const QJsonObject &object)
     if (object.isEmpty())
         return Cause();
     QJsonObject rest = object;
-    const QString name = rest.take(kCodeKey).toString();
+    const QString name = rest.take(codeKey()).toString();
     Code code = Code::None;
     if (!codeFromName(name, code) || code == Code::None)
         return text(name);

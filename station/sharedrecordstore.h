@@ -20,7 +20,7 @@ public:
     bool beginRun(const Station::RunHeader &header, qint64 &runId) override;
     bool recordParameters(qint64 runId, bool after, const QMap<QString, double> &values) override;
     bool recordStep(qint64 runId, const Station::StepRecord &step) override;
-    bool finishRun(qint64 runId, Station::Outcome outcome, const QString &failedStep, const QString &reason,
+    bool finishRun(qint64 runId, Station::Outcome outcome, const QString &failedStep, const Station::Cause &cause,
                    const QString &revisionAfter) override;
     // The server's runs, every station's; the station's own while it is away.
     QVector<Station::RunRecord> runs(const Station::RecordFilter &filter) override;

@@ -21,6 +21,33 @@
 
 namespace {
 
+// A cause as its columns keep it: the code, to count and filter by, and the
+// whole as JSON; a sentence from before causes also stays in reason.
+QVariant causeCode(const Station::Cause &cause)
+{
+    return cause.isNone() ? QVariant() : QVariant(cause.codeName());
+}
+
+QVariant causeText(const Station::Cause &cause)
+{
+    return cause.isNone() ? QVariant()
+                          : QVariant(QString::fromUtf8(QJsonDocument(cause.toJson()).toJson(QJsonDocument::Compact)));
+}
+
+QVariant causeReason(const Station::Cause &cause)
+{
+    return cause.code == Station::Cause::Code::Text ? QVariant(cause.text("text")) : QVariant();
+}
+
+// What a row says of its cause; a row from before causes has only its reason.
+Station::Cause causeFrom(const QVariant &json, const QVariant &reason)
+{
+    if (!json.isNull() && !json.toString().isEmpty())
+        return Station::Cause::fromJson(QJsonDocument::fromJson(json.toString().toUtf8()).object());
+    const QString text = reason.toString();
+    return text.isEmpty() ? Station::Cause() : Station::Cause::text(text);
+}
+
 using Station::Outcome;
 
 // How long a writer waits for another station's transaction to end. A
@@ -255,15 +282,17 @@ bool SqlRecordStore::recordStep(qint64 runId, const Station::StepRecord &step)
 bool SqlRecordStore::insertStep(qint64 runId, const Station::StepRecord &step)
 {
     QSqlQuery insert(db);
-    insert.prepare(QStringLiteral("INSERT INTO steps (run_id, step_index, kind, outcome, started, ended, reason)"
-                                  " VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    insert.prepare(QStringLiteral("INSERT INTO steps (run_id, step_index, kind, outcome, started, ended, reason,"
+                                  " cause_code, cause) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     insert.addBindValue(runId);
     insert.addBindValue(step.index);
     insert.addBindValue(step.kind);
     insert.addBindValue(Station::outcomeName(step.outcome));
     insert.addBindValue(timeValue(step.started));
     insert.addBindValue(timeValue(step.ended));
-    insert.addBindValue(step.reason);
+    insert.addBindValue(causeReason(step.cause));
+    insert.addBindValue(causeCode(step.cause));
+    insert.addBindValue(causeText(step.cause));
     if (!run(insert, QStringLiteral("recording step %1 (%2)").arg(step.index).arg(step.kind)))
         return false;
     QSqlQuery measured(db);
@@ -291,7 +320,7 @@ bool SqlRecordStore::insertStep(qint64 runId, const Station::StepRecord &step)
     return true;
 }
 
-bool SqlRecordStore::finishRun(qint64 runId, Outcome outcome, const QString &failedStep, const QString &reason,
+bool SqlRecordStore::finishRun(qint64 runId, Outcome outcome, const QString &failedStep, const Station::Cause &cause,
                                const QString &revisionAfter)
 {
     lastError.clear();
@@ -301,20 +330,22 @@ bool SqlRecordStore::finishRun(qint64 runId, Outcome outcome, const QString &fai
     }
     Transaction transaction(*this);
     return transaction.begun()
-           && updateFinished(runId, QDateTime::currentDateTimeUtc(), outcome, failedStep, reason, revisionAfter)
+           && updateFinished(runId, QDateTime::currentDateTimeUtc(), outcome, failedStep, cause, revisionAfter)
            && transaction.commit();
 }
 
 bool SqlRecordStore::updateFinished(qint64 runId, const QDateTime &ended, Outcome outcome, const QString &failedStep,
-                                    const QString &reason, const QString &revisionAfter)
+                                    const Station::Cause &cause, const QString &revisionAfter)
 {
     QSqlQuery update(db);
-    update.prepare(QStringLiteral("UPDATE runs SET ended = ?, outcome = ?, failed_step = ?, reason = ?,"
+    update.prepare(QStringLiteral("UPDATE runs SET ended = ?, outcome = ?, failed_step = ?, reason = ?, cause_code = ?, cause = ?,"
                                   " revision_after = ? WHERE id = ? AND outcome = ?"));
     update.addBindValue(timeValue(ended));
     update.addBindValue(Station::outcomeName(outcome));
     update.addBindValue(failedStep);
-    update.addBindValue(reason);
+    update.addBindValue(causeReason(cause));
+    update.addBindValue(causeCode(cause));
+    update.addBindValue(causeText(cause));
     update.addBindValue(revisionAfter);
     update.addBindValue(runId);
     update.addBindValue(Station::outcomeName(Outcome::Running));
@@ -344,6 +375,10 @@ QVector<Station::RunRecord> SqlRecordStore::runs(const Station::RecordFilter &fi
         where += QStringLiteral(" AND outcome = ?");
         values << Station::outcomeName(filter.outcome);
     }
+    if (!filter.causeCode.isEmpty()) {
+        where += QStringLiteral(" AND cause_code = ?");
+        values << filter.causeCode;
+    }
     QString tail = QStringLiteral(" ORDER BY started DESC, id DESC");
     if (filter.limit > 0)
         tail += QStringLiteral(" LIMIT %1").arg(filter.limit);
@@ -358,7 +393,7 @@ QVector<Station::RunRecord> SqlRecordStore::readRuns(const QString &where, const
     query.setForwardOnly(true);
     query.prepare(QStringLiteral(
                       "SELECT id, serial, station, operator_name, port, recipe_name, recipe_hash, program_version,"
-                      " revision_before, revision_after, started, ended, outcome, failed_step, reason, run_uuid"
+                      " revision_before, revision_after, started, ended, outcome, failed_step, reason, run_uuid, cause"
                       " FROM runs WHERE 1 = 1")
                   + where + tail);
     for (const QVariant &value : values)
@@ -384,7 +419,7 @@ QVector<Station::RunRecord> SqlRecordStore::readRuns(const QString &where, const
             return {};
         }
         record.failedStep = query.value(13).toString();
-        record.reason = query.value(14).toString();
+        record.cause = causeFrom(query.value(16), query.value(14));
         if (uuids)
             uuids->append(query.value(15).toString());
         found.append(record);
@@ -475,7 +510,7 @@ bool SqlRecordStore::insertEndedRun(const Station::RunRecord &record, const QStr
         if (!insertStep(id, step))
             return false;
     if ((!record.parametersAfter.isEmpty() && !insertParameters(id, true, record.parametersAfter))
-        || !updateFinished(id, record.ended, record.outcome, record.failedStep, record.reason, record.revisionAfter))
+        || !updateFinished(id, record.ended, record.outcome, record.failedStep, record.cause, record.revisionAfter))
         return false;
     return transaction.commit();
 }
@@ -516,7 +551,7 @@ bool SqlRecordStore::readDetails(Station::RunRecord &record)
 {
     QSqlQuery steps(db);
     steps.setForwardOnly(true);
-    steps.prepare(QStringLiteral("SELECT step_index, kind, outcome, started, ended, reason FROM steps"
+    steps.prepare(QStringLiteral("SELECT step_index, kind, outcome, started, ended, reason, cause FROM steps"
                                  " WHERE run_id = ? ORDER BY step_index"));
     steps.addBindValue(record.id);
     if (!run(steps, QStringLiteral("reading the steps of run %1").arg(record.id)))
@@ -534,7 +569,7 @@ bool SqlRecordStore::readDetails(Station::RunRecord &record)
         }
         step.started = timeFrom(steps.value(3));
         step.ended = timeFrom(steps.value(4));
-        step.reason = steps.value(5).toString();
+        step.cause = causeFrom(steps.value(6), steps.value(5));
         record.steps.append(step);
     }
 

@@ -23,7 +23,7 @@ public:
     bool beginRun(const Station::RunHeader &header, qint64 &runId) override;
     bool recordParameters(qint64 runId, bool after, const QMap<QString, double> &values) override;
     bool recordStep(qint64 runId, const Station::StepRecord &step) override;
-    bool finishRun(qint64 runId, Station::Outcome outcome, const QString &failedStep, const QString &reason,
+    bool finishRun(qint64 runId, Station::Outcome outcome, const QString &failedStep, const Station::Cause &cause,
                    const QString &revisionAfter) override;
     QVector<Station::RunRecord> runs(const Station::RecordFilter &filter) override;
     QString error() const override { return lastError; }
@@ -54,7 +54,7 @@ private:
     bool insertParameters(qint64 runId, bool after, const QMap<QString, double> &values);
     bool insertStep(qint64 runId, const Station::StepRecord &step);
     bool updateFinished(qint64 runId, const QDateTime &ended, Station::Outcome outcome, const QString &failedStep,
-                        const QString &reason, const QString &revisionAfter);
+                        const Station::Cause &cause, const QString &revisionAfter);
     QVector<Station::RunRecord> readRuns(const QString &where, const QVariantList &values, const QString &tail,
                                          QStringList *uuids);
     bool readDetails(Station::RunRecord &record);

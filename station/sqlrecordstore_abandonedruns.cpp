@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QLockFile>
 #include <QSqlQuery>
 #include <QUuid>
@@ -14,8 +15,11 @@ namespace {
 
 using Station::Outcome;
 
-const QString kReasonAbandoned = QStringLiteral(
-    "the station stopped before the run ended: its process was killed or lost power");
+// The cause such a run ends with, as its columns keep it.
+QString abandonedCause()
+{
+    return QString::fromUtf8(QJsonDocument(Station::Cause::abandoned().toJson()).toJson(QJsonDocument::Compact));
+}
 
 } // namespace
 
@@ -59,12 +63,13 @@ bool SqlRecordStore::markAbandonedRuns()
         const QString ownerTest = owner.isNull() || owner.toString().isEmpty()
                                       ? QStringLiteral("(owner IS NULL OR owner = '')")
                                       : QStringLiteral("owner = ?");
-        update.prepare(QStringLiteral("UPDATE runs SET outcome = ?, reason = ?,"
+        update.prepare(QStringLiteral("UPDATE runs SET outcome = ?, cause_code = ?, cause = ?,"
                                       " ended = COALESCE((SELECT MAX(s.ended) FROM steps s WHERE s.run_id = runs.id),"
                                       " started) WHERE outcome = ? AND ")
                        + ownerTest);
         update.addBindValue(Station::outcomeName(Outcome::Interrupted));
-        update.addBindValue(kReasonAbandoned);
+        update.addBindValue(Station::Cause::abandoned().codeName());
+        update.addBindValue(abandonedCause());
         update.addBindValue(Station::outcomeName(Outcome::Running));
         if (!owner.isNull() && !owner.toString().isEmpty())
             update.addBindValue(owner.toString());

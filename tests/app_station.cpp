@@ -295,7 +295,7 @@ void AppStation::everyEndIsWordedInTheWindowsLanguage()
         {"S-LIMIT", {"--distance", "50"}, Outcome::Fail, Code::Limit},
         {"S-SELF", {"--selftest-fail"}, Outcome::Fail, Code::DeviceFault},
         {"S-WRITE", {"--ignore-write", band}, Outcome::Fail, Code::NotReadBack},
-        {"S-SILENT", {"--silent-after", "20"}, Outcome::Error, Code::NoAnswer},
+        {"S-SILENT", {"--silent-after", "12"}, Outcome::Error, Code::NoAnswer},
         {"S-REFUSE", {"--missing-register", band}, Outcome::Error, Code::Refused},
         {"S-LOST", {"--vanish-after", "20"}, Outcome::Error, Code::PortLost},
         {"S-STOP", {}, Outcome::Interrupted, Code::Interrupted},

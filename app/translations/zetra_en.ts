@@ -1324,10 +1324,6 @@ Parameters to change: %4 of %5</translation>
         <translation>Port closed</translation>
     </message>
     <message>
-        <source>Соединение с портом %1 потеряно: %2</source>
-        <translation>Connection to port %1 lost: %2</translation>
-    </message>
-    <message>
         <source>Порт %1 не найден: %2</source>
         <translation>Port %1 not found: %2</translation>
     </message>
@@ -1551,6 +1547,14 @@ Parameters to change: %4 of %5</translation>
         <source>Нет прав на доступ к порту %1: %2. Порт открыт только для root: отдайте его группе dialout правилом udev (%3 в файле /etc/udev/rules.d/), добавьте пользователя в эту группу (sudo usermod -aG dialout $USER) и войдите в систему заново</source>
         <translation>No permission to open port %1: %2. The port is open to root alone: hand it to group dialout with a udev rule (%3 in /etc/udev/rules.d/), add the user to that group (sudo usermod -aG dialout $USER), and log in again</translation>
     </message>
+    <message>
+        <source>Соединение с портом %1 потеряно: адаптер отключён или порт закрыт</source>
+        <translation>Connection to port %1 lost: the adapter was unplugged or the port closed</translation>
+    </message>
+    <message>
+        <source>Соединение с портом %1 потеряно: адаптер отключён или порт закрыт (%2)</source>
+        <translation>Connection to port %1 lost: the adapter was unplugged or the port closed (%2)</translation>
+    </message>
 </context>
 <context>
     <name>StationTile</name>
@@ -1589,6 +1593,10 @@ Parameters to change: %4 of %5</translation>
     <message>
         <source>Запись в журнал прервана: %1</source>
         <translation>Recording stopped: %1</translation>
+    </message>
+    <message>
+        <source>Остановлен на шаге: %1</source>
+        <translation>Stopped at step: %1</translation>
     </message>
 </context>
 <context>
@@ -1875,6 +1883,146 @@ Parameters to change: %4 of %5</translation>
     <message>
         <source>«%1»</source>
         <translation>&quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>среднее</source>
+        <translation>mean</translation>
+    </message>
+    <message>
+        <source>СКО</source>
+        <translation>standard deviation</translation>
+    </message>
+    <message>
+        <source>минимум</source>
+        <translation>minimum</translation>
+    </message>
+    <message>
+        <source>максимум</source>
+        <translation>maximum</translation>
+    </message>
+    <message>
+        <source>измерений</source>
+        <translation>readings</translation>
+    </message>
+    <message>
+        <source>пропущено</source>
+        <translation>missed</translation>
+    </message>
+    <message>
+        <source>расстояние</source>
+        <translation>distance</translation>
+    </message>
+    <message>
+        <source>байт записано</source>
+        <translation>bytes written</translation>
+    </message>
+    <message>
+        <source>версия ПО</source>
+        <translation>firmware revision</translation>
+    </message>
+    <message>
+        <source>исправен</source>
+        <translation>healthy</translation>
+    </message>
+    <message>
+        <source>неисправен</source>
+        <translation>faulty</translation>
+    </message>
+    <message>
+        <source>чтение файла прошивки</source>
+        <translation>reading the firmware file</translation>
+    </message>
+    <message>
+        <source>проверка образа прошивки</source>
+        <translation>checking the firmware image</translation>
+    </message>
+    <message>
+        <source>чтение версии ПО</source>
+        <translation>reading the firmware revision</translation>
+    </message>
+    <message>
+        <source>переход в режим программирования</source>
+        <translation>entering programming mode</translation>
+    </message>
+    <message>
+        <source>проверка флэш-памяти</source>
+        <translation>checking the flash</translation>
+    </message>
+    <message>
+        <source>стирание флэш-памяти</source>
+        <translation>erasing the flash</translation>
+    </message>
+    <message>
+        <source>запись блока 0x%1</source>
+        <translation>writing the block at 0x%1</translation>
+    </message>
+    <message>
+        <source>запись флага прошивки</source>
+        <translation>writing the firmware flag</translation>
+    </message>
+    <message>
+        <source>; в изделии нет полной прошивки, пока обновление не пройдёт до конца</source>
+        <translation>; the unit holds no complete firmware until an update runs to the end</translation>
+    </message>
+    <message>
+        <source>, запросов подряд: %1</source>
+        <translation>, %1 requests in a row</translation>
+    </message>
+    <message>
+        <source>%1 = %2 вне допуска (%3 … %4)</source>
+        <translation>%1 = %2 outside the limits (%3 … %4)</translation>
+    </message>
+    <message>
+        <source>устройство сообщает о сбое</source>
+        <translation>the device reports a failure</translation>
+    </message>
+    <message>
+        <source>порт %1 не найден: адаптер не подключён?</source>
+        <translation>port %1 not found: is the adapter plugged in?</translation>
+    </message>
+    <message>
+        <source>нет прав на доступ к порту %1</source>
+        <translation>no permission to open port %1</translation>
+    </message>
+    <message>
+        <source>порт %1 уже открыт другой программой</source>
+        <translation>port %1 is in use by another program</translation>
+    </message>
+    <message>
+        <source>не удалось открыть порт %1</source>
+        <translation>port %1 could not be opened</translation>
+    </message>
+    <message>
+        <source>не получено ни одного значения: %1</source>
+        <translation>no value came back: %1</translation>
+    </message>
+    <message>
+        <source>подключение не завершилось вовремя</source>
+        <translation>connecting did not finish in time</translation>
+    </message>
+    <message>
+        <source>чтение параметров не завершилось вовремя</source>
+        <translation>reading the parameters did not finish in time</translation>
+    </message>
+    <message>
+        <source>устройство не завершило шаг вовремя</source>
+        <translation>the device did not finish the step in time</translation>
+    </message>
+    <message>
+        <source>остановлено сигналом</source>
+        <translation>stopped by a signal</translation>
+    </message>
+    <message>
+        <source>остановлено оператором</source>
+        <translation>stopped by the operator</translation>
+    </message>
+    <message>
+        <source>станция остановилась до конца прогона: программа была завершена или пропало питание</source>
+        <translation>the station stopped before the run ended: the program was ended or lost power</translation>
+    </message>
+    <message>
+        <source>запись в журнал изделий не удалась</source>
+        <translation>the record could not be written</translation>
     </message>
 </context>
 <context>
