@@ -1,5 +1,7 @@
 #include "lineframemodel.h"
 
+#include "serialtop.h"
+
 #include "frametext.h"
 #include "modbuscodec.h"
 #include "registermap.h"
@@ -226,14 +228,8 @@ QString LineFrameModel::meaning(const LineFrame &frame)
             break;
         }
         text += tr(", код %1").arg(FrameText::hexByte(frame.exceptionCode));
-        switch (frame.exceptionCode) {
-        case Codec::IllegalFunction: return text + tr(" недопустимая функция");
-        case Codec::IllegalDataAddress: return text + tr(" недопустимый адрес");
-        case Codec::IllegalDataValue: return text + tr(" недопустимое значение");
-        case Codec::DeviceFailure: return text + tr(" сбой устройства");
-        case Codec::DeviceBusy: return text + tr(" устройство занято");
-        default: return text;
-        }
+        const QString name = SerialTop::exceptionName(frame.exceptionCode);
+        return name.isEmpty() ? text : text + QLatin1Char(' ') + name;
     }
     case Kind::Request:
         switch (frame.function) {

@@ -114,6 +114,9 @@ public:
     // The main log's words for a failed request.
     static QString describe(const RequestOutcome &outcome);
     static QString describe(const PortOpenFailure &failure);
+    // "недопустимый адрес": an exception code's meaning, as the main log, the
+    // line monitor and the station view name it; empty for an unknown code.
+    static QString exceptionName(uint8_t code);
 
     // After a time-out the device may still answer, at any lateness. Before
     // the next request the engine resynchronises: it sends a request whose

@@ -75,14 +75,19 @@ QString SerialTop::describe(const RequestOutcome &outcome)
     case ModbusCodec::AddressKind::None:
         break;
     }
-    QString meaning;
-    switch (outcome.exceptionCode) {
-    case ModbusCodec::IllegalFunction: meaning = tr(", недопустимая функция"); break;
-    case ModbusCodec::IllegalDataAddress: meaning = tr(", недопустимый адрес"); break;
-    case ModbusCodec::IllegalDataValue: meaning = tr(", недопустимое значение"); break;
-    case ModbusCodec::DeviceFailure: meaning = tr(", сбой устройства"); break;
-    case ModbusCodec::DeviceBusy: meaning = tr(", устройство занято"); break;
-    default: break;
-    }
+    const QString name = exceptionName(outcome.exceptionCode);
+    const QString meaning = name.isEmpty() ? name : QStringLiteral(", ") + name;
     return tr("Устройство отклонило запрос (%1): код %2%3").arg(what, FrameText::hexByte(outcome.exceptionCode), meaning);
+}
+
+QString SerialTop::exceptionName(uint8_t code)
+{
+    switch (code) {
+    case ModbusCodec::IllegalFunction: return tr("недопустимая функция");
+    case ModbusCodec::IllegalDataAddress: return tr("недопустимый адрес");
+    case ModbusCodec::IllegalDataValue: return tr("недопустимое значение");
+    case ModbusCodec::DeviceFailure: return tr("сбой устройства");
+    case ModbusCodec::DeviceBusy: return tr("устройство занято");
+    default: return QString();
+    }
 }

@@ -243,26 +243,6 @@
         <translation>, code %1</translation>
     </message>
     <message>
-        <source> недопустимая функция</source>
-        <translation> illegal function</translation>
-    </message>
-    <message>
-        <source> недопустимый адрес</source>
-        <translation> illegal data address</translation>
-    </message>
-    <message>
-        <source> недопустимое значение</source>
-        <translation> illegal data value</translation>
-    </message>
-    <message>
-        <source> сбой устройства</source>
-        <translation> device failure</translation>
-    </message>
-    <message>
-        <source> устройство занято</source>
-        <translation> device busy</translation>
-    </message>
-    <message>
         <source>чтение регистров хранения %1 ×%2</source>
         <translation>read holding %1 ×%2</translation>
     </message>
@@ -1356,26 +1336,6 @@ Parameters to change: %4 of %5</translation>
         <translation>, coil %1</translation>
     </message>
     <message>
-        <source>, недопустимая функция</source>
-        <translation>, illegal function</translation>
-    </message>
-    <message>
-        <source>, недопустимый адрес</source>
-        <translation>, illegal address</translation>
-    </message>
-    <message>
-        <source>, недопустимое значение</source>
-        <translation>, illegal value</translation>
-    </message>
-    <message>
-        <source>, сбой устройства</source>
-        <translation>, device failure</translation>
-    </message>
-    <message>
-        <source>, устройство занято</source>
-        <translation>, device busy</translation>
-    </message>
-    <message>
         <source>Устройство отклонило запрос (%1): код %2%3</source>
         <translation>The device refused the request (%1): code %2%3</translation>
     </message>
@@ -1554,6 +1514,26 @@ Parameters to change: %4 of %5</translation>
     <message>
         <source>Соединение с портом %1 потеряно: адаптер отключён или порт закрыт (%2)</source>
         <translation>Connection to port %1 lost: the adapter was unplugged or the port closed (%2)</translation>
+    </message>
+    <message>
+        <source>недопустимая функция</source>
+        <translation>illegal function</translation>
+    </message>
+    <message>
+        <source>недопустимый адрес</source>
+        <translation>illegal data address</translation>
+    </message>
+    <message>
+        <source>недопустимое значение</source>
+        <translation>illegal data value</translation>
+    </message>
+    <message>
+        <source>сбой устройства</source>
+        <translation>device failure</translation>
+    </message>
+    <message>
+        <source>устройство занято</source>
+        <translation>device busy</translation>
     </message>
 </context>
 <context>
