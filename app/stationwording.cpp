@@ -89,7 +89,7 @@ namespace {
 
 QString firmwareStage(const Station::Cause &cause)
 {
-    const QString stage = cause.text("stage");
+    QString stage = cause.text("stage");
     if (stage == QLatin1String("file"))
         return StationWording::tr("чтение файла прошивки");
     if (stage == QLatin1String("image"))

@@ -33,7 +33,7 @@ QString number(double value)
 
 QString why(const Station::RunRecord &run)
 {
-    const QString reason = Wording::cause(run.cause);
+    QString reason = Wording::cause(run.cause);
     if (run.failedStep.isEmpty())
         return reason;
     return reason.isEmpty() ? run.failedStep : QStringLiteral("%1: %2").arg(run.failedStep, reason);
