@@ -87,7 +87,7 @@ private:
     StepRecord current;
     int stepIndex = -1;
     bool stopping = false;
-    QString stoppedBy;
+    QString stoppedBy = Cause::kByOperator;   // who, once stopping
     bool identifiedOnce = false;
     bool done = false;
     bool portOpenFailed = false;
