@@ -60,8 +60,7 @@ QString measuredText(const QString &name, const QJsonValue &entry)
     return name + QLatin1Char(' ') + QString::fromUtf8(json.mid(1, json.size() - 2));
 }
 
-// Columns as wide as their widest cell, two spaces apart.
-QStringList table(const QVector<QStringList> &rows)
+QVector<int> widthsOf(const QVector<QStringList> &rows)
 {
     QVector<int> widths;
     for (const QStringList &row : rows)
@@ -70,28 +69,79 @@ QStringList table(const QVector<QStringList> &rows)
                 widths.append(0);
             widths[column] = std::max(widths.at(column), int(row.at(column).size()));
         }
+    return widths;
+}
+
+// Each cell padded to its column's width and two spaces, the last as it is.
+QString rowText(const QStringList &row, const QVector<int> &widths)
+{
+    QString line;
+    for (int column = 0; column < row.size(); ++column)
+        line += column + 1 < row.size() ? row.at(column).leftJustified(widths.value(column) + 2) : row.at(column);
+    while (line.endsWith(QLatin1Char(' ')))
+        line.chop(1);
+    return line;
+}
+
+// Columns as wide as their widest cell, two spaces apart.
+QStringList table(const QVector<QStringList> &rows)
+{
+    const QVector<int> widths = widthsOf(rows);
     QStringList lines;
-    for (const QStringList &row : rows) {
-        QString line;
-        for (int column = 0; column < row.size(); ++column)
-            line += column + 1 < row.size() ? row.at(column).leftJustified(widths.at(column) + 2) : row.at(column);
-        while (line.endsWith(QLatin1Char(' ')))
-            line.chop(1);
-        lines << line;
-    }
+    for (const QStringList &row : rows)
+        lines << rowText(row, widths);
     return lines;
 }
 
-QStringList listing(const QVector<Station::RunRecord> &runs)
+// A table too long to hold, printed as it comes: its columns as wide as the
+// widest cell of its first rows (all of them, for a short one); a later
+// cell wider than its column only pushes its own line along.
+class TableStream
 {
-    QVector<QStringList> rows{{QStringLiteral("run"), QStringLiteral("started"), QStringLiteral("serial"),
-                               QStringLiteral("outcome"), QStringLiteral("recipe"), QStringLiteral("station"),
-                               QStringLiteral("operator"), QStringLiteral("port"), QStringLiteral("why")}};
-    for (const Station::RunRecord &run : runs)
-        rows.append({QString::number(run.id), timeText(run.header.started), run.header.serial,
-                     Station::outcomeName(run.outcome), run.header.recipeName, run.header.station,
-                     run.header.operatorName, run.header.port, why(run)});
-    return table(rows);
+public:
+    explicit TableStream(Report &report)
+        : report(report)
+    {
+    }
+    void add(const QStringList &row)
+    {
+        if (!widths.isEmpty()) {
+            report.line(rowText(row, widths));
+            return;
+        }
+        rows.append(row);
+        if (rows.size() == kSampled)
+            flush();
+    }
+    void flush()
+    {
+        if (rows.isEmpty())
+            return;
+        widths = widthsOf(rows);
+        for (const QStringList &row : qAsConst(rows))
+            report.line(rowText(row, widths));
+        rows.clear();
+    }
+
+private:
+    static constexpr int kSampled = 1000;
+    Report &report;
+    QVector<QStringList> rows;
+    QVector<int> widths;
+};
+
+QStringList listingHead()
+{
+    return {QStringLiteral("run"),    QStringLiteral("started"), QStringLiteral("serial"),
+            QStringLiteral("outcome"), QStringLiteral("recipe"), QStringLiteral("station"),
+            QStringLiteral("operator"), QStringLiteral("port"),  QStringLiteral("why")};
+}
+
+QStringList listingRow(const Station::RunRecord &run)
+{
+    return {QString::number(run.id), timeText(run.header.started), run.header.serial,
+            Station::outcomeName(run.outcome), run.header.recipeName, run.header.station,
+            run.header.operatorName, run.header.port, why(run)};
 }
 
 // One unit's whole history: each run with its steps, what they measured
@@ -154,15 +204,6 @@ QStringList history(const QVector<Station::RunRecord> &runs)
     return lines;
 }
 
-// One line a run, as the listing: for a spreadsheet of a batch.
-bool writeCsv(const QString &path, const QVector<Station::RunRecord> &runs, QString &error)
-{
-    QString text = Station::runCsvColumns() + QLatin1Char('\n');
-    for (const Station::RunRecord &run : runs)
-        text += Station::csvLine(Station::runCsvFields(run, Wording::cause(run.cause)));
-    return Station::writeCsvFile(path, text, error);
-}
-
 // A day (from its local midnight) or a moment in ISO 8601.
 bool parseSince(const QString &text, QDateTime &since)
 {
@@ -173,6 +214,89 @@ bool parseSince(const QString &text, QDateTime &since)
     }
     since = QDateTime::fromString(text, Qt::ISODateWithMs);
     return since.isValid();
+}
+
+} // namespace
+
+namespace {
+
+// One line a run, as the listing: for a spreadsheet of a batch; the file
+// appears whole once the last run is in, or not at all.
+bool writeCsvLine(Station::CsvFile *csv, const Station::RunRecord &run)
+{
+    return !csv || csv->write(Station::runCsvFields(run, Wording::cause(run.cause)));
+}
+
+// One unit's history: its runs are few, and read whole.
+int listUnit(Report &report, RecordStore &store, const Station::RecordFilter &filter, Station::CsvFile *csv)
+{
+    const QVector<Station::RunRecord> runs = store.runs(filter);
+    if (!store.error().isEmpty())
+        return report.finish(Exit::BadInput, QStringLiteral("records: %1").arg(store.error()));
+    QJsonArray array;
+    for (const Station::RunRecord &run : runs) {
+        array.append(RunJson::run(run));
+        writeCsvLine(csv, run);
+    }
+    QString error;
+    if (csv && !csv->commit(error))
+        return report.finish(Exit::BadInput, QStringLiteral("records: cannot write %1: %2").arg(csv->path(), error));
+    report.set(QStringLiteral("runs"), array);
+    for (const QString &line : history(runs))
+        report.line(line);
+    return report.finish(Exit::Done);
+}
+
+// The runs the filter selects, written as they are read: a listing, the
+// JSON's runs and the CSV's lines, whatever their count, in flat memory.
+int listRuns(Report &report, RecordStore &store, const Station::RecordFilter &filter, const QString &csvPath)
+{
+    std::unique_ptr<Station::CsvFile> csv;
+    QString error;
+    if (!csvPath.isEmpty()) {
+        csv = std::make_unique<Station::CsvFile>(csvPath, Station::runCsvColumns());
+        if (!csv->open(error))
+            return report.finish(Exit::BadInput, QStringLiteral("records: cannot write %1: %2").arg(csvPath, error));
+    }
+    if (!filter.serial.isEmpty())
+        return listUnit(report, store, filter, csv.get());
+
+    const bool json = report.json();
+    report.beginList(QStringLiteral("runs"));
+    TableStream table(report);
+    bool any = false;
+    const bool read = store.forEachRun(
+        filter, json ? RecordStore::RunParts::Whole : RecordStore::RunParts::Summary,
+        [&](const Station::RunRecord &run) {
+            if (json) {
+                report.item(RunJson::run(run));
+            } else {
+                if (!any)
+                    table.add(listingHead());
+                table.add(listingRow(run));
+            }
+            any = true;
+            return writeCsvLine(csv.get(), run);
+        });
+    table.flush();
+    if (!read)
+        return report.finish(Exit::BadInput, QStringLiteral("records: %1").arg(store.error()));
+    if (csv && !csv->commit(error))
+        return report.finish(Exit::BadInput, QStringLiteral("records: cannot write %1: %2").arg(csvPath, error));
+    if (!store.notice().isEmpty())
+        Report::message(store.notice());
+    return report.finish(Exit::Done);
+}
+
+// No record file yet: an empty listing, and an empty CSV if one was asked for.
+int listNothing(Report &report, const QString &csvPath)
+{
+    QString error;
+    Station::CsvFile csv(csvPath, Station::runCsvColumns());
+    if (!csvPath.isEmpty() && !(csv.open(error) && csv.commit(error)))
+        return report.finish(Exit::BadInput, QStringLiteral("records: cannot write %1: %2").arg(csvPath, error));
+    report.set(QStringLiteral("runs"), QJsonArray());
+    return report.finish(Exit::Done);
 }
 
 } // namespace
@@ -268,26 +392,14 @@ int runRecords(const QCommandLineParser &parser, bool json)
             if (parser.isSet(QLatin1String(filtering)))
                 return bad(QStringLiteral("--sync reads no runs: no --%1").arg(QLatin1String(filtering)));
     report.set(QStringLiteral("records"), server ? QUrl(path).toDisplayString(QUrl::RemovePassword) : path);
-    QVector<Station::RunRecord> runs;
-    if (server) {
-        // The station's own file is opened too: what waits in it goes now.
-        const std::unique_ptr<RecordStore> store = RecordStore::open(path, error);
+    std::unique_ptr<RecordStore> store;
+    if (server || QFileInfo::exists(path)) {
+        // With a server the station's own file is opened too: what waits in it goes now.
+        store = RecordStore::open(path, error);
         if (!store)
             return bad(error);
         if (syncing)
             return syncRecords(report, *store);
-        runs = store->runs(filter);
-        if (!store->error().isEmpty())
-            return bad(store->error());
-        if (!store->notice().isEmpty())
-            Report::message(store->notice());
-    } else if (QFileInfo::exists(path)) {
-        const std::unique_ptr<RecordStore> store = RecordStore::open(path, error);
-        if (!store)
-            return bad(error);
-        runs = store->runs(filter);
-        if (!store->error().isEmpty())
-            return bad(store->error());
     } else if (chosen) {
         // A file named on the command line that is not there is a mistake;
         // none at the default place is a station that has not run yet.
@@ -295,15 +407,5 @@ int runRecords(const QCommandLineParser &parser, bool json)
     } else {
         Report::message(QStringLiteral("no runs recorded yet (%1 does not exist)").arg(path));
     }
-
-    if (!csv.isEmpty() && !writeCsv(csv, runs, error))
-        return bad(QStringLiteral("cannot write %1: %2").arg(csv, error));
-    QJsonArray array;
-    for (const Station::RunRecord &run : runs)
-        array.append(RunJson::run(run));
-    report.set(QStringLiteral("runs"), array);
-    if (!runs.isEmpty())
-        for (const QString &line : filter.serial.isEmpty() ? listing(runs) : history(runs))
-            report.line(line);
-    return report.finish(Exit::Done);
+    return store ? listRuns(report, *store, filter, csv) : listNothing(report, csv);
 }

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 
 #include <cstdio>
@@ -11,9 +12,51 @@ Report::Report(QString commandName, bool json)
 {
 }
 
+namespace {
+
+// An object's members as compact JSON, without its braces.
+QByteArray members(const QJsonObject &object)
+{
+    const QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    return text.mid(1, text.size() - 2);
+}
+
+} // namespace
+
 void Report::line(const QString &text)
 {
-    lines << text;
+    if (listing && !jsonMode)
+        std::printf("%s\n", text.toUtf8().constData());
+    else
+        lines << text;
+}
+
+void Report::beginList(const QString &key)
+{
+    if (listing)
+        return;
+    listing = true;
+    if (jsonMode) {
+        QJsonObject head = object;
+        head.insert(QStringLiteral("command"), command);
+        object = QJsonObject();
+        std::printf("{%s,%s:[", members(head).constData(),
+                    QJsonDocument(QJsonArray{key}).toJson(QJsonDocument::Compact).mid(1).chopped(1).constData());
+    } else {
+        for (const QString &text : qAsConst(lines))
+            std::printf("%s\n", text.toUtf8().constData());
+        lines.clear();
+    }
+}
+
+void Report::item(const QJsonObject &value)
+{
+    if (!listing || !jsonMode)
+        return;
+    if (!firstItem)
+        std::fputc(',', stdout);
+    firstItem = false;
+    std::fputs(QJsonDocument(value).toJson(QJsonDocument::Compact).constData(), stdout);
 }
 
 void Report::set(const QString &key, const QJsonValue &value)
@@ -33,7 +76,14 @@ int Report::finish(int exitCode, const QString &error)
         message(error);
     if (finishing)
         std::exchange(finishing, nullptr)(*this);
-    if (jsonMode) {
+    if (jsonMode && listing) {
+        QJsonObject tail = object;
+        tail.insert(QStringLiteral("ok"), exitCode == Exit::Done);
+        tail.insert(QStringLiteral("exit"), exitCode);
+        if (!error.isEmpty())
+            tail.insert(QStringLiteral("error"), error);
+        std::printf("],%s}\n", members(tail).constData());
+    } else if (jsonMode) {
         QJsonObject result = object;
         result.insert(QStringLiteral("command"), command);
         result.insert(QStringLiteral("ok"), exitCode == Exit::Done);

@@ -29,6 +29,13 @@ public:
     void line(const QString &text);
     void set(const QString &key, const QJsonValue &value);
 
+    // For a list too long to hold: the fields set so far go out at once
+    // and the list under key opens; item() adds to it as each comes, and
+    // finish() closes it and adds the rest. Plain lines go out as they come
+    // from here on. The JSON stays one document.
+    void beginList(const QString &key);
+    void item(const QJsonObject &value);
+
     // A message for the person at the terminal, on stderr at once.
     static void message(const QString &text);
 
@@ -45,5 +52,7 @@ private:
     bool jsonMode;
     QStringList lines;
     QJsonObject object;
+    bool listing = false;     // beginList() was called
+    bool firstItem = true;
     std::function<void(Report &)> finishing;
 };

@@ -85,6 +85,14 @@ QVector<Migration> migrations(const QString &idColumn)
           QStringLiteral("UPDATE runs SET cause_code = 'text' WHERE reason IS NOT NULL AND reason <> ''"),
           QStringLiteral("UPDATE steps SET cause_code = 'text' WHERE reason IS NOT NULL AND reason <> ''"),
           QStringLiteral("CREATE INDEX runs_by_cause ON runs (cause_code)")}},
+        // Version 5: runs by outcome and by cause in the order listings
+        // read them, newest first, so each page of a long listing starts
+        // where the last one ended instead of sorting every match again.
+        {5,
+         {QStringLiteral("DROP INDEX runs_by_outcome"),
+          QStringLiteral("CREATE INDEX runs_by_outcome ON runs (outcome, started)"),
+          QStringLiteral("DROP INDEX runs_by_cause"),
+          QStringLiteral("CREATE INDEX runs_by_cause ON runs (cause_code, started)")}},
     };
 }
 

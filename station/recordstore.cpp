@@ -56,3 +56,14 @@ bool RecordStore::isServer(const QString &location)
     return location.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive)
            || location.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
 }
+
+QVector<Station::RunRecord> RecordStore::runs(const Station::RecordFilter &filter)
+{
+    QVector<Station::RunRecord> found;
+    if (!forEachRun(filter, RunParts::Whole, [&found](const Station::RunRecord &run) {
+            found.append(run);
+            return true;
+        }))
+        return {};
+    return found;
+}

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 #include <memory>
 
 // Where the station keeps its records: an SQLite file (a path), or a
@@ -53,8 +55,26 @@ public:
     virtual bool finishRun(qint64 runId, Station::Outcome outcome, const QString &failedStep,
                            const Station::Cause &cause, const QString &revisionAfter) = 0;
 
-    // Newest first, each with its steps and parameters.
-    virtual QVector<Station::RunRecord> runs(const Station::RecordFilter &filter) = 0;
+    // What a reading takes of each run: its own row alone (a listing, a
+    // page of a table), or with its steps and parameters too.
+    enum class RunParts { Summary, Whole };
+    // Returns false to stop the reading there.
+    using RunVisitor = std::function<bool(const Station::RunRecord &)>;
+
+    // The runs the filter selects, newest first, read and handed to visit a
+    // page at a time, so memory stays flat whatever their count. False with
+    // error() set when the store failed part-way: the runs visited stand.
+    virtual bool forEachRun(const Station::RecordFilter &filter, RunParts parts, const RunVisitor &visit) = 0;
+    // How many runs the filter selects, its offset and limit aside; -1 with
+    // error() set.
+    virtual qint64 countRuns(const Station::RecordFilter &filter) = 0;
+    // The newest run's id (0: none yet; -1 with error() set): a filter's
+    // upToId, to hold a search steady while stations add runs.
+    virtual qint64 lastRunId() = 0;
+
+    // Newest first, each whole; for what is known to be few (a unit's
+    // history, a page), since it holds them all. Empty with error() set on failure.
+    QVector<Station::RunRecord> runs(const Station::RecordFilter &filter);
 
     virtual QString error() const = 0;
 

@@ -4,6 +4,8 @@
 
 #include <QSaveFile>
 
+#include <utility>
+
 namespace Station {
 
 namespace {
@@ -45,6 +47,50 @@ bool writeCsvFile(const QString &path, const QString &text, QString &error)
         return false;
     }
     file.write(text.toUtf8());
+    if (!file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+CsvFile::CsvFile(const QString &path, QString columns)
+    : file(path)
+    , columns(std::move(columns))
+{
+}
+
+bool CsvFile::open(QString &error)
+{
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        error = file.errorString();
+        return false;
+    }
+    pending = (columns + QLatin1Char('\n')).toUtf8();
+    return true;
+}
+
+bool CsvFile::write(const QStringList &fields)
+{
+    pending += csvLine(fields).toUtf8();
+    // Handed to the file in pieces of a fair size: one write a line would
+    // cost more than the line itself.
+    constexpr int kChunk = 1 << 16;
+    if (pending.size() < kChunk)
+        return true;
+    const bool ok = file.write(pending) == pending.size();
+    pending.clear();
+    return ok;
+}
+
+bool CsvFile::commit(QString &error)
+{
+    if (!pending.isEmpty() && file.write(pending) != pending.size()) {
+        error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    pending.clear();
     if (!file.commit()) {
         error = file.errorString();
         return false;

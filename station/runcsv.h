@@ -2,6 +2,8 @@
 
 #include "runrecord.h"
 
+#include <QByteArray>
+#include <QSaveFile>
 #include <QString>
 #include <QStringList>
 
@@ -18,5 +20,24 @@ QStringList runCsvFields(const RunRecord &run, const QString &reason);
 QString csvLine(const QStringList &fields);
 // Writes the text whole or leaves the file as it was; false with the reason.
 bool writeCsvFile(const QString &path, const QString &text, QString &error);
+
+// A CSV file written line by line, for more lines than memory holds: the
+// file appears whole at commit(), and is left as it was without it.
+class CsvFile
+{
+public:
+    // columns: the first line, as runCsvColumns() gives it.
+    CsvFile(const QString &path, QString columns);
+    bool open(QString &error);
+    // False once the disk refused; commit() then says why.
+    bool write(const QStringList &fields);
+    bool commit(QString &error);
+    QString path() const { return file.fileName(); }
+
+private:
+    QSaveFile file;
+    QString columns;
+    QByteArray pending;
+};
 
 } // namespace Station

@@ -65,6 +65,11 @@ struct RecordFilter
     bool byOutcome = false;
     Outcome outcome = Outcome::Pass;
     QString causeCode;          // empty: any cause; a code's name: runs with that cause
+    QDateTime until;            // invalid: to the newest; else runs started before it
+    // 0: every run; else only runs whose id is at most this: a search's
+    // snapshot, so its pages stay in place while new runs arrive.
+    qint64 upToId = 0;
+    int offset = 0;             // runs skipped first, newest first (a page with limit)
     int limit = 0;              // 0: all
 };
 

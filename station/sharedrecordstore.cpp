@@ -46,19 +46,56 @@ bool SharedRecordStore::finishRun(qint64 runId, Station::Outcome outcome, const 
     return ok;
 }
 
-QVector<Station::RunRecord> SharedRecordStore::runs(const Station::RecordFilter &filter)
+template<typename Result>
+Result SharedRecordStore::read(const std::function<Result(SqlRecordStore &)> &reading, const Result &failed)
 {
     if (SqlRecordStore *reached = reachServer(false)) {
-        const QVector<Station::RunRecord> found = reached->runs(filter);
+        const Result result = reading(*reached);
         if (reached->error().isEmpty()) {
             lastError.clear();
-            return found;
+            return result;
         }
         serverLost(reached->error());
     }
-    const QVector<Station::RunRecord> found = local->runs(filter);
+    const Result result = reading(*local);
     lastError = local->error();
-    return found;
+    return lastError.isEmpty() ? result : failed;
+}
+
+bool SharedRecordStore::forEachRun(const Station::RecordFilter &filter, RunParts parts, const RunVisitor &visit)
+{
+    if (SqlRecordStore *reached = reachServer(false)) {
+        // Runs the reader was given cannot be taken back: a server lost
+        // after the first is an error, not a reason to start over from the file.
+        bool visited = false;
+        const bool ok = reached->forEachRun(filter, parts, [&visit, &visited](const Station::RunRecord &run) {
+            visited = true;
+            return visit(run);
+        });
+        if (ok) {
+            lastError.clear();
+            return true;
+        }
+        const QString why = reached->error();
+        serverLost(why);
+        if (visited) {
+            lastError = why;
+            return false;
+        }
+    }
+    const bool ok = local->forEachRun(filter, parts, visit);
+    lastError = local->error();
+    return ok;
+}
+
+qint64 SharedRecordStore::countRuns(const Station::RecordFilter &filter)
+{
+    return read<qint64>([&filter](SqlRecordStore &store) { return store.countRuns(filter); }, -1);
+}
+
+qint64 SharedRecordStore::lastRunId()
+{
+    return read<qint64>([](SqlRecordStore &store) { return store.lastRunId(); }, -1);
 }
 
 QString SharedRecordStore::notice() const

@@ -23,7 +23,9 @@ public:
     bool finishRun(qint64 runId, Station::Outcome outcome, const QString &failedStep, const Station::Cause &cause,
                    const QString &revisionAfter) override;
     // The server's runs, every station's; the station's own while it is away.
-    QVector<Station::RunRecord> runs(const Station::RecordFilter &filter) override;
+    bool forEachRun(const Station::RecordFilter &filter, RunParts parts, const RunVisitor &visit) override;
+    qint64 countRuns(const Station::RecordFilter &filter) override;
+    qint64 lastRunId() override;
     QString error() const override { return lastError; }
 
     QString notice() const override;
@@ -38,6 +40,9 @@ private:
     // has passed (or force); null while it cannot be reached.
     SqlRecordStore *reachServer(bool force);
     void serverLost(const QString &why);
+    // What reading calls on the server while it answers, else on the file.
+    template<typename Result>
+    Result read(const std::function<Result(SqlRecordStore &)> &reading, const Result &failed);
     void countWaiting();
     // Copies what waits; false if the server failed part-way.
     bool sendWaiting();

@@ -10,6 +10,7 @@
 
 #include <QAtomicInteger>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,6 +19,8 @@
 #include <QSqlRecord>
 #include <QUuid>
 #include <QVariant>
+
+#include <algorithm>
 
 namespace {
 
@@ -60,12 +63,36 @@ QVariant timeValue(const QDateTime &time)
     return time.isValid() ? QVariant(time.toUTC().toString(Qt::ISODateWithMs)) : QVariant();
 }
 
+// The store's own form, "2024-03-05T14:30:00.123Z", read digit by digit:
+// a listing reads several times a run, and the general parser was the
+// largest part of its time. Anything else goes to that parser.
 QDateTime timeFrom(const QVariant &value)
 {
     if (value.isNull())
         return QDateTime();
-    QDateTime time = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
-    return time.toUTC();
+    const QString text = value.toString();
+    const auto digits = [&text](int from, int count, int &number) {
+        number = 0;
+        for (int i = from; i < from + count; ++i) {
+            const QChar c = text.at(i);
+            if (!c.isDigit())
+                return false;
+            number = number * 10 + c.digitValue();
+        }
+        return true;
+    };
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
+    if (text.size() == 24 && text.at(4) == QLatin1Char('-') && text.at(7) == QLatin1Char('-')
+        && text.at(10) == QLatin1Char('T') && text.at(13) == QLatin1Char(':') && text.at(16) == QLatin1Char(':')
+        && text.at(19) == QLatin1Char('.') && text.at(23) == QLatin1Char('Z') && digits(0, 4, year)
+        && digits(5, 2, month) && digits(8, 2, day) && digits(11, 2, hour) && digits(14, 2, minute)
+        && digits(17, 2, second) && digits(20, 3, ms)) {
+        const QDate date(year, month, day);
+        const QTime time(hour, minute, second, ms);
+        if (date.isValid() && time.isValid())
+            return QDateTime(date, time, Qt::UTC);
+    }
+    return QDateTime::fromString(text, Qt::ISODateWithMs).toUTC();
 }
 
 QVariant numberOrNull(const QJsonValue &value)
@@ -358,11 +385,11 @@ bool SqlRecordStore::updateFinished(qint64 runId, const QDateTime &ended, Outcom
     return true;
 }
 
-QVector<Station::RunRecord> SqlRecordStore::runs(const Station::RecordFilter &filter)
+namespace {
+
+// The filter as SQL: a condition to follow "WHERE 1 = 1" and its values.
+void whereFor(const Station::RecordFilter &filter, QString &where, QVariantList &values)
 {
-    lastError.clear();
-    QString where;
-    QVariantList values;
     if (!filter.serial.isEmpty()) {
         where += QStringLiteral(" AND serial = ?");
         values << filter.serial;
@@ -370,6 +397,10 @@ QVector<Station::RunRecord> SqlRecordStore::runs(const Station::RecordFilter &fi
     if (filter.since.isValid()) {
         where += QStringLiteral(" AND started >= ?");
         values << timeValue(filter.since);
+    }
+    if (filter.until.isValid()) {
+        where += QStringLiteral(" AND started < ?");
+        values << timeValue(filter.until);
     }
     if (filter.byOutcome) {
         where += QStringLiteral(" AND outcome = ?");
@@ -379,16 +410,100 @@ QVector<Station::RunRecord> SqlRecordStore::runs(const Station::RecordFilter &fi
         where += QStringLiteral(" AND cause_code = ?");
         values << filter.causeCode;
     }
-    QString tail = QStringLiteral(" ORDER BY started DESC, id DESC");
-    if (filter.limit > 0)
-        tail += QStringLiteral(" LIMIT %1").arg(filter.limit);
-    return readRuns(where, values, tail, nullptr);
+    if (filter.upToId > 0) {
+        where += QStringLiteral(" AND id <= ?");
+        values << filter.upToId;
+    }
+}
+
+// Runs read in one query: enough that the queries' own cost is small beside
+// the rows', few enough that a page of whole runs stays a few megabytes.
+constexpr int kSummaryPage = 2000;
+constexpr int kWholePage = 500;
+
+} // namespace
+
+bool SqlRecordStore::forEachRun(const Station::RecordFilter &filter, RunParts parts, const RunVisitor &visit)
+{
+    lastError.clear();
+    QString where;
+    QVariantList values;
+    whereFor(filter, where, values);
+    const int pageSize = parts == RunParts::Whole ? kWholePage : kSummaryPage;
+    qint64 left = filter.limit > 0 ? filter.limit : -1;
+    // Each page starts after the last run of the one before, by the order
+    // itself (newest first, the id breaking ties): no page rereads what an
+    // earlier one skipped, however deep the reading goes.
+    QVariant lastStarted;
+    qint64 lastId = 0;
+    bool first = true;
+    while (left != 0) {
+        const qint64 wanted = left < 0 ? pageSize : std::min<qint64>(left, pageSize);
+        QString pageWhere = where;
+        QVariantList pageValues = values;
+        if (!first) {
+            // The plain bound first, for the index on started to reach.
+            pageWhere += QStringLiteral(" AND started <= ? AND (started < ? OR id < ?)");
+            pageValues << lastStarted << lastStarted << lastId;
+        }
+        QString tail = QStringLiteral(" ORDER BY started DESC, id DESC LIMIT %1").arg(wanted);
+        if (first && filter.offset > 0)
+            tail += QStringLiteral(" OFFSET %1").arg(filter.offset);
+        first = false;
+        QVector<Station::RunRecord> page;
+        if (!readRuns(pageWhere, pageValues, tail, parts, page, nullptr))
+            return false;
+        for (const Station::RunRecord &record : qAsConst(page))
+            if (!visit(record))
+                return true;
+        if (page.size() < wanted)
+            break;
+        lastStarted = timeValue(page.constLast().header.started);
+        lastId = page.constLast().id;
+        if (left > 0)
+            left -= page.size();
+    }
+    return true;
+}
+
+qint64 SqlRecordStore::countRuns(const Station::RecordFilter &filter)
+{
+    lastError.clear();
+    QString where;
+    QVariantList values;
+    whereFor(filter, where, values);
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM runs WHERE 1 = 1") + where);
+    for (const QVariant &value : qAsConst(values))
+        query.addBindValue(value);
+    if (!run(query, QStringLiteral("counting the runs")))
+        return -1;
+    return query.next() ? query.value(0).toLongLong() : 0;
+}
+
+qint64 SqlRecordStore::lastRunId()
+{
+    lastError.clear();
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!run(query, QStringLiteral("finding the newest run"), QStringLiteral("SELECT MAX(id) FROM runs")))
+        return -1;
+    return query.next() ? query.value(0).toLongLong() : 0;
 }
 
 QVector<Station::RunRecord> SqlRecordStore::readRuns(const QString &where, const QVariantList &values,
                                                      const QString &tail, QStringList *uuids)
 {
     QVector<Station::RunRecord> found;
+    if (!readRuns(where, values, tail, RunParts::Whole, found, uuids))
+        return {};
+    return found;
+}
+
+bool SqlRecordStore::readRuns(const QString &where, const QVariantList &values, const QString &tail, RunParts parts,
+                              QVector<Station::RunRecord> &found, QStringList *uuids)
+{
     QSqlQuery query(db);
     query.setForwardOnly(true);
     query.prepare(QStringLiteral(
@@ -399,7 +514,7 @@ QVector<Station::RunRecord> SqlRecordStore::readRuns(const QString &where, const
     for (const QVariant &value : values)
         query.addBindValue(value);
     if (!run(query, QStringLiteral("reading the runs")))
-        return found;
+        return false;
     while (query.next()) {
         Station::RunRecord record;
         record.id = query.value(0).toLongLong();
@@ -416,7 +531,7 @@ QVector<Station::RunRecord> SqlRecordStore::readRuns(const QString &where, const
         record.ended = timeFrom(query.value(11));
         if (!Station::outcomeFromName(query.value(12).toString(), record.outcome)) {
             lastError = QStringLiteral("run %1 has an unknown outcome '%2'").arg(record.id).arg(query.value(12).toString());
-            return {};
+            return false;
         }
         record.failedStep = query.value(13).toString();
         record.cause = causeFrom(query.value(16), query.value(14));
@@ -424,10 +539,7 @@ QVector<Station::RunRecord> SqlRecordStore::readRuns(const QString &where, const
             uuids->append(query.value(15).toString());
         found.append(record);
     }
-    for (Station::RunRecord &record : found)
-        if (!readDetails(record))
-            return {};
-    return found;
+    return parts == RunParts::Summary || readDetails(found);
 }
 
 bool SqlRecordStore::runsToSend(const QString &target, QVector<qint64> &ids)
@@ -547,67 +659,83 @@ bool SqlRecordStore::checkRunning(qint64 runId)
     return true;
 }
 
-bool SqlRecordStore::readDetails(Station::RunRecord &record)
+// The steps, values and parameters of a page of runs: three queries
+// whatever the page's size.
+bool SqlRecordStore::readDetails(QVector<Station::RunRecord> &records)
 {
+    if (records.isEmpty())
+        return true;
+    QHash<qint64, int> byId;
+    QStringList ids;
+    for (int i = 0; i < records.size(); ++i) {
+        byId.insert(records.at(i).id, i);
+        ids << QString::number(records.at(i).id);
+    }
+    // Ids are the store's own integers: written into the text, not bound,
+    // since a page has more of them than a driver takes values.
+    const QString inPage = QStringLiteral(" WHERE run_id IN (%1)").arg(ids.join(QLatin1Char(',')));
+    const QString which = records.size() == 1 ? QStringLiteral("run %1").arg(records.first().id)
+                                              : QStringLiteral("%1 runs").arg(records.size());
+
     QSqlQuery steps(db);
     steps.setForwardOnly(true);
-    steps.prepare(QStringLiteral("SELECT step_index, kind, outcome, started, ended, reason, cause FROM steps"
-                                 " WHERE run_id = ? ORDER BY step_index"));
-    steps.addBindValue(record.id);
-    if (!run(steps, QStringLiteral("reading the steps of run %1").arg(record.id)))
+    if (!run(steps, QStringLiteral("reading the steps of %1").arg(which),
+             QStringLiteral("SELECT run_id, step_index, kind, outcome, started, ended, reason, cause FROM steps")
+                 + inPage + QStringLiteral(" ORDER BY run_id, step_index")))
         return false;
     while (steps.next()) {
+        Station::RunRecord &record = records[byId.value(steps.value(0).toLongLong())];
         Station::StepRecord step;
-        step.index = steps.value(0).toInt();
-        step.kind = steps.value(1).toString();
-        if (!Station::outcomeFromName(steps.value(2).toString(), step.outcome)) {
+        step.index = steps.value(1).toInt();
+        step.kind = steps.value(2).toString();
+        if (!Station::outcomeFromName(steps.value(3).toString(), step.outcome)) {
             lastError = QStringLiteral("step %1 of run %2 has an unknown outcome '%3'")
                             .arg(step.index)
                             .arg(record.id)
-                            .arg(steps.value(2).toString());
+                            .arg(steps.value(3).toString());
             return false;
         }
-        step.started = timeFrom(steps.value(3));
-        step.ended = timeFrom(steps.value(4));
-        step.cause = causeFrom(steps.value(6), steps.value(5));
+        step.started = timeFrom(steps.value(4));
+        step.ended = timeFrom(steps.value(5));
+        step.cause = causeFrom(steps.value(7), steps.value(6));
         record.steps.append(step);
     }
 
     QSqlQuery measured(db);
     measured.setForwardOnly(true);
-    measured.prepare(QStringLiteral("SELECT step_index, name, value, low, high, detail FROM measurements"
-                                    " WHERE run_id = ? ORDER BY step_index, name"));
-    measured.addBindValue(record.id);
-    if (!run(measured, QStringLiteral("reading the measurements of run %1").arg(record.id)))
+    if (!run(measured, QStringLiteral("reading the measurements of %1").arg(which),
+             QStringLiteral("SELECT run_id, step_index, name, value, low, high, detail FROM measurements") + inPage))
         return false;
+    const QString names[] = {QStringLiteral("value"), QStringLiteral("low"), QStringLiteral("high")};
     while (measured.next()) {
-        const int index = measured.value(0).toInt();
+        Station::RunRecord &record = records[byId.value(measured.value(0).toLongLong())];
+        const int index = measured.value(1).toInt();
         QJsonValue entry;
-        if (!measured.value(5).isNull()) {
-            entry = detailFrom(measured.value(5).toString());
+        if (!measured.value(6).isNull()) {
+            entry = detailFrom(measured.value(6).toString());
         } else {
             QJsonObject object;
-            for (int column = 2; column <= 4; ++column)
+            for (int column = 3; column <= 5; ++column)
                 if (!measured.value(column).isNull())
-                    object.insert(measured.record().fieldName(column), measured.value(column).toDouble());
+                    object.insert(names[column - 3], measured.value(column).toDouble());
             entry = object;
         }
         for (Station::StepRecord &step : record.steps)
             if (step.index == index)
-                step.measured.insert(measured.value(1).toString(), entry);
+                step.measured.insert(measured.value(2).toString(), entry);
     }
 
     QSqlQuery parameters(db);
     parameters.setForwardOnly(true);
-    parameters.prepare(QStringLiteral("SELECT phase, name, value FROM parameters WHERE run_id = ?"));
-    parameters.addBindValue(record.id);
-    if (!run(parameters, QStringLiteral("reading the parameters of run %1").arg(record.id)))
+    if (!run(parameters, QStringLiteral("reading the parameters of %1").arg(which),
+             QStringLiteral("SELECT run_id, phase, name, value FROM parameters") + inPage))
         return false;
     while (parameters.next()) {
-        QMap<QString, double> &into = parameters.value(0).toString() == QLatin1String("after")
+        Station::RunRecord &record = records[byId.value(parameters.value(0).toLongLong())];
+        QMap<QString, double> &into = parameters.value(1).toString() == QLatin1String("after")
                                           ? record.parametersAfter
                                           : record.parametersBefore;
-        into.insert(parameters.value(1).toString(), parameters.value(2).toDouble());
+        into.insert(parameters.value(2).toString(), parameters.value(3).toDouble());
     }
     return true;
 }

@@ -25,7 +25,9 @@ public:
     bool recordStep(qint64 runId, const Station::StepRecord &step) override;
     bool finishRun(qint64 runId, Station::Outcome outcome, const QString &failedStep, const Station::Cause &cause,
                    const QString &revisionAfter) override;
-    QVector<Station::RunRecord> runs(const Station::RecordFilter &filter) override;
+    bool forEachRun(const Station::RecordFilter &filter, RunParts parts, const RunVisitor &visit) override;
+    qint64 countRuns(const Station::RecordFilter &filter) override;
+    qint64 lastRunId() override;
     QString error() const override { return lastError; }
 
     const QString &where() const { return name; }
@@ -55,9 +57,13 @@ private:
     bool insertStep(qint64 runId, const Station::StepRecord &step);
     bool updateFinished(qint64 runId, const QDateTime &ended, Station::Outcome outcome, const QString &failedStep,
                         const Station::Cause &cause, const QString &revisionAfter);
+    // The runs a condition selects, in one query, and with Whole their
+    // details in three more.
     QVector<Station::RunRecord> readRuns(const QString &where, const QVariantList &values, const QString &tail,
                                          QStringList *uuids);
-    bool readDetails(Station::RunRecord &record);
+    bool readRuns(const QString &where, const QVariantList &values, const QString &tail, RunParts parts,
+                  QVector<Station::RunRecord> &found, QStringList *uuids);
+    bool readDetails(QVector<Station::RunRecord> &records);
     // Bringing an older store up to date: sqlrecordstore_migration.cpp.
     int storedVersion(bool &ok);
     bool migrate(QString &error);
