@@ -418,8 +418,15 @@ void whereFor(const Station::RecordFilter &filter, QString &where, QVariantList 
 
 // Runs read in one query: enough that the queries' own cost is small beside
 // the rows', few enough that a page of whole runs stays a few megabytes.
-constexpr int kSummaryPage = 2000;
-constexpr int kWholePage = 500;
+// ZETRA_RECORDS_PAGE sets another size, so that tests cross many pages
+// with few runs.
+int pageSizeFor(RecordStore::RunParts parts)
+{
+    static const int chosen = qEnvironmentVariableIntValue("ZETRA_RECORDS_PAGE");
+    if (chosen > 0)
+        return chosen;
+    return parts == RecordStore::RunParts::Whole ? 500 : 2000;
+}
 
 } // namespace
 
@@ -429,7 +436,7 @@ bool SqlRecordStore::forEachRun(const Station::RecordFilter &filter, RunParts pa
     QString where;
     QVariantList values;
     whereFor(filter, where, values);
-    const int pageSize = parts == RunParts::Whole ? kWholePage : kSummaryPage;
+    const int pageSize = pageSizeFor(parts);
     qint64 left = filter.limit > 0 ? filter.limit : -1;
     // Each page starts after the last run of the one before, by the order
     // itself (newest first, the id breaking ties): no page rereads what an

@@ -11,11 +11,14 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 #include <signal.h>
 #include <sys/types.h>
@@ -213,6 +216,84 @@ private slots:
         QVERIFY2(lines.at(3).endsWith(QLatin1String(";fail;measure;\"mean 4.9375; below 4.95\";text")), qPrintable(lines.at(3)));
         QVERIFY(lines.at(0).endsWith(QLatin1String(";failed_step;reason;cause")));
         QVERIFY2(lines.at(1).endsWith(QLatin1String(";fail;measure;mean 4.9375 outside [4.95, 5.05];limit")), qPrintable(lines.at(1)));
+    }
+
+    // Listings are read and written a page at a time. With pages of seven
+    // runs and many runs started at the same moment, every page boundary
+    // falls among ties; the streamed JSON, CSV and listing must equal what
+    // one page holding every run gives, in the same order, each run once.
+    void aListingReadInPagesEqualsItReadAtOnce()
+    {
+        const QString many = dir.filePath(QStringLiteral("many.sqlite"));
+        QString error;
+        auto store = RecordStore::open(many, error);
+        QVERIFY2(store, qPrintable(error));
+        const quint32 seed = QRandomGenerator::global()->generate();
+        qInfo("SEED %u", seed);
+        QRandomGenerator random(seed);
+        struct Written { QDateTime started; qint64 id; };
+        QVector<Written> written;
+        const Outcome outcomes[] = {Outcome::Pass, Outcome::Pass, Outcome::Fail, Outcome::Error};
+        for (int i = 0; i < 150; ++i) {
+            const QDateTime started = kMarch.addSecs(60 * random.bounded(30));
+            const Outcome outcome = outcomes[random.bounded(4)];
+            const Station::Cause cause = outcome == Outcome::Fail ? Station::Cause::limit(QStringLiteral("mean"), 4.9375, 4.95, 5.05)
+                                         : outcome == Outcome::Error ? noAnswer()
+                                                                     : Station::Cause();
+            const qint64 id = addRun(*store, QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')), started, outcome, cause);
+            QVERIFY(id);
+            written.append({started, id});
+        }
+        std::sort(written.begin(), written.end(), [](const Written &a, const Written &b) {
+            return a.started != b.started ? a.started > b.started : a.id > b.id;
+        });
+        QVector<qint64> newestFirst;
+        for (const Written &run : written)
+            newestFirst << run.id;
+
+        QProcessEnvironment paged = QProcessEnvironment::systemEnvironment();
+        paged.insert(QStringLiteral("ZETRA_RECORDS_PAGE"), QStringLiteral("7"));
+        const auto both = [&](const QStringList &arguments, CliRun &atOnce, CliRun &inPages) {
+            atOnce = runCli(arguments);
+            inPages = runCli(arguments, paged);
+        };
+        CliRun atOnce, inPages;
+        for (const QStringList &filter : {QStringList(), QStringList{QStringLiteral("--outcome"), QStringLiteral("fail")}}) {
+            const QStringList arguments = QStringList{QStringLiteral("--json"), QStringLiteral("records"),
+                                                      QStringLiteral("--records"), many} + filter;
+            both(arguments, atOnce, inPages);
+            EXPECT_CODE(atOnce, 0);
+            EXPECT_CODE(inPages, 0);
+            QJsonParseError parsed;
+            const QJsonObject whole = QJsonDocument::fromJson(inPages.out.toUtf8(), &parsed).object();
+            QVERIFY2(parsed.error == QJsonParseError::NoError, qPrintable(parsed.errorString()));
+            QCOMPARE(whole, atOnce.json());
+            QVector<qint64> ids;
+            for (const QJsonValue &run : whole.value(QLatin1String("runs")).toArray()) {
+                ids << qint64(run.toObject().value(QLatin1String("id")).toDouble());
+                QCOMPARE(run.toObject().value(QLatin1String("steps")).toArray().size(), 1);
+            }
+            if (filter.isEmpty())
+                QCOMPARE(ids, newestFirst);
+            else
+                QVERIFY(ids.size() > 10 && ids.size() < 150);
+        }
+
+        const QString csvAtOnce = dir.filePath(QStringLiteral("at-once.csv"));
+        const QString csvInPages = dir.filePath(QStringLiteral("in-pages.csv"));
+        atOnce = runCli({QStringLiteral("records"), QStringLiteral("--records"), many, QStringLiteral("--csv"), csvAtOnce});
+        inPages = runCli({QStringLiteral("records"), QStringLiteral("--records"), many, QStringLiteral("--csv"), csvInPages},
+                         paged);
+        EXPECT_CODE(atOnce, 0);
+        EXPECT_CODE(inPages, 0);
+        // The plain listing, and the CSV written beside it.
+        QCOMPARE(inPages.out, atOnce.out);
+        QCOMPARE(inPages.out.count(QLatin1Char('\n')), 151);
+        QFile a(csvAtOnce), b(csvInPages);
+        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        const QByteArray csv = b.readAll();
+        QCOMPARE(csv, a.readAll());
+        QCOMPARE(csv.count('\n'), 151);
     }
 
     void aKilledStationReadsAsInterrupted()
