@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QUrl>
+#include <QtConcurrent>
 
 namespace {
 
@@ -227,6 +228,61 @@ bool writeCsvLine(Station::CsvFile *csv, const Station::RunRecord &run)
     return !csv || csv->write(Station::runCsvFields(run, Wording::cause(run.cause)));
 }
 
+// Runs as JSON, each page written out while the next is read: a run's JSON
+// costs about as much as reading it, and a second core does it meanwhile.
+class JsonPages
+{
+public:
+    explicit JsonPages(Report &report)
+        : report(report)
+    {
+    }
+    ~JsonPages() { finish(); }
+    void add(const Station::RunRecord &run)
+    {
+        page.append(run);
+        if (page.size() == kPageSize)
+            handOver();
+    }
+    // Writes what is left; the items are in the report when it returns.
+    void finish()
+    {
+        handOver();
+        writeFormatted();
+    }
+
+private:
+    void handOver()
+    {
+        writeFormatted();
+        if (page.isEmpty())
+            return;
+        formatting = QtConcurrent::run([runs = std::move(page)] {
+            QVector<QByteArray> texts;
+            texts.reserve(runs.size());
+            for (const Station::RunRecord &run : runs)
+                texts.append(QJsonDocument(RunJson::run(run)).toJson(QJsonDocument::Compact));
+            return texts;
+        });
+        pending = true;
+        page = QVector<Station::RunRecord>();
+    }
+    void writeFormatted()
+    {
+        if (!pending)
+            return;
+        pending = false;
+        for (const QByteArray &text : formatting.result())
+            report.itemText(text);
+    }
+
+    static constexpr int kPageSize = 200;
+    Report &report;
+    QVector<Station::RunRecord> page;
+    QFuture<QVector<QByteArray>> formatting;
+    bool pending = false;
+};
+
 // One unit's history: its runs are few, and read whole.
 int listUnit(Report &report, RecordStore &store, const Station::RecordFilter &filter, Station::CsvFile *csv)
 {
@@ -264,12 +320,13 @@ int listRuns(Report &report, RecordStore &store, const Station::RecordFilter &fi
     const bool json = report.json();
     report.beginList(QStringLiteral("runs"));
     TableStream table(report);
+    JsonPages pages(report);
     bool any = false;
     const bool read = store.forEachRun(
         filter, json ? RecordStore::RunParts::Whole : RecordStore::RunParts::Summary,
         [&](const Station::RunRecord &run) {
             if (json) {
-                report.item(RunJson::run(run));
+                pages.add(run);
             } else {
                 if (!any)
                     table.add(listingHead());
@@ -279,6 +336,7 @@ int listRuns(Report &report, RecordStore &store, const Station::RecordFilter &fi
             return writeCsvLine(csv.get(), run);
         });
     table.flush();
+    pages.finish();
     if (!read)
         return report.finish(Exit::BadInput, QStringLiteral("records: %1").arg(store.error()));
     if (csv && !csv->commit(error))

@@ -51,12 +51,17 @@ void Report::beginList(const QString &key)
 
 void Report::item(const QJsonObject &value)
 {
+    itemText(QJsonDocument(value).toJson(QJsonDocument::Compact));
+}
+
+void Report::itemText(const QByteArray &json)
+{
     if (!listing || !jsonMode)
         return;
     if (!firstItem)
         std::fputc(',', stdout);
     firstItem = false;
-    std::fputs(QJsonDocument(value).toJson(QJsonDocument::Compact).constData(), stdout);
+    std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
 }
 
 void Report::set(const QString &key, const QJsonValue &value)

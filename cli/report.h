@@ -35,6 +35,8 @@ public:
     // from here on. The JSON stays one document.
     void beginList(const QString &key);
     void item(const QJsonObject &value);
+    // An item already written as compact JSON.
+    void itemText(const QByteArray &json);
 
     // A message for the person at the terminal, on stderr at once.
     static void message(const QString &text);

@@ -106,7 +106,7 @@ Dialect sqlite()
     dialect.beginWrite = QStringLiteral("BEGIN IMMEDIATE");
     // Write-ahead log: readers and several writing stations share the
     // file, and a commit is whole or absent after a crash.
-    dialect.setup = QStringList{QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA foreign_keys=ON")};
+    dialect.setup = QStringList{QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA foreign_keys=ON"), QStringLiteral("PRAGMA cache_size=-16384")};
     return dialect;
 }
 
