@@ -6,6 +6,7 @@
 #include "sqlrecordstore.h"
 
 #include "recordschema.h"
+#include "sqlrecordstore_columns.h"
 #include "sqlrecordstore_transaction.h"
 
 #include <QAtomicInteger>
@@ -21,23 +22,7 @@
 
 namespace {
 
-// A cause as its columns keep it: the code, to count and filter by, and the
-// whole as JSON; a sentence from before causes also stays in reason.
-QVariant causeCode(const Station::Cause &cause)
-{
-    return cause.isNone() ? QVariant() : QVariant(cause.codeName());
-}
-
-QVariant causeText(const Station::Cause &cause)
-{
-    return cause.isNone() ? QVariant()
-                          : QVariant(QString::fromUtf8(QJsonDocument(cause.toJson()).toJson(QJsonDocument::Compact)));
-}
-
-QVariant causeReason(const Station::Cause &cause)
-{
-    return cause.code == Station::Cause::Code::Text ? QVariant(cause.text("text")) : QVariant();
-}
+using namespace RecordColumns;
 
 // What a row says of its cause; a row from before causes has only its reason.
 Station::Cause causeFrom(const QVariant &json, const QVariant &reason)
@@ -55,46 +40,12 @@ using Station::Outcome;
 // disk under several stations.
 constexpr int kBusyTimeoutMs = 30000;
 
-QVariant timeValue(const QDateTime &time)
-{
-    return time.isValid() ? QVariant(time.toUTC().toString(Qt::ISODateWithMs)) : QVariant();
-}
-
 QDateTime timeFrom(const QVariant &value)
 {
     if (value.isNull())
         return QDateTime();
     QDateTime time = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
     return time.toUTC();
-}
-
-QVariant numberOrNull(const QJsonValue &value)
-{
-    return value.isDouble() ? QVariant(value.toDouble()) : QVariant();
-}
-
-// A measured entry as the columns hold it: {"value": x, "low": l, "high": h}
-// with numbers goes in value, low and high; anything else is kept whole in
-// detail, so nothing the station measured is lost or reshaped.
-bool isPlainEntry(const QJsonValue &entry)
-{
-    if (!entry.isObject())
-        return false;
-    const QJsonObject object = entry.toObject();
-    if (!object.value(QLatin1String("value")).isDouble())
-        return false;
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        const bool known = it.key() == QLatin1String("value") || it.key() == QLatin1String("low")
-                           || it.key() == QLatin1String("high");
-        if (!known || !it.value().isDouble())
-            return false;
-    }
-    return true;
-}
-
-QString detailText(const QJsonValue &entry)
-{
-    return QString::fromUtf8(QJsonDocument(QJsonArray{entry}).toJson(QJsonDocument::Compact));
 }
 
 QJsonValue detailFrom(const QString &text)
