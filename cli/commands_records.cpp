@@ -1,6 +1,7 @@
 // zetra-cli records: what the production station recorded, read from its
 // store, a file or a server; --sync sends a server what waits for it in the
-// station's own file. It never touches the line, so it runs without a port.
+// station's own file, --prune takes out of that file what the server holds.
+// It never touches the line, so it runs without a port.
 #include "command.h"
 #include "runcsv.h"
 #include "recordstore.h"
@@ -381,7 +382,19 @@ QList<QCommandLineOption> recordsOptions()
                                QStringLiteral("CODE")),
             QCommandLineOption(QStringLiteral("sync"),
                                QStringLiteral("records: send the server given by --records the runs kept in this "
-                                              "station's file while it was away."))};
+                                              "station's file while it was away, in batches of 200 runs "
+                                              "(ZETRA_SYNC_BATCH sets another size); 'sent N of M runs' on "
+                                              "stderr after each.")),
+            QCommandLineOption(QStringLiteral("prune"),
+                               QStringLiteral("records: remove from this station's file the ended runs started "
+                                              "before --before that the server given by --records holds, checked "
+                                              "there by their UUIDs, then give the space back. Runs the server "
+                                              "lacks (unsent, kept only in the file, gone from it) stay; nothing "
+                                              "on the server is touched.")),
+            QCommandLineOption(QStringLiteral("before"),
+                               QStringLiteral("records --prune: runs started before this day or moment (ISO "
+                                              "8601, as --since)."),
+                               QStringLiteral("DATE"))};
 }
 
 namespace {
@@ -389,7 +402,9 @@ namespace {
 // Sends what waits; exits 0 only when the server has every run.
 int syncRecords(Report &report, RecordStore &store)
 {
-    const bool done = store.sync();
+    const bool done = store.sync([](int sent, int total) {
+        Report::message(QStringLiteral("sent %1 of %2 runs").arg(sent).arg(total));
+    });
     report.set(QStringLiteral("sent"), store.runsSent());
     report.set(QStringLiteral("waiting"), store.runsWaiting());
     report.line(QStringLiteral("%1 runs sent, %2 waiting").arg(store.runsSent()).arg(store.runsWaiting()));
@@ -397,6 +412,31 @@ int syncRecords(Report &report, RecordStore &store)
         return report.finish(Exit::Done);
     const QString why = store.notice().isEmpty() ? store.error() : store.notice();
     return report.finish(Exit::Communication, QStringLiteral("records: %1").arg(why));
+}
+
+// Removes from the station's file what the server holds; exit 2 when the
+// server could not be asked (what was removed before it went stays removed).
+int pruneRecords(Report &report, RecordStore &store, const QDateTime &before)
+{
+    RecordStore::PruneResult result;
+    const bool done = store.prune(before, result);
+    report.set(QStringLiteral("removed"), result.removed);
+    report.set(QStringLiteral("kept"), result.kept);
+    report.line(QStringLiteral("%1 runs removed from %2").arg(result.removed).arg(store.stationFile()));
+    if (result.kept > 0)
+        report.line(QStringLiteral("%1 runs started before %2 kept: the server does not hold them (unsent, kept "
+                                   "only in this file, or gone from the server)")
+                        .arg(result.kept)
+                        .arg(before.toString(Qt::ISODate)));
+    if (!result.spaceNotFreed.isEmpty())
+        Report::message(QStringLiteral("the runs are removed, but the file's space was not given back (another "
+                                       "process holds it busy?): %1")
+                            .arg(result.spaceNotFreed));
+    if (done)
+        return report.finish(Exit::Done);
+    const bool serverAway = !store.serverAway().isEmpty();
+    return report.finish(serverAway ? Exit::Communication : Exit::BadInput,
+                         QStringLiteral("records: %1").arg(store.error()));
 }
 
 } // namespace
@@ -442,22 +482,43 @@ int runRecords(const QCommandLineParser &parser, bool json)
     const QString path = chosen ? parser.value(QStringLiteral("records")) : RecordStore::defaultLocation();
     const bool server = RecordStore::isServer(path);
     const bool syncing = parser.isSet(QStringLiteral("sync"));
+    const bool pruning = parser.isSet(QStringLiteral("prune"));
+    if (syncing && pruning)
+        return bad(QStringLiteral("--sync and --prune are run one at a time"));
     if (syncing && !server)
         return bad(QStringLiteral("--sync sends a server what waits for it: name it, "
                                   "--records postgresql://user@host/database"));
-    if (syncing)
+    // A file alone cannot vouch that a run is kept anywhere else.
+    if (pruning && !server)
+        return bad(QStringLiteral("--prune removes from the station's file only the runs a record server holds: "
+                                  "name it, --records postgresql://user@host/database"));
+    QDateTime before;
+    if (pruning && !parser.isSet(QStringLiteral("before")))
+        return bad(QStringLiteral("--prune needs --before DATE: the runs started before it may go"));
+    if (parser.isSet(QStringLiteral("before")) && !pruning)
+        return bad(QStringLiteral("--before goes with --prune"));
+    if (pruning && !parseSince(parser.value(QStringLiteral("before")), before))
+        return bad(QStringLiteral("--before '%1' is not a date (2024-03-05) or moment (2024-03-05T14:30:00)")
+                       .arg(parser.value(QStringLiteral("before"))));
+    if (syncing || pruning)
         for (const char *filtering : {"serial", "since", "outcome", "cause", "csv"})
             if (parser.isSet(QLatin1String(filtering)))
-                return bad(QStringLiteral("--sync reads no runs: no --%1").arg(QLatin1String(filtering)));
+                return bad(QStringLiteral("--%1 reads no runs: no --%2")
+                               .arg(QLatin1String(syncing ? "sync" : "prune"), QLatin1String(filtering)));
     report.set(QStringLiteral("records"), server ? QUrl(path).toDisplayString(QUrl::RemovePassword) : path);
     std::unique_ptr<RecordStore> store;
     if (server || QFileInfo::exists(path)) {
-        // With a server the station's own file is opened too: what waits in it goes now.
-        store = RecordStore::open(path, error);
+        // With a server the station's own file is opened too: what waits in
+        // it goes now, or with --sync's progress; --prune leaves it alone.
+        RecordStore::Options options;
+        options.sendAtOpen = !syncing && !pruning;
+        store = RecordStore::open(path, options, error);
         if (!store)
             return bad(error);
         if (syncing)
             return syncRecords(report, *store);
+        if (pruning)
+            return pruneRecords(report, *store, before);
     } else if (chosen) {
         // A file named on the command line that is not there is a mistake;
         // none at the default place is a station that has not run yet.

@@ -120,9 +120,15 @@ const QVector<CommandInfo> &commands()
                     "                        the station's runs, newest first; for one serial its whole\n"
                     "                        history: steps, measured values and limits, parameters\n"
                     "records --records postgresql://user@host/database --sync\n"
-                    "                        send the server the runs kept here while it was away",
+                    "                        send the server the runs kept here while it was away, in\n"
+                    "                        batches, with progress on stderr\n"
+                    "records --records postgresql://user@host/database --prune --before DATE\n"
+                    "                        remove from this station's file the runs started before\n"
+                    "                        DATE that the server holds (asked by their UUIDs); the\n"
+                    "                        others stay, nothing on the server is touched",
          {QStringLiteral("records"), QStringLiteral("serial"), QStringLiteral("since"), QStringLiteral("outcome"),
-          QStringLiteral("cause"), QStringLiteral("csv"), QStringLiteral("sync")},
+          QStringLiteral("cause"), QStringLiteral("csv"), QStringLiteral("sync"), QStringLiteral("prune"),
+          QStringLiteral("before")},
          nullptr},
     };
     return table;
@@ -196,7 +202,8 @@ int main(int argc, char *argv[])
     if (isStation) {
         for (const QString &option : {QStringLiteral("seconds"), QStringLiteral("csv"), QStringLiteral("type"),
                                       QStringLiteral("partial"), QStringLiteral("since"), QStringLiteral("outcome"),
-                                      QStringLiteral("cause"), QStringLiteral("sync")})
+                                      QStringLiteral("cause"), QStringLiteral("sync"), QStringLiteral("prune"),
+                                      QStringLiteral("before")})
             if (parser.isSet(option))
                 return usageError(name, jsonMode, QStringLiteral("station takes no --%1").arg(option));
         StationInvocation invocation;

@@ -6,7 +6,6 @@
 #include <QVector>
 
 #include <functional>
-
 #include <memory>
 
 // Where the station keeps its records: an SQLite file (a path), or a
@@ -18,8 +17,9 @@
 // With a server, every run is written first to the station's own file and
 // sent whole, in one transaction, as it ends; while the server cannot be
 // reached the runs wait in the file, and go at the next run's end once it is
-// back, at the next open, or on sync(). Each run has a UUID the server holds
-// once, so none is sent twice.
+// back, at the next open, or on sync(), in batches of runs, each batch one
+// server transaction. Each run has a UUID the server holds once, so none is
+// sent twice.
 class RecordStore
 {
 public:
@@ -32,6 +32,22 @@ public:
         // that is away costs a run's end a connection time-out only now and then.
         int retryMs = 30000;
         int connectTimeoutSeconds = 5;
+        // With a server: send what waits as the store opens. Off for a caller
+        // that sends it itself (with progress) or must leave the file as it is.
+        bool sendAtOpen = true;
+    };
+
+    // Runs sent (or found on the server already) so far, of those that waited.
+    using SyncProgress = std::function<void(int done, int total)>;
+
+    // What prune() did: runs taken out of the station's file, runs started
+    // before the date that stay there (the server does not hold them), and
+    // why the file's space was not given back (empty when it was).
+    struct PruneResult
+    {
+        int removed = 0;
+        int kept = 0;
+        QString spaceNotFreed;
     };
 
     // Opens or creates the store; a store written by an older version is
@@ -88,7 +104,16 @@ public:
     // Sends what waits in the station's file for the server, trying the
     // server now whatever the retry time. True when nothing is left waiting;
     // a file has never anything to send.
-    virtual bool sync() { return true; }
+    bool sync() { return sync(SyncProgress()); }
+    // progress is told after each batch.
+    virtual bool sync(const SyncProgress &) { return true; }
+    // With a server: takes out of the station's file the ended runs started
+    // before that date which the server holds, confirmed there by UUID, and
+    // gives the space back. A run the server lacks stays, and nothing on the
+    // server is touched. False with error() set when it stopped (a server
+    // out of reach: serverAway()); what it removed by then is counted. A
+    // file alone refuses: nothing vouches that a run is kept elsewhere.
+    virtual bool prune(const QDateTime &, PruneResult &) { return false; }
     // Runs sent from the station's file since the store was opened.
     virtual int runsSent() const { return 0; }
     // Ended runs in the station's file that the server does not have yet.

@@ -1,14 +1,37 @@
 #include "sharedrecordstore.h"
 
+#include <QSet>
+
+namespace {
+
+// Runs a server transaction carries: enough that the round trips are few,
+// few enough that a batch is a moment's work and a lost connection costs
+// little. ZETRA_SYNC_BATCH sets another (the tests make it small, so that
+// a sync killed part-way is killed mid-batch).
+constexpr int kBatchRuns = 200;
+
+int batchRunsFromEnvironment()
+{
+    bool ok = false;
+    const int runs = qEnvironmentVariableIntValue("ZETRA_SYNC_BATCH", &ok);
+    return ok && runs > 0 ? runs : kBatchRuns;
+}
+
+} // namespace
+
 SharedRecordStore::SharedRecordStore(const ServerAddress &address, std::unique_ptr<SqlRecordStore> local,
                                      const Options &options)
     : address(address)
     , options(options)
     , local(std::move(local))
+    , batchRuns(batchRunsFromEnvironment())
 {
     this->local->setSyncTarget(address.target);
     // What an earlier run left waiting goes now, before this one's first.
-    sync();
+    if (options.sendAtOpen)
+        sync();
+    else
+        countWaiting();
 }
 
 bool SharedRecordStore::beginRun(const Station::RunHeader &header, qint64 &runId)
@@ -108,9 +131,9 @@ QString SharedRecordStore::notice() const
     return QString();
 }
 
-bool SharedRecordStore::sync()
+bool SharedRecordStore::sync(const SyncProgress &progress)
 {
-    return reachServer(true) && sendWaiting() && waiting == 0;
+    return reachServer(true) && sendWaiting(progress) && waiting == 0;
 }
 
 SqlRecordStore *SharedRecordStore::reachServer(bool force)
@@ -149,7 +172,7 @@ void SharedRecordStore::serverLost(const QString &why)
     sinceAttempt.start();
 }
 
-bool SharedRecordStore::sendWaiting()
+bool SharedRecordStore::sendWaiting(const SyncProgress &progress)
 {
     QVector<qint64> ids;
     if (!local->runsToSend(address.target, ids)) {
@@ -157,33 +180,97 @@ bool SharedRecordStore::sendWaiting()
         return false;
     }
     waiting = ids.size();
-    for (qint64 id : qAsConst(ids)) {
+    const int total = ids.size();
+    for (int from = 0; from < total; from += batchRuns) {
+        if (!sendBatch(ids.mid(from, batchRuns)))
+            return false;
+        if (progress)
+            progress(total - waiting, total);
+    }
+    return true;
+}
+
+bool SharedRecordStore::sendBatch(const QVector<qint64> &ids)
+{
+    QVector<Station::RunRecord> records;
+    QStringList uuids;
+    records.reserve(ids.size());
+    for (qint64 id : ids) {
         Station::RunRecord record;
         QString uuid;
         if (!local->readRun(id, record, uuid)) {
             lastError = local->error();
             return false;
         }
-        bool already = false;
-        if (!server->insertEndedRun(record, uuid, already)) {
-            // Another station's process sending the same file's run at the
-            // same moment makes the server refuse the second copy; the run
-            // is there, which is all that was wanted.
-            const QString why = server->error();
-            if (!server->hasRun(uuid, already) || !already) {
-                serverLost(why);
-                return false;
-            }
+        records << record;
+        uuids << uuid;
+    }
+    int inserted = 0;
+    if (!server->insertEndedRuns(records, uuids, inserted)) {
+        // Another station's process sending the same file's runs at the
+        // same moment makes the server refuse the batch that holds a run
+        // the other one sent first (the UUID's unique index); the batch is
+        // tried once more, without what is there now. A server that fails
+        // again, or cannot even say what it holds, is lost.
+        const QString why = server->error();
+        if (!server->insertEndedRuns(records, uuids, inserted)) {
+            serverLost(why);
+            return false;
         }
-        if (!local->markSent(id)) {
-            // The server has it; the mark is tried again next time, and the
-            // UUID keeps the server from taking it twice.
+    }
+    if (!local->markSent(ids)) {
+        // The server has them; the mark is tried again next time, and the
+        // UUIDs keep the server from taking them twice.
+        lastError = local->error();
+        return false;
+    }
+    sent += inserted;
+    waiting -= ids.size();
+    return true;
+}
+
+bool SharedRecordStore::prune(const QDateTime &before, PruneResult &result)
+{
+    result = PruneResult();
+    lastError.clear();
+    if (!reachServer(true)) {
+        lastError = QStringLiteral("the record server cannot be reached (%1): nothing was removed").arg(serverError);
+        return false;
+    }
+    QVector<qint64> ids;
+    QStringList uuids;
+    if (!local->runsToPrune(address.target, before, ids, uuids)) {
+        lastError = local->error();
+        return false;
+    }
+    // The file's own mark says the run was sent; the server is asked all
+    // the same, since a run can go from it behind this station's back.
+    for (int from = 0; from < ids.size(); from += batchRuns) {
+        const QStringList some = uuids.mid(from, batchRuns);
+        QSet<QString> held;
+        if (!server->hasRuns(some, held)) {
+            serverLost(server->error());
+            lastError = QStringLiteral("the record server was lost (%1) after %2 runs were removed")
+                            .arg(serverError)
+                            .arg(result.removed);
+            return false;
+        }
+        QVector<qint64> removable;
+        for (int i = 0; i < some.size(); ++i)
+            if (held.contains(some.at(i)))
+                removable << ids.at(from + i);
+        if (!removable.isEmpty() && !local->removeRuns(removable)) {
             lastError = local->error();
             return false;
         }
-        if (!already)
-            ++sent;
-        --waiting;
+        result.removed += removable.size();
     }
+    if (!local->countRunsBefore(before, result.kept)) {
+        lastError = local->error();
+        return false;
+    }
+    countWaiting();
+    if (result.removed > 0 && !local->compact())
+        result.spaceNotFreed = local->error();
     return true;
 }

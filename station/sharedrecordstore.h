@@ -8,8 +8,8 @@
 // Records shared by several stations on a server, with nothing lost while it
 // is away. A run is written as it goes to the station's own file, bound for
 // the server (its sync_target there); as it ends, every ended run the
-// server lacks is copied to it, each whole in one server transaction, and
-// then marked sent in the file. The server holds each run's UUID once, so a
+// server lacks is copied to it, a batch of runs in one server transaction,
+// and then the batch is marked sent in the file. The server holds each run's UUID once, so a
 // run copied by two processes at once, or copied again after its mark was
 // lost, is there once. Private to station/.
 class SharedRecordStore final : public RecordStore
@@ -31,7 +31,9 @@ public:
     QString notice() const override;
     QString serverAway() const override { return serverError; }
     QString stationFile() const override { return local->where(); }
-    bool sync() override;
+    using RecordStore::sync;
+    bool sync(const SyncProgress &progress) override;
+    bool prune(const QDateTime &before, PruneResult &result) override;
     int runsSent() const override { return sent; }
     int runsWaiting() const override { return waiting; }
 
@@ -44,8 +46,9 @@ private:
     template<typename Result>
     Result read(const std::function<Result(SqlRecordStore &)> &reading, const Result &failed);
     void countWaiting();
-    // Copies what waits; false if the server failed part-way.
-    bool sendWaiting();
+    // Copies what waits, a batch at a time; false if the server failed part-way.
+    bool sendWaiting(const SyncProgress &progress = SyncProgress());
+    bool sendBatch(const QVector<qint64> &ids);
 
     const ServerAddress address;
     const Options options;
@@ -56,4 +59,5 @@ private:
     QString lastError;
     int sent = 0;
     int waiting = 0;
+    const int batchRuns;          // runs a server transaction carries
 };

@@ -6,6 +6,7 @@
 #include "sqlrecordstore.h"
 
 #include "recordschema.h"
+#include "sqlrecordstore_columns.h"
 #include "sqlrecordstore_transaction.h"
 
 #include <QAtomicInteger>
@@ -24,23 +25,7 @@
 
 namespace {
 
-// A cause as its columns keep it: the code, to count and filter by, and the
-// whole as JSON; a sentence from before causes also stays in reason.
-QVariant causeCode(const Station::Cause &cause)
-{
-    return cause.isNone() ? QVariant() : QVariant(cause.codeName());
-}
-
-QVariant causeText(const Station::Cause &cause)
-{
-    return cause.isNone() ? QVariant()
-                          : QVariant(QString::fromUtf8(QJsonDocument(cause.toJson()).toJson(QJsonDocument::Compact)));
-}
-
-QVariant causeReason(const Station::Cause &cause)
-{
-    return cause.code == Station::Cause::Code::Text ? QVariant(cause.text("text")) : QVariant();
-}
+using namespace RecordColumns;
 
 // What a row says of its cause; a row from before causes has only its reason.
 Station::Cause causeFrom(const QVariant &json, const QVariant &reason)
@@ -57,11 +42,6 @@ using Station::Outcome;
 // step's transaction takes milliseconds; this only has to outlast a slow
 // disk under several stations.
 constexpr int kBusyTimeoutMs = 30000;
-
-QVariant timeValue(const QDateTime &time)
-{
-    return time.isValid() ? QVariant(time.toUTC().toString(Qt::ISODateWithMs)) : QVariant();
-}
 
 // The store's own form, "2024-03-05T14:30:00.123Z", read digit by digit:
 // a listing reads several times a run, and the general parser was the
@@ -93,35 +73,6 @@ QDateTime timeFrom(const QVariant &value)
             return QDateTime(date, time, Qt::UTC);
     }
     return QDateTime::fromString(text, Qt::ISODateWithMs).toUTC();
-}
-
-QVariant numberOrNull(const QJsonValue &value)
-{
-    return value.isDouble() ? QVariant(value.toDouble()) : QVariant();
-}
-
-// A measured entry as the columns hold it: {"value": x, "low": l, "high": h}
-// with numbers goes in value, low and high; anything else is kept whole in
-// detail, so nothing the station measured is lost or reshaped.
-bool isPlainEntry(const QJsonValue &entry)
-{
-    if (!entry.isObject())
-        return false;
-    const QJsonObject object = entry.toObject();
-    if (!object.value(QLatin1String("value")).isDouble())
-        return false;
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        const bool known = it.key() == QLatin1String("value") || it.key() == QLatin1String("low")
-                           || it.key() == QLatin1String("high");
-        if (!known || !it.value().isDouble())
-            return false;
-    }
-    return true;
-}
-
-QString detailText(const QJsonValue &entry)
-{
-    return QString::fromUtf8(QJsonDocument(QJsonArray{entry}).toJson(QJsonDocument::Compact));
 }
 
 QJsonValue detailFrom(const QString &text)
@@ -547,91 +498,6 @@ bool SqlRecordStore::readRuns(const QString &where, const QVariantList &values, 
         found.append(record);
     }
     return parts == RunParts::Summary || readDetails(found);
-}
-
-bool SqlRecordStore::runsToSend(const QString &target, QVector<qint64> &ids)
-{
-    lastError.clear();
-    ids.clear();
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT id FROM runs WHERE sync_target = ? AND synced = 0 AND outcome <> ?"
-                                 " ORDER BY id"));
-    query.addBindValue(target);
-    query.addBindValue(Station::outcomeName(Outcome::Running));
-    if (!run(query, QStringLiteral("looking for runs to send")))
-        return false;
-    while (query.next())
-        ids.append(query.value(0).toLongLong());
-    return true;
-}
-
-bool SqlRecordStore::readRun(qint64 id, Station::RunRecord &record, QString &uuid)
-{
-    lastError.clear();
-    QStringList uuids;
-    const QVector<Station::RunRecord> found = readRuns(QStringLiteral(" AND id = ?"), {id}, QString(), &uuids);
-    if (found.size() != 1) {
-        if (lastError.isEmpty())
-            lastError = QStringLiteral("%1: no run %2").arg(name).arg(id);
-        return false;
-    }
-    record = found.first();
-    uuid = uuids.first();
-    if (uuid.isEmpty()) {
-        lastError = QStringLiteral("%1: run %2 has no UUID").arg(name).arg(id);
-        return false;
-    }
-    return true;
-}
-
-bool SqlRecordStore::markSent(qint64 id)
-{
-    lastError.clear();
-    Transaction transaction(*this);
-    if (!transaction.begun())
-        return false;
-    QSqlQuery update(db);
-    update.prepare(QStringLiteral("UPDATE runs SET synced = 1 WHERE id = ?"));
-    update.addBindValue(id);
-    return run(update, QStringLiteral("noting run %1 sent").arg(id)) && transaction.commit();
-}
-
-bool SqlRecordStore::hasRun(const QString &uuid, bool &found)
-{
-    lastError.clear();
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT COUNT(*) FROM runs WHERE run_uuid = ?"));
-    query.addBindValue(uuid);
-    if (!run(query, QStringLiteral("looking for run %1").arg(uuid)))
-        return false;
-    found = query.next() && query.value(0).toLongLong() > 0;
-    return true;
-}
-
-bool SqlRecordStore::insertEndedRun(const Station::RunRecord &record, const QString &uuid, bool &found)
-{
-    lastError.clear();
-    found = false;
-    Transaction transaction(*this);
-    if (!transaction.begun() || !hasRun(uuid, found))
-        return false;
-    if (found)
-        return true;
-    // The station's own queries, in one transaction: the server holds the
-    // run whole or not at all. It keeps no owner: no lock on this host
-    // speaks for a run there, and the run has ended anyway.
-    qint64 id = 0;
-    if (!insertRunRow(record.header, uuid, QVariant(), QVariant(), id)
-        || (!record.parametersBefore.isEmpty() && !insertParameters(id, false, record.parametersBefore)))
-        return false;
-    for (const Station::StepRecord &step : record.steps)
-        if (!insertStep(id, step))
-            return false;
-    if ((!record.parametersAfter.isEmpty() && !insertParameters(id, true, record.parametersAfter))
-        || !updateFinished(id, record.ended, record.outcome, record.failedStep, record.cause, record.revisionAfter))
-        return false;
-    return transaction.commit();
 }
 
 // Runs a prepared query, or the given statement; on failure the error

@@ -8,9 +8,12 @@
 #include "serveraddress.h"
 
 #include <QLockFile>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QVariant>
+
+#include <functional>
 
 class SqlRecordStore final : public RecordStore
 {
@@ -29,6 +32,7 @@ public:
     qint64 countRuns(const Station::RecordFilter &filter) override;
     qint64 lastRunId() override;
     QString error() const override { return lastError; }
+    bool prune(const QDateTime &before, PruneResult &result) override;
 
     const QString &where() const { return name; }
     // Runs begun from now on are bound for this server (its target).
@@ -37,12 +41,21 @@ public:
     // first, by their ids here.
     bool runsToSend(const QString &target, QVector<qint64> &ids);
     bool readRun(qint64 id, Station::RunRecord &record, QString &uuid);
-    bool markSent(qint64 id);
-    // Whether a run with this UUID is here.
-    bool hasRun(const QString &uuid, bool &found);
-    // An ended run, whole, in one transaction: all of it or none. A run
-    // that is here already is left as it is (found set).
-    bool insertEndedRun(const Station::RunRecord &record, const QString &uuid, bool &found);
+    // One transaction for them all.
+    bool markSent(const QVector<qint64> &ids);
+    // Which of these UUIDs name a run here, in one query (or one per 900).
+    bool hasRuns(const QStringList &uuids, QSet<QString> &found);
+    // Ended runs, whole, in one transaction: all of them or none. A run
+    // that is here already is left as it is; inserted counts the others.
+    bool insertEndedRuns(const QVector<Station::RunRecord> &records, const QStringList &uuids, int &inserted);
+    // The ended runs started before that were sent to target, oldest first.
+    bool runsToPrune(const QString &target, const QDateTime &before, QVector<qint64> &ids, QStringList &uuids);
+    bool countRunsBefore(const QDateTime &before, int &count);
+    // The runs with their steps, measurements and parameters, in one transaction.
+    bool removeRuns(const QVector<qint64> &ids);
+    // A file's free pages given back (VACUUM); fails soon when another
+    // process holds the file busy.
+    bool compact();
 
 private:
     class Transaction;
@@ -55,6 +68,10 @@ private:
                       const QVariant &ownerValue, qint64 &runId);
     bool insertParameters(qint64 runId, bool after, const QMap<QString, double> &values);
     bool insertStep(qint64 runId, const Station::StepRecord &step);
+    // Copying a batch of runs: sqlrecordstore_sync.cpp.
+    bool insertRows(const QString &table, const QStringList &columns, const QVector<QVariantList> &rows,
+                    const QString &doing, const QString &returning = QString(),
+                    const std::function<void(const QSqlQuery &)> &took = {});
     bool updateFinished(qint64 runId, const QDateTime &ended, Station::Outcome outcome, const QString &failedStep,
                         const Station::Cause &cause, const QString &revisionAfter);
     // The runs a condition selects, in one query, and with Whole their

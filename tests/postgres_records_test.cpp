@@ -1,7 +1,9 @@
 // Records shared through a real PostgreSQL server that the test starts
 // itself: the schema built on an empty database, two stations writing at
-// once, and a server stopped mid-run and started again with every run
-// arriving exactly once, through the store and through zetra-cli.
+// once, a server stopped mid-run and started again with every run
+// arriving exactly once, through the store and through zetra-cli, a sync
+// killed mid-batch and started again, and a station's file pruned of what
+// the server holds.
 #include "clirun.h"
 #include "postgresserver.h"
 #include "recordschema.h"
@@ -9,9 +11,11 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -53,6 +57,48 @@ public:
         return query.value(0);
     }
     qint64 number(const QString &statement) { return value(statement).toLongLong(); }
+    bool exec(const QString &statement)
+    {
+        QSqlQuery query(QSqlDatabase::database(name, false));
+        if (query.exec(statement))
+            return true;
+        qWarning("%s: %s", qPrintable(statement), qPrintable(query.lastError().text()));
+        return false;
+    }
+    // Every row, its values joined, sorted: the same facts read the same
+    // from the file and from the server, whatever each engine's types.
+    QStringList rows(const QString &statement)
+    {
+        QStringList found;
+        QSqlQuery query(QSqlDatabase::database(name, false));
+        if (!query.exec(statement)) {
+            qWarning("%s: %s", qPrintable(statement), qPrintable(query.lastError().text()));
+            return found;
+        }
+        while (query.next()) {
+            QStringList values;
+            for (int column = 0; column < query.record().count(); ++column) {
+                const QVariant value = query.value(column);
+                if (value.isNull())
+                    values << QStringLiteral("NULL");
+                else if (value.userType() == QMetaType::Double)
+                    values << QString::number(value.toDouble(), 'g', 17);
+                else
+                    values << value.toString();
+            }
+            found << values.join(QLatin1Char('|'));
+        }
+        found.sort();
+        return found;
+    }
+    // Rows in each table of the records.
+    QList<qint64> counts()
+    {
+        QList<qint64> found;
+        for (const char *table : {"runs", "steps", "measurements", "parameters"})
+            found << number(QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table)));
+        return found;
+    }
     bool opened = false;
 
 private:
@@ -125,6 +171,51 @@ Station::RunHeader header(const QString &serial)
     run.revisionBefore = QStringLiteral("ZETRA 2.3 (build 17)");
     run.started = QDateTime(QDate(2024, 3, 5), QTime(8, 0, 0, 125), Qt::UTC);
     return run;
+}
+
+// What a run is, by its UUID, wherever it is kept: its columns, steps,
+// measurements and parameters, leaving out only where it is bound and
+// whether it was sent.
+const char *const kRunFacts[] = {
+    "SELECT run_uuid, serial, station, operator_name, port, recipe_name, recipe_hash, program_version,"
+    " revision_before, revision_after, started, ended, outcome, failed_step, reason, cause_code, cause FROM runs",
+    "SELECT r.run_uuid, s.step_index, s.kind, s.outcome, s.started, s.ended, s.reason, s.cause_code, s.cause"
+    " FROM steps s JOIN runs r ON r.id = s.run_id",
+    "SELECT r.run_uuid, m.step_index, m.name, m.value, m.low, m.high, m.detail"
+    " FROM measurements m JOIN runs r ON r.id = m.run_id",
+    "SELECT r.run_uuid, p.phase, p.name, p.value FROM parameters p JOIN runs r ON r.id = p.run_id",
+};
+
+// "zetra-cli: sent N of M runs" -> N, else -1.
+int sentSoFar(const QString &line)
+{
+    const QStringList words = line.simplified().split(QLatin1Char(' '));
+    const int at = words.indexOf(QStringLiteral("sent"));
+    return at >= 0 && at + 3 < words.size() && words.at(at + 2) == QLatin1String("of") ? words.at(at + 1).toInt() : -1;
+}
+
+// One ended run, written through the store, started at the given moment.
+bool writeRun(RecordStore &store, const QString &serial, const QDateTime &started, int steps)
+{
+    Station::RunHeader run = header(serial);
+    run.started = started;
+    qint64 id = 0;
+    if (!store.beginRun(run, id) || !store.recordParameters(id, false, {{QStringLiteral("fmcw-band"), 250}}))
+        return false;
+    for (int index = 0; index < steps; ++index) {
+        Station::StepRecord step;
+        step.index = index;
+        step.kind = QStringLiteral("measure");
+        step.started = started.addSecs(index);
+        step.ended = step.started.addMSecs(500);
+        step.measured = {{QStringLiteral("mean"), QJsonObject{{QStringLiteral("value"), 5.0 + index * 1e-4},
+                                                             {QStringLiteral("low"), 4.95},
+                                                             {QStringLiteral("high"), 5.05}}}};
+        if (!store.recordStep(id, step))
+            return false;
+    }
+    return store.recordParameters(id, true, {{QStringLiteral("fmcw-band"), 260}})
+           && store.finishRun(id, Outcome::Pass, QString(), Station::Cause(), QStringLiteral("ZETRA 2.4"));
 }
 
 } // namespace
@@ -393,6 +484,211 @@ private slots:
                                    QStringLiteral("--sync")};
         result = runCli(fileSync, environment);
         EXPECT_EXIT(result, fileSync, 1);
+    }
+
+    void aSyncKilledMidBatchSendsTheRestAndNothingTwice()
+    {
+        const QString database = freshDatabase();
+        const QString url = server.url(database);
+        QString error;
+        RecordStore::Options options;
+        options.localFile = local(QStringLiteral("killed-scratch"));
+        QVERIFY2(RecordStore::open(url, options, error), qPrintable(error));
+        QVERIFY(server.stop());
+
+        // A few hundred runs wait in the station's file, in batches small
+        // enough that a kill at any moment lands in the middle of them.
+        const int runs = 240;
+        const int batch = 7;
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        const QString stationFile = home.filePath(QStringLiteral("ZETRA/records.sqlite"));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+        environment.insert(QStringLiteral("ZETRA_SYNC_BATCH"), QString::number(batch));
+        Writer away;
+        QVERIFY(away.start({url, QStringLiteral("--local"), stationFile, QStringLiteral("--runs"),
+                            QString::number(runs), QStringLiteral("--steps"), QStringLiteral("3")}));
+        QVERIFY2(away.finish(), qPrintable(away.errors()));
+        QVERIFY(restartServer());
+
+        // The kill comes after a drawn number of batches, and a drawn part
+        // of one batch's time after that.
+        const quint32 seed = qEnvironmentVariableIsSet("ZETRA_TEST_SEED")
+                                 ? quint32(qEnvironmentVariableIntValue("ZETRA_TEST_SEED"))
+                                 : QRandomGenerator::global()->generate();
+        qInfo("seed %u (ZETRA_TEST_SEED=%u repeats this draw)", seed, seed);
+        QRandomGenerator random(seed);
+        const int batches = (runs + batch - 1) / batch;
+        const int afterBatches = random.bounded(1, batches - 2);
+        const double partOfBatch = random.generateDouble();
+
+        const QStringList sync{QStringLiteral("records"), QStringLiteral("--records"), url, QStringLiteral("--sync"),
+                               QStringLiteral("--json")};
+        QProcess killed;
+        killed.setProcessEnvironment(environment);
+        killed.start(QString::fromUtf8(ZETRA_CLI_PATH), sync);
+        QVERIFY(killed.waitForStarted(30000));
+        killed.setReadChannel(QProcess::StandardError);
+        QElapsedTimer timer;
+        QStringList progress;
+        while (progress.size() < afterBatches && killed.state() == QProcess::Running) {
+            if (!killed.canReadLine() && !killed.waitForReadyRead(30000))
+                break;
+            while (killed.canReadLine() && progress.size() < afterBatches) {
+                progress << QString::fromUtf8(killed.readLine()).trimmed();
+                if (progress.size() == 1)
+                    timer.start();
+            }
+        }
+        QVERIFY2(progress.size() == afterBatches, qPrintable(progress.join('\n')));
+        const qint64 batchMs = progress.size() > 1 ? timer.elapsed() / (progress.size() - 1) : 5;
+        const qint64 waitMs = qint64(partOfBatch * batchMs);
+        QElapsedTimer part;
+        part.start();
+        while (part.elapsed() < waitMs && killed.state() == QProcess::Running)
+            killed.waitForReadyRead(int(waitMs - part.elapsed()) + 1);
+        killed.kill();
+        QVERIFY(killed.waitForFinished(30000));
+        QCOMPARE(sentSoFar(progress.last()), afterBatches * batch);
+
+        Raw raw(QStringLiteral("QPSQL"), database, server.port());
+        const qint64 onServer = raw.number(QStringLiteral("SELECT COUNT(*) FROM runs"));
+        qint64 marked = 0;
+        {
+            Raw file(QStringLiteral("QSQLITE"), stationFile);
+            marked = file.number(QStringLiteral("SELECT COUNT(*) FROM runs WHERE synced = 1"));
+        }
+        qInfo("killed after %d batches and %lld of a batch's %lld ms: the server held %lld runs, the file marked %lld",
+              afterBatches, waitMs, batchMs, onServer, marked);
+        // Part-way, in whole batches; never marked sent before the server has it.
+        QVERIFY2(onServer >= afterBatches * batch && onServer < runs, qPrintable(QString::number(onServer)));
+        QCOMPARE(onServer % batch, 0);
+        QVERIFY(marked <= onServer);
+        QCOMPARE(raw.number(QStringLiteral("SELECT COUNT(*) FROM steps")), onServer * 3);
+
+        // Started again: the rest goes, and what the server took before the
+        // kill (marked sent or not) is not taken twice.
+        CliRun again = runCli(sync, environment);
+        EXPECT_EXIT(again, sync, 0);
+        QCOMPARE(again.json().value(QLatin1String("sent")).toInt(), runs - onServer);
+        QCOMPARE(again.json().value(QLatin1String("waiting")).toInt(), 0);
+        QVERIFY2(again.err.contains(QStringLiteral("sent %1 of %1 runs").arg(runs - marked)), qPrintable(again.err));
+        QVERIFY(!again.out.contains(QLatin1String("sent ")) || again.out.contains(QLatin1String("\"sent\"")));
+
+        QCOMPARE(raw.number(QStringLiteral("SELECT COUNT(*) FROM runs")), qint64(runs));
+        QCOMPARE(raw.number(QStringLiteral("SELECT COUNT(DISTINCT run_uuid) FROM runs")), qint64(runs));
+        Raw file(QStringLiteral("QSQLITE"), stationFile);
+        QCOMPARE(file.number(QStringLiteral("SELECT COUNT(*) FROM runs WHERE synced = 0")), 0);
+        for (const char *facts : kRunFacts) {
+            const QStringList there = raw.rows(QLatin1String(facts));
+            QVERIFY(!there.isEmpty());
+            QCOMPARE(there, file.rows(QLatin1String(facts)));
+        }
+    }
+
+    void pruneRemovesFromTheStationsFileOnlyWhatTheServerHolds()
+    {
+        const QString database = freshDatabase();
+        const QString url = server.url(database);
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        const QString stationFile = home.filePath(QStringLiteral("ZETRA/records.sqlite"));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+        // Confirmed and removed two at a time.
+        environment.insert(QStringLiteral("ZETRA_SYNC_BATCH"), QStringLiteral("2"));
+
+        const QDateTime old(QDate(2024, 3, 5), QTime(8, 0), Qt::UTC);
+        const QDateTime newer(QDate(2024, 7, 1), QTime(8, 0), Qt::UTC);
+        const QString before = QStringLiteral("2024-06-01T00:00:00Z");
+        const int gone = 5;
+        const int steps = 30;
+        QString error;
+        RecordStore::Options options;
+        options.localFile = stationFile;
+        {
+            auto store = RecordStore::open(url, options, error);
+            QVERIFY2(store, qPrintable(error));
+            for (int i = 0; i < gone; ++i)
+                QVERIFY2(writeRun(*store, QStringLiteral("gone-%1").arg(i), old.addSecs(60 * i), steps),
+                         qPrintable(store->error()));
+            for (const QString &serial : {QStringLiteral("unsent"), QStringLiteral("deleted")})
+                QVERIFY2(writeRun(*store, serial, old, steps), qPrintable(store->error()));
+            QVERIFY2(writeRun(*store, QStringLiteral("newer"), newer, steps), qPrintable(store->error()));
+            QCOMPARE(store->runsSent(), gone + 3);
+            // Kept in the file alone: bound for no server.
+            auto file = RecordStore::open(stationFile, error);
+            QVERIFY2(file, qPrintable(error));
+            QVERIFY2(writeRun(*file, QStringLiteral("file-only"), old, steps), qPrintable(file->error()));
+        }
+        {
+            // Its mark lost after the server took it: unsent, as far as the file knows.
+            Raw file(QStringLiteral("QSQLITE"), stationFile);
+            QVERIFY(file.exec(QStringLiteral("UPDATE runs SET synced = 0 WHERE serial = 'unsent'")));
+        }
+        Raw raw(QStringLiteral("QPSQL"), database, server.port());
+        {
+            // Taken off the server behind the station's back.
+            const QString uuid = raw.value(QStringLiteral("SELECT run_uuid FROM runs WHERE serial = 'deleted'")).toString();
+            QVERIFY(!uuid.isEmpty());
+            for (const char *table : {"measurements", "steps", "parameters"})
+                QVERIFY(raw.exec(QStringLiteral("DELETE FROM %1 WHERE run_id = (SELECT id FROM runs WHERE serial = 'deleted')")
+                                     .arg(QLatin1String(table))));
+            QVERIFY(raw.exec(QStringLiteral("DELETE FROM runs WHERE serial = 'deleted'")));
+            QCOMPARE(raw.number(QStringLiteral("SELECT COUNT(*) FROM runs WHERE run_uuid = '%1'").arg(uuid)), 0);
+        }
+        const QList<qint64> serverBefore = raw.counts();
+        QCOMPARE(serverBefore.first(), qint64(gone + 2));
+
+        const auto fileSerials = [&stationFile] {
+            Raw file(QStringLiteral("QSQLITE"), stationFile);
+            return file.rows(QStringLiteral("SELECT serial FROM runs"));
+        };
+        const QStringList all = fileSerials();
+        QCOMPARE(all.size(), gone + 4);
+
+        // A plain file has no server to vouch for its runs; a server away
+        // confirms nothing; the date is required.
+        const QStringList onFile{QStringLiteral("records"), QStringLiteral("--records"), stationFile,
+                                 QStringLiteral("--prune"), QStringLiteral("--before"), before};
+        CliRun result = runCli(onFile, environment);
+        EXPECT_EXIT(result, onFile, 1);
+        QVERIFY2(result.err.contains(QLatin1String("server")), qPrintable(result.describe()));
+        const QStringList noDate{QStringLiteral("records"), QStringLiteral("--records"), url, QStringLiteral("--prune")};
+        result = runCli(noDate, environment);
+        EXPECT_EXIT(result, noDate, 1);
+        const QStringList prune{QStringLiteral("records"), QStringLiteral("--records"), url, QStringLiteral("--prune"),
+                                QStringLiteral("--before"), before, QStringLiteral("--json")};
+        QVERIFY(server.stop());
+        result = runCli(prune, environment);
+        EXPECT_EXIT(result, prune, 2);
+        QVERIFY2(result.err.contains(QLatin1String("cannot be reached")), qPrintable(result.describe()));
+        QCOMPARE(result.json().value(QLatin1String("removed")).toInt(), 0);
+        QCOMPARE(fileSerials(), all);
+        QVERIFY(restartServer());
+
+        result = runCli(prune, environment);
+        EXPECT_EXIT(result, prune, 0);
+        QCOMPARE(result.json().value(QLatin1String("removed")).toInt(), gone);
+        QCOMPARE(result.json().value(QLatin1String("kept")).toInt(), 3);
+        QCOMPARE(fileSerials(), (QStringList{QStringLiteral("deleted"), QStringLiteral("file-only"),
+                                             QStringLiteral("newer"), QStringLiteral("unsent")}));
+        {
+            // With their steps, measurements and parameters; the space given back.
+            Raw file(QStringLiteral("QSQLITE"), stationFile);
+            QCOMPARE(file.counts(), (QList<qint64>{4, 4 * steps, 4 * steps, 4 * 2}));
+            QCOMPARE(file.number(QStringLiteral("PRAGMA freelist_count")), 0);
+        }
+        Raw after(QStringLiteral("QPSQL"), database, server.port());
+        QCOMPARE(after.counts(), serverBefore);
+
+        // Again, in words: nothing more goes, the same three stay.
+        const QStringList plain = prune.mid(0, prune.size() - 1);
+        result = runCli(plain, environment);
+        EXPECT_EXIT(result, plain, 0);
+        QVERIFY2(result.out.contains(QLatin1String("0 runs removed")), qPrintable(result.describe()));
+        QVERIFY2(result.out.contains(QLatin1String("3 runs started before")), qPrintable(result.describe()));
     }
 
     void cleanupTestCase() { server.stop(); }

@@ -1,0 +1,69 @@
+#pragma once
+
+// How a run's facts are written into their columns, for every file of
+// SqlRecordStore that writes them: one step at a time as a run goes, or a
+// batch of whole runs sent to the server. Private to station/.
+#include "cause.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QVariant>
+
+namespace RecordColumns {
+
+// A cause as its columns keep it: the code, to count and filter by, and the
+// whole as JSON; a sentence from before causes also stays in reason.
+inline QVariant causeCode(const Station::Cause &cause)
+{
+    return cause.isNone() ? QVariant() : QVariant(cause.codeName());
+}
+
+inline QVariant causeText(const Station::Cause &cause)
+{
+    return cause.isNone() ? QVariant()
+                          : QVariant(QString::fromUtf8(QJsonDocument(cause.toJson()).toJson(QJsonDocument::Compact)));
+}
+
+inline QVariant causeReason(const Station::Cause &cause)
+{
+    return cause.code == Station::Cause::Code::Text ? QVariant(cause.text("text")) : QVariant();
+}
+
+inline QVariant timeValue(const QDateTime &time)
+{
+    return time.isValid() ? QVariant(time.toUTC().toString(Qt::ISODateWithMs)) : QVariant();
+}
+
+inline QVariant numberOrNull(const QJsonValue &value)
+{
+    return value.isDouble() ? QVariant(value.toDouble()) : QVariant();
+}
+
+// A measured entry as the columns hold it: {"value": x, "low": l, "high": h}
+// with numbers goes in value, low and high; anything else is kept whole in
+// detail, so nothing the station measured is lost or reshaped.
+inline bool isPlainEntry(const QJsonValue &entry)
+{
+    if (!entry.isObject())
+        return false;
+    const QJsonObject object = entry.toObject();
+    if (!object.value(QLatin1String("value")).isDouble())
+        return false;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const bool known = it.key() == QLatin1String("value") || it.key() == QLatin1String("low")
+                           || it.key() == QLatin1String("high");
+        if (!known || !it.value().isDouble())
+            return false;
+    }
+    return true;
+}
+
+inline QString detailText(const QJsonValue &entry)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray{entry}).toJson(QJsonDocument::Compact));
+}
+
+} // namespace RecordColumns
