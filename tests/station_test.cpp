@@ -8,6 +8,7 @@
 #include "unitrunner.h"
 #include "simprocess.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -77,6 +78,7 @@ private slots:
     void stopSignalInterruptsEveryUnit();
     void killedRunIsRecordedInterrupted();
     void everyUnitIsRecordedStepByStep();
+    void aLiveRunIsNeverTakenForAbandoned();
 
 private:
     QString recipe(const QString &name, const QByteArray &text);
@@ -319,6 +321,54 @@ void StationTest::killedRunIsRecordedInterrupted()
     QCOMPARE(run.steps.at(1).kind, QStringLiteral("save"));
     QCOMPARE(run.parametersBefore.value("fmcw-band"), 250.0);
     QVERIFY(run.parametersAfter.isEmpty());
+}
+
+// Two stations on one record file. The first is in a step that lasts
+// long (its flash waits for the erase): its lock file is made to look
+// minutes old, as a whole firmware image makes it, and the second station
+// starts, runs a unit and ends meanwhile. Opening the file must not take the
+// live run for one a dead station left; it ends as it should.
+void StationTest::aLiveRunIsNeverTakenForAbandoned()
+{
+    const QString records = dir.filePath("two-stations.sqlite");
+    const QString longRecipe = recipe("long.json", R"({"name": "long", "steps": [
+        {"step": "flash", "image": "fw.bin"}, {"step": "selftest"}]})");
+    const QString quickRecipe = recipe("quick.json", R"({"name": "quick", "steps": [{"step": "selftest"}]})");
+    SimProcess slowErase({"--erase-ms", "15000"});
+    SimProcess quickUnit({"--erase-ms", "0"});
+    QProcess longStation;
+    longStation.start(QString::fromUtf8(ZETRA_CLI_PATH),
+                      {"station", longRecipe, "--records", records, "--port", slowErase.portName(), "--serial", "LONG"});
+    QVERIFY(longStation.waitForStarted());
+    const auto runOf = [&records](const QString &serial) {
+        const CliRun listed = runCli({"--json", "records", "--records", records, "--serial", serial});
+        const QJsonArray runs = listed.json().value("runs").toArray();
+        return runs.isEmpty() ? QJsonObject() : runs.first().toObject();
+    };
+    // In its flash: the run and its lock are there.
+    QTRY_VERIFY_WITH_TIMEOUT(runOf("LONG").value("outcome").toString() == "running", 30000);
+    const QDir owners(records + ".owners");
+    const QStringList locks = owners.entryList(QDir::Files);
+    QVERIFY2(!locks.isEmpty(), qPrintable(owners.path()));
+    const QDateTime minutesAgo = QDateTime::currentDateTimeUtc().addSecs(-600);
+    for (const QString &lock : locks) {
+        QFile file(owners.filePath(lock));
+        QVERIFY(file.open(QIODevice::ReadWrite | QIODevice::Append));
+        QVERIFY(file.setFileTime(minutesAgo, QFileDevice::FileModificationTime));
+    }
+
+    const CliRun quick = runCli({"--json", "station", quickRecipe, "--records", records, "--port", quickUnit.portName(),
+                                 "--serial", "QUICK"});
+    QVERIFY2(quick.exitCode == 0, qPrintable(quick.describe()));
+    QCOMPARE(runOf("QUICK").value("outcome").toString(), QStringLiteral("pass"));
+    QCOMPARE(longStation.state(), QProcess::Running);
+    QCOMPARE(runOf("LONG").value("outcome").toString(), QStringLiteral("running"));
+
+    QVERIFY(longStation.waitForFinished(90000));
+    QVERIFY2(longStation.exitCode() == 0, longStation.readAllStandardError().constData());
+    const QJsonObject ended = runOf("LONG");
+    QCOMPARE(ended.value("outcome").toString(), QStringLiteral("pass"));
+    QCOMPARE(ended.value("steps").toArray().size(), 2);
 }
 
 void StationTest::everyUnitIsRecordedStepByStep()
