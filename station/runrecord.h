@@ -65,6 +65,10 @@ struct RecordFilter
     bool byOutcome = false;
     Outcome outcome = Outcome::Pass;
     QString causeCode;          // empty: any cause; a code's name: runs with that cause
+    QString station;            // each empty: any; else runs with exactly that
+    QString recipeName;
+    QString recipeHash;
+    QString operatorName;
     QDateTime until;            // invalid: to the newest; else runs started before it
     // 0: every run; else only runs whose id is at most this: a search's
     // snapshot, so its pages stay in place while new runs arrive.

@@ -361,6 +361,15 @@ void whereFor(const Station::RecordFilter &filter, QString &where, QVariantList 
         where += QStringLiteral(" AND cause_code = ?");
         values << filter.causeCode;
     }
+    const std::pair<const QString &, const char *> exactly[] = {{filter.station, " AND station = ?"},
+                                                                {filter.recipeName, " AND recipe_name = ?"},
+                                                                {filter.recipeHash, " AND recipe_hash = ?"},
+                                                                {filter.operatorName, " AND operator_name = ?"}};
+    for (const auto &[value, condition] : exactly)
+        if (!value.isEmpty()) {
+            where += QLatin1String(condition);
+            values << value;
+        }
     if (filter.upToId > 0) {
         where += QStringLiteral(" AND id <= ?");
         values << filter.upToId;
