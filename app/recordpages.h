@@ -42,7 +42,7 @@ public:
 
     // Opens the store, takes the newest run's id as the search's snapshot,
     // reads the first page, then counts the runs.
-    void open(int search, const QString &location, const Station::RecordFilter &filter, int pageSize);
+    void open(int search, const QString &location, const Station::RecordFilter &asked, int size);
     void read(int search, int page);
 
 signals:

@@ -302,12 +302,13 @@ void RecordsBrowser::exportCsv(const QString &path)
         exportBar->hide();
         exportCancel->hide();
         exportButton->setEnabled(true);
-        if (done.written)
+        if (done.written) {
             status->setText(tr("Записей выгружено: %1 → %2").arg(done.runs).arg(exportPath));
-        else if (done.cancelled)
+        } else if (done.cancelled) {
             status->setText(tr("Выгрузка отменена: %1 не изменён").arg(exportPath));
-        else
+        } else {
             status->setText(tr("Не удалось записать %1: %2").arg(exportPath, done.error));
+        }
         emit exportFinished(done.written);
     });
     // The search's snapshot, so the file holds the runs the table pages through.
