@@ -1,8 +1,8 @@
 #include "recordsbrowser.h"
 
+#include "recordpages.h"
 #include "recordsearch.h"
 #include "recordstore.h"
-#include "runcsv.h"
 #include "stationwording.h"
 
 #include <QCheckBox>
@@ -15,18 +15,16 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
+#include <QTableView>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
-
-QString localTime(const QDateTime &time)
-{
-    return time.isValid() ? QLocale().toString(time.toLocalTime(), QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
-}
 
 QTableWidgetItem *cell(const QString &text)
 {
@@ -34,6 +32,8 @@ QTableWidgetItem *cell(const QString &text)
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     return item;
 }
+
+constexpr int kExportProgressMs = 100;
 
 } // namespace
 
@@ -84,19 +84,28 @@ RecordsBrowser::RecordsBrowser(const QString &recordsLocation, QWidget *parent)
     find->setObjectName(QStringLiteral("recordSearch"));
     filters->addWidget(find);
     filters->addStretch();
-    auto *exportButton = new QPushButton(tr("Экспорт в CSV…"), this);
+    exportButton = new QPushButton(tr("Экспорт в CSV…"), this);
     exportButton->setObjectName(QStringLiteral("recordExport"));
     filters->addWidget(exportButton);
     layout->addLayout(filters);
 
     auto *split = new QSplitter(Qt::Vertical, this);
-    runTable = new QTableWidget(0, 9, split);
+    model = new RunPageModel({tr("Начало"), tr("Серийный №"), tr("Итог"), tr("Почему"), tr("Станция"), tr("Порт"),
+                              tr("Рецепт"), tr("Прошивка до"), tr("Прошивка после")},
+                             this);
+    runTable = new QTableView(split);
     runTable->setObjectName(QStringLiteral("recordRuns"));
-    runTable->setHorizontalHeaderLabels({tr("Начало"), tr("Серийный №"), tr("Итог"), tr("Почему"), tr("Станция"),
-                                         tr("Порт"), tr("Рецепт"), tr("Прошивка до"), tr("Прошивка после")});
+    runTable->setModel(model);
     runTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     runTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    runTable->setWordWrap(false);
     runTable->verticalHeader()->hide();
+    // Rows of one height: the view places a million of them without asking each.
+    runTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    runTable->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    // Columns sized from the first page alone: sizing reads every row it
+    // looks at, and the rows past it are not read yet.
+    runTable->horizontalHeader()->setResizeContentsPrecision(RunPageModel::kPageSize);
     runTable->horizontalHeader()->setStretchLastSection(true);
     stepTable = new QTableWidget(0, 5, split);
     stepTable->setObjectName(QStringLiteral("recordSteps"));
@@ -109,10 +118,22 @@ RecordsBrowser::RecordsBrowser(const QString &recordsLocation, QWidget *parent)
     split->setStretchFactor(1, 2);
     layout->addWidget(split, 1);
 
+    auto *statusLine = new QHBoxLayout;
     status = new QLabel(this);
     status->setObjectName(QStringLiteral("recordStatus"));
     status->setWordWrap(true);
-    layout->addWidget(status);
+    statusLine->addWidget(status, 1);
+    exportBar = new QProgressBar(this);
+    exportBar->setObjectName(QStringLiteral("recordExportProgress"));
+    exportBar->hide();
+    statusLine->addWidget(exportBar);
+    exportCancel = new QPushButton(tr("Отмена"), this);
+    exportCancel->setObjectName(QStringLiteral("recordExportCancel"));
+    exportCancel->hide();
+    statusLine->addWidget(exportCancel);
+    layout->addLayout(statusLine);
+    exportTimer = new QTimer(this);
+    exportTimer->setInterval(kExportProgressMs);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
@@ -130,18 +151,54 @@ RecordsBrowser::RecordsBrowser(const QString &recordsLocation, QWidget *parent)
         if (toSet->isChecked())
             search();
     });
-    connect(runTable, &QTableWidget::currentCellChanged, this, [this](int row) { showSteps(row); });
+    connect(runTable->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) { showSteps(current.isValid() ? current.row() : -1); });
+    connect(model, &RunPageModel::opened, this,
+            [this](bool ok, const QString &error, const QString &away, const QString &file) {
+                if (!ok) {
+                    searching = false;
+                    status->setText(tr("Журнал изделий не открывается (%1): %2").arg(location, error));
+                    return;
+                }
+                serverAway = away;
+                stationFile = file;
+            });
+    connect(model, &RunPageModel::firstPageArrived, this, [this] {
+        runTable->resizeColumnsToContents();
+        if (model->rowCount() > 0)
+            runTable->setCurrentIndex(model->index(0, 0));
+        emit firstPageShown();
+    });
+    connect(model, &RunPageModel::counted, this, &RecordsBrowser::showCount);
+    connect(model, &RunPageModel::readFailed, this, [this](const QString &error) {
+        readError = error;
+        if (searching)
+            showCount(model->rowCount());
+        else
+            status->setText(tr("Ошибка чтения: %1").arg(error));
+    });
+    // The selected run's steps once its page is back.
+    connect(model, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &first, const QModelIndex &last) {
+        const int row = runTable->currentIndex().row();
+        if (row != stepsRow && row >= first.row() && row <= last.row())
+            showSteps(row);
+    });
     connect(exportButton, &QPushButton::clicked, this, [this] {
         const QString path = chooseSave ? chooseSave(QStringLiteral("records.csv")) : QString();
-        if (path.isEmpty())
-            return;
-        QString error;
-        if (exportCsv(path, error))
-            status->setText(tr("Записей выгружено: %1 → %2").arg(runs.size()).arg(path));
-        else
-            status->setText(tr("Не удалось записать %1: %2").arg(path, error));
+        if (!path.isEmpty())
+            exportCsv(path);
     });
+    connect(exportCancel, &QPushButton::clicked, this, &RecordsBrowser::cancelExport);
+    connect(exportTimer, &QTimer::timeout, this, &RecordsBrowser::showExportProgress);
     resize(1000, 600);
+}
+
+RecordsBrowser::~RecordsBrowser()
+{
+    // The export's thread holds its own share of the progress; it stops at
+    // its next run and leaves the file as it was.
+    if (exportState)
+        exportState->cancel = true;
 }
 
 void RecordsBrowser::showUnit(const QString &unit)
@@ -158,80 +215,52 @@ void RecordsBrowser::showUnit(const QString &unit)
     search();
 }
 
-struct RecordsBrowser::Found
-{
-    RecordsFound records;
-    QDateTime until; // runs started from then on are left out; invalid: none
-};
-
 void RecordsBrowser::search()
 {
     Station::RecordFilter filter;
     filter.serial = serial->text().trimmed();
     if (fromSet->isChecked())
         filter.since = QDateTime(from->date(), QTime(0, 0));
+    if (toSet->isChecked())
+        filter.until = QDateTime(to->date().addDays(1), QTime(0, 0));
     const QString wanted = outcome->currentData().toString();
     if (!wanted.isEmpty())
         filter.byOutcome = Station::outcomeFromName(wanted, filter.outcome);
-    const QDateTime until = toSet->isChecked() ? QDateTime(to->date().addDays(1), QTime(0, 0)) : QDateTime();
     // What the last search showed is not what this one asks for.
-    runs.clear();
-    runTable->setRowCount(0);
     showSteps(-1);
     searching = true;
+    readError.clear();
+    serverAway.clear();
+    stationFile.clear();
     status->setText(tr("Поиск в журнале изделий…"));
-    const int search = ++searches;
-    auto *watcher = new QFutureWatcher<RecordsFound>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, search, until] {
-        watcher->deleteLater();
-        if (search != searches)
-            return; // a newer search is on its way
-        searching = false;
-        showRuns({watcher->result(), until});
-    });
-    watcher->setFuture(searchRecords(location, filter));
+    model->search(location, filter);
 }
 
-void RecordsBrowser::showRuns(const Found &found)
+QVector<Station::RunRecord> RecordsBrowser::shownRuns() const
 {
-    if (!found.records.opened) {
-        status->setText(tr("Журнал изделий не открывается (%1): %2").arg(location, found.records.error));
-    } else {
-        for (const Station::RunRecord &run : found.records.runs)
-            if (!found.until.isValid() || run.header.started < found.until)
-                runs.append(run);
-        QString text = tr("Найдено записей: %1").arg(runs.size());
-        if (!found.records.error.isEmpty())
-            text += QStringLiteral(". ") + tr("Ошибка чтения: %1").arg(found.records.error);
-        if (!found.records.serverAway.isEmpty())
-            text += QStringLiteral(". ")
-                    + tr("Сервер записей недоступен (%1): показаны записи этой станции из %2")
-                          .arg(found.records.serverAway, found.records.stationFile);
-        status->setText(text);
-    }
-    runTable->setRowCount(runs.size());
-    for (int row = 0; row < runs.size(); ++row) {
-        const Station::RunRecord &run = runs.at(row);
-        auto *outcomeCell = cell(StationWording::outcomeText(run.outcome));
-        outcomeCell->setData(Qt::UserRole, Station::outcomeName(run.outcome));
-        const QStringList texts{localTime(run.header.started), run.header.serial, QString(),
-                                StationWording::whyNotPassed(run), run.header.station, run.header.port,
-                                run.header.recipeName, run.header.revisionBefore, run.revisionAfter};
-        for (int column = 0; column < texts.size(); ++column)
-            runTable->setItem(row, column, column == 2 ? outcomeCell : cell(texts.at(column)));
-        runTable->item(row, 3)->setToolTip(StationWording::causeDetail(run.cause));
-    }
-    runTable->resizeColumnsToContents();
-    if (!runs.isEmpty())
-        runTable->setCurrentCell(0, 0);
+    return model->cachedRuns();
+}
+
+void RecordsBrowser::showCount(qint64 count)
+{
+    searching = false;
+    QString text = tr("Найдено записей: %1").arg(count);
+    if (!readError.isEmpty())
+        text += QStringLiteral(". ") + tr("Ошибка чтения: %1").arg(readError);
+    if (!serverAway.isEmpty())
+        text += QStringLiteral(". ")
+                + tr("Сервер записей недоступен (%1): показаны записи этой станции из %2").arg(serverAway, stationFile);
+    status->setText(text);
 }
 
 void RecordsBrowser::showSteps(int row)
 {
     stepTable->setRowCount(0);
-    if (row < 0 || row >= runs.size())
+    const Station::RunRecord *run = row >= 0 ? model->run(row) : nullptr;
+    stepsRow = run ? row : -1;
+    if (!run)
         return;
-    const QVector<Station::StepRecord> &steps = runs.at(row).steps;
+    const QVector<Station::StepRecord> &steps = run->steps;
     stepTable->setRowCount(steps.size());
     for (int i = 0; i < steps.size(); ++i) {
         const Station::StepRecord &step = steps.at(i);
@@ -250,36 +279,58 @@ void RecordsBrowser::showSteps(int row)
     stepTable->resizeColumnsToContents();
 }
 
-// One line per value a step measured (a step that measured nothing, and a
-// run without steps, still get theirs), the run repeated on each, so a
-// spreadsheet can filter on any column.
-bool RecordsBrowser::exportCsv(const QString &path, QString &error) const
+void RecordsBrowser::exportCsv(const QString &path)
 {
-    QString text = Station::runCsvColumns()
-                   + QStringLiteral(";step_index;step;step_outcome;step_reason;step_cause;quantity;value;low;high\n");
-    auto number = [](const QJsonValue &value) {
-        return value.isDouble() ? QString::number(value.toDouble(), 'g', 10) : QString();
-    };
-    for (const Station::RunRecord &run : runs) {
-        const QStringList head = Station::runCsvFields(run, StationWording::cause(run.cause));
-        QVector<QStringList> tails;
-        for (const Station::StepRecord &step : run.steps) {
-            const QStringList stepFields{QString::number(step.index), step.kind, Station::outcomeName(step.outcome),
-                                         StationWording::cause(step.cause), step.cause.codeName()};
-            if (step.measured.isEmpty())
-                tails.append(stepFields + QStringList{QString(), QString(), QString(), QString()});
-            for (auto it = step.measured.begin(); it != step.measured.end(); ++it) {
-                const QJsonObject value = it.value().toObject();
-                tails.append(stepFields + QStringList{it.key(), number(value.value(QLatin1String("value"))),
-                                                      number(value.value(QLatin1String("low"))),
-                                                      number(value.value(QLatin1String("high")))});
-            }
+    if (exportState)
+        return;
+    auto progress = std::make_shared<RecordsExportProgress>();
+    exportState = progress;
+    exportPath = path;
+    exportButton->setEnabled(false);
+    exportBar->setRange(0, 0);
+    exportBar->show();
+    exportCancel->show();
+    status->setText(tr("Выгрузка в %1…").arg(path));
+    exportTimer->start();
+    auto *watcher = new QFutureWatcher<RecordsExported>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, progress] {
+        watcher->deleteLater();
+        const RecordsExported done = watcher->result();
+        if (exportState == progress)
+            exportState.reset();
+        exportTimer->stop();
+        exportBar->hide();
+        exportCancel->hide();
+        exportButton->setEnabled(true);
+        if (done.written) {
+            status->setText(tr("Записей выгружено: %1 → %2").arg(done.runs).arg(exportPath));
+        } else if (done.cancelled) {
+            status->setText(tr("Выгрузка отменена: %1 не изменён").arg(exportPath));
+        } else {
+            status->setText(tr("Не удалось записать %1: %2").arg(exportPath, done.error));
         }
-        if (tails.isEmpty())
-            tails.append(QStringList{QString(), QString(), QString(), QString(), QString(), QString(), QString(), QString(),
-                                     QString()});
-        for (const QStringList &tail : qAsConst(tails))
-            text += Station::csvLine(head + tail);
-    }
-    return Station::writeCsvFile(path, text, error);
+        emit exportFinished(done.written);
+    });
+    // The search's snapshot, so the file holds the runs the table pages through.
+    watcher->setFuture(exportRecords(location, model->filter(), path, progress));
+}
+
+void RecordsBrowser::cancelExport()
+{
+    if (exportState)
+        exportState->cancel = true;
+}
+
+void RecordsBrowser::showExportProgress()
+{
+    if (!exportState)
+        return;
+    const qint64 total = exportState->total;
+    if (total < 0)
+        return;
+    const qint64 written = exportState->written;
+    // The bar counts in per mille: a million runs do not fit its int everywhere.
+    exportBar->setRange(0, 1000);
+    exportBar->setValue(total > 0 ? int(written * 1000 / total) : 1000);
+    status->setText(tr("Выгружено %1 из %2").arg(written).arg(total));
 }

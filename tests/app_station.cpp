@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QTableView>
 #include <QTableWidget>
 
 #include <algorithm>
@@ -43,7 +44,14 @@ QString text(const QWidget *parent, const char *name)
 
 int tableRows(const QWidget &browser)
 {
-    return widget<QTableWidget>(browser, "recordRuns")->rowCount();
+    return widget<QTableView>(browser, "recordRuns")->model()->rowCount();
+}
+
+// A cell of the browser's runs as the table shows it.
+QString runCell(const QWidget &browser, int row, int column)
+{
+    const QAbstractItemModel *runs = widget<QTableView>(browser, "recordRuns")->model();
+    return runs->index(row, column).data().toString();
 }
 
 QString cellText(const QTableWidget *table, int row, int column)
@@ -211,7 +219,7 @@ void AppStation::threeUnitsEndPassFailAndError()
     QVERIFY(browser->isSearching());
     QTRY_VERIFY(!browser->isSearching());
     QCOMPARE(tableRows(*browser), 1);
-    QCOMPARE(cellText(widget<QTableWidget>(*browser, "recordRuns"), 0, 1), QStringLiteral("S-LOST"));
+    QCOMPARE(runCell(*browser, 0, 1), QStringLiteral("S-LOST"));
     outcome->setCurrentIndex(0);
     auto *serial = widget<QLineEdit>(*browser, "recordSerial");
     serial->setText(QStringLiteral("S-FAIL"));
@@ -236,6 +244,8 @@ void AppStation::threeUnitsEndPassFailAndError()
 
     // Exported: the run with each value against its limits.
     QTest::mouseClick(widget<QPushButton>(*browser, "recordExport"), Qt::LeftButton);
+    QVERIFY(browser->isExporting());
+    QTRY_VERIFY(!browser->isExporting());
     QFile csv(exported);
     QVERIFY2(csv.open(QIODevice::ReadOnly), qPrintable(exported));
     const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
@@ -418,24 +428,29 @@ void AppStation::everyEndIsWordedInTheWindowsLanguage()
     QTRY_VERIFY(w.findChild<RecordsBrowser *>());
     RecordsBrowser *browser = w.findChild<RecordsBrowser *>();
     QTRY_VERIFY(!browser->isSearching());
-    auto *runTable = widget<QTableWidget>(*browser, "recordRuns");
+    auto *runTable = widget<QTableView>(*browser, "recordRuns");
     const QTableWidget *stepTable = widget<QTableWidget>(*browser, "recordSteps");
-    QCOMPARE(runTable->rowCount(), places.size());
-    for (int row = 0; row < runTable->rowCount(); ++row) {
-        runTable->setCurrentCell(row, 0);
-        QStringList shown{cellText(runTable, row, 2), cellText(runTable, row, 3)};
+    QCOMPARE(tableRows(*browser), places.size());
+    int limitRow = -1;
+    for (int row = 0; row < tableRows(*browser); ++row) {
+        runTable->setCurrentIndex(runTable->model()->index(row, 0));
+        QStringList shown{runCell(*browser, row, 2), runCell(*browser, row, 3)};
         for (int step = 0; step < stepTable->rowCount(); ++step)
             for (int column = 0; column < 4; ++column)
                 shown << cellText(stepTable, step, column);
         for (const QString &cell : qAsConst(shown))
             QVERIFY2(foreignWords(cell, names, russian).isEmpty(),
-                     qPrintable(cellText(runTable, row, 1) + ": " + cell));
+                     qPrintable(runCell(*browser, row, 1) + ": " + cell));
+        if (runCell(*browser, row, 1) == QLatin1String("S-LIMIT"))
+            limitRow = row;
     }
-    const int limitRow = runTable->findItems(QStringLiteral("S-LIMIT"), Qt::MatchExactly).first()->row();
-    QVERIFY2(cellText(runTable, limitRow, 3).contains(expectedDetail.at(1)), qPrintable(cellText(runTable, limitRow, 3)));
+    QVERIFY(limitRow >= 0);
+    QVERIFY2(runCell(*browser, limitRow, 3).contains(expectedDetail.at(1)), qPrintable(runCell(*browser, limitRow, 3)));
 
     // Its CSV: the reasons in the window's language, the causes by code.
     QTest::mouseClick(widget<QPushButton>(*browser, "recordExport"), Qt::LeftButton);
+    QVERIFY(browser->isExporting());
+    QTRY_VERIFY(!browser->isExporting());
     QFile csv(exported);
     QVERIFY2(csv.open(QIODevice::ReadOnly), qPrintable(exported));
     const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
@@ -618,7 +633,7 @@ void AppStation::aServerAwayIsToldAndHoldsNothing()
     QCOMPARE(widget<QLabel>(*browser, "recordStatus")->text(), QStringLiteral("Поиск в журнале изделий…"));
     QTRY_VERIFY(!browser->isSearching());
     QCOMPARE(tableRows(*browser), 1);
-    QCOMPARE(cellText(widget<QTableWidget>(*browser, "recordRuns"), 0, 1), QStringLiteral("S-AWAY"));
+    QCOMPARE(runCell(*browser, 0, 1), QStringLiteral("S-AWAY"));
     const QString status = widget<QLabel>(*browser, "recordStatus")->text();
     QVERIFY2(status.contains(QStringLiteral("Сервер записей недоступен")) && status.contains(data.path()),
              qPrintable(status));

@@ -23,3 +23,5 @@ set_tests_properties(app_translation_complete app_translation_ru_complete PROPER
 zetra_add_test(app_language SOURCES app_language.cpp app_support.h LIBS zetra_app LABELS app TIMEOUT 300)
 # Station mode: three simulated units from the tiles, the records browser and a unit's history.
 zetra_add_test(app_station SOURCES app_station.cpp app_support.h LIBS zetra_app LABELS app sim station TIMEOUT 300)
+# The records browser over several pages of runs written by the real store: paging, the last day, the export.
+zetra_add_test(app_records SOURCES app_records.cpp app_support.h LIBS zetra_app LABELS app records TIMEOUT 300)

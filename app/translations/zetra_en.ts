@@ -1272,6 +1272,22 @@ Parameters to change: %4 of %5</translation>
         <source>Сервер записей недоступен (%1): показаны записи этой станции из %2</source>
         <translation>The record server cannot be reached (%1): showing this station&apos;s runs from %2</translation>
     </message>
+    <message>
+        <source>Отмена</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Выгрузка в %1…</source>
+        <translation>Exporting to %1…</translation>
+    </message>
+    <message>
+        <source>Выгрузка отменена: %1 не изменён</source>
+        <translation>Export cancelled: %1 left unchanged</translation>
+    </message>
+    <message>
+        <source>Выгружено %1 из %2</source>
+        <translation>Exported %1 of %2</translation>
+    </message>
 </context>
 <context>
     <name>SerialTop</name>
