@@ -26,7 +26,7 @@
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTabWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QSettings>
 #include <QStatusBar>
@@ -198,10 +198,11 @@ bool shootStation(const QString &out)
         settleUntil([&] { return (browser = window.findChild<RecordsBrowser *>()); }, 5000);
         if (browser) {
             browser->resize(1180, 560);
-            auto *runs = formWidget<QTableWidget>(*browser, "recordRuns");
-            for (int row = 0; row < runs->rowCount(); ++row)
-                if (runs->item(row, 1) && runs->item(row, 1)->text() == QLatin1String("ZR-20418"))
-                    runs->setCurrentCell(row, 0);
+            settleUntil([&] { return !browser->isSearching(); }, 10000);
+            auto *runs = formWidget<QTableView>(*browser, "recordRuns");
+            for (int row = 0; row < runs->model()->rowCount(); ++row)
+                if (runs->model()->index(row, 1).data().toString() == QLatin1String("ZR-20418"))
+                    runs->setCurrentIndex(runs->model()->index(row, 0));
             settle(300);
             ok = save(browser->grab(), picture(out, QStringLiteral("records"))) && ok;
         } else {
