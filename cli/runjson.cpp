@@ -1,5 +1,6 @@
 #include "runjson.h"
 
+#include "linetrace.h"
 #include "wording.h"
 
 #include <QJsonArray>
@@ -70,7 +71,9 @@ QJsonObject run(const Station::RunRecord &run)
                        {QStringLiteral("cause"), cause(run.cause)},
                        {QStringLiteral("steps"), steps},
                        {QStringLiteral("parameters_before"), parametersJson(run.parametersBefore)},
-                       {QStringLiteral("parameters_after"), parametersJson(run.parametersAfter)}};
+                       {QStringLiteral("parameters_after"), parametersJson(run.parametersAfter)},
+                       // As zetra-cli station --json gives them; null for a run from before they were kept.
+                       {QStringLiteral("line"), run.line ? QJsonValue(LineTrace::countersJson(*run.line)) : QJsonValue()}};
     // A run the station has not stored yet has no number.
     if (run.id != 0)
         object.insert(QStringLiteral("id"), double(run.id));

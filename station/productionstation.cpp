@@ -45,7 +45,7 @@ UnitRunner *ProductionStation::addUnit(const QString &port, const QString &seria
                 storeResult(index, store->recordParameters(entry.runId, true, run.parametersAfter));
             if (!entry.storeFailed)
                 storeResult(index, store->finishRun(entry.runId, run.outcome, run.failedStep, run.cause,
-                                                    run.revisionAfter));
+                                                    run.revisionAfter, run.line));
         }
         emit unitFinished(runner);
         if (++finishedCount == runners.size())

@@ -93,6 +93,23 @@ QVector<Migration> migrations(const QString &idColumn)
           QStringLiteral("CREATE INDEX runs_by_outcome ON runs (outcome, started)"),
           QStringLiteral("DROP INDEX runs_by_cause"),
           QStringLiteral("CREATE INDEX runs_by_cause ON runs (cause_code, started)")}},
+        // Version 6: what each unit's line did over its run (NULL for older
+        // runs), and what a quality report reads: each unit's runs in order
+        // with their outcome and station, the runs that did not pass by
+        // step and cause, and the measured values that have limits, apart
+        // from the many that have none.
+        {6,
+         {QStringLiteral("ALTER TABLE runs ADD COLUMN line_requests INTEGER"),
+          QStringLiteral("ALTER TABLE runs ADD COLUMN line_answers INTEGER"),
+          QStringLiteral("ALTER TABLE runs ADD COLUMN line_time_outs INTEGER"),
+          QStringLiteral("ALTER TABLE runs ADD COLUMN line_bad_crc INTEGER"),
+          QStringLiteral("ALTER TABLE runs ADD COLUMN line_refused INTEGER"),
+          QStringLiteral("ALTER TABLE runs ADD COLUMN line_stray INTEGER"),
+          QStringLiteral("ALTER TABLE runs ADD COLUMN line_late INTEGER"),
+          QStringLiteral("ALTER TABLE runs ADD COLUMN line_port_errors INTEGER"),
+          QStringLiteral("ALTER TABLE runs ADD COLUMN line_round_trips INTEGER"),
+          QStringLiteral("ALTER TABLE runs ADD COLUMN line_round_trip_sum_ms DOUBLE PRECISION"),
+          QStringLiteral("ALTER TABLE runs ADD COLUMN line_round_trip_max_ms DOUBLE PRECISION")}},
     };
 }
 

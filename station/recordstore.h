@@ -68,8 +68,10 @@ public:
     virtual bool beginRun(const Station::RunHeader &header, qint64 &runId) = 0;
     virtual bool recordParameters(qint64 runId, bool after, const QMap<QString, double> &values) = 0;
     virtual bool recordStep(qint64 runId, const Station::StepRecord &step) = 0;
+    // line: the unit's line counters at the run's end, kept with it.
     virtual bool finishRun(qint64 runId, Station::Outcome outcome, const QString &failedStep,
-                           const Station::Cause &cause, const QString &revisionAfter) = 0;
+                           const Station::Cause &cause, const QString &revisionAfter,
+                           const std::optional<LineCounters> &line = std::nullopt) = 0;
 
     // What a reading takes of each run: its own row alone (a listing, a
     // page of a table), or with its steps and parameters too.

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "cause.h"
+#include "linecounters.h"
 
 #include <QDateTime>
 #include <QJsonObject>
 #include <QMap>
 #include <QString>
 #include <QVector>
+
+#include <optional>
 
 // What a production station keeps of each unit it ran: the run, its steps
 // with what they measured against their limits, and the parameters before
@@ -56,6 +59,9 @@ struct RunRecord
     QVector<StepRecord> steps;
     QMap<QString, double> parametersBefore;   // by the command line's parameter names
     QMap<QString, double> parametersAfter;
+    // What the unit's line did over the run, as the run ended; none for a
+    // run recorded before the records kept it.
+    std::optional<LineCounters> line;
 };
 
 struct RecordFilter

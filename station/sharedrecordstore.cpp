@@ -56,9 +56,10 @@ bool SharedRecordStore::recordStep(qint64 runId, const Station::StepRecord &step
 }
 
 bool SharedRecordStore::finishRun(qint64 runId, Station::Outcome outcome, const QString &failedStep,
-                                  const Station::Cause &cause, const QString &revisionAfter)
+                                  const Station::Cause &cause, const QString &revisionAfter,
+                                  const std::optional<LineCounters> &line)
 {
-    const bool ok = local->finishRun(runId, outcome, failedStep, cause, revisionAfter);
+    const bool ok = local->finishRun(runId, outcome, failedStep, cause, revisionAfter, line);
     lastError = local->error();
     // The run is safe in the file whatever the server does: a server that
     // is away is the notice's concern, not a failed record.

@@ -21,7 +21,7 @@ public:
     bool recordParameters(qint64 runId, bool after, const QMap<QString, double> &values) override;
     bool recordStep(qint64 runId, const Station::StepRecord &step) override;
     bool finishRun(qint64 runId, Station::Outcome outcome, const QString &failedStep, const Station::Cause &cause,
-                   const QString &revisionAfter) override;
+                   const QString &revisionAfter, const std::optional<LineCounters> &line = std::nullopt) override;
     // The server's runs, every station's; the station's own while it is away.
     bool forEachRun(const Station::RecordFilter &filter, RunParts parts, const RunVisitor &visit) override;
     qint64 countRuns(const Station::RecordFilter &filter) override;

@@ -299,7 +299,7 @@ bool SqlRecordStore::insertStep(qint64 runId, const Station::StepRecord &step)
 }
 
 bool SqlRecordStore::finishRun(qint64 runId, Outcome outcome, const QString &failedStep, const Station::Cause &cause,
-                               const QString &revisionAfter)
+                               const QString &revisionAfter, const std::optional<LineCounters> &line)
 {
     lastError.clear();
     if (outcome == Outcome::Running) {
@@ -308,16 +308,18 @@ bool SqlRecordStore::finishRun(qint64 runId, Outcome outcome, const QString &fai
     }
     Transaction transaction(*this);
     return transaction.begun()
-           && updateFinished(runId, QDateTime::currentDateTimeUtc(), outcome, failedStep, cause, revisionAfter)
+           && updateFinished(runId, QDateTime::currentDateTimeUtc(), outcome, failedStep, cause, revisionAfter, line)
            && transaction.commit();
 }
 
 bool SqlRecordStore::updateFinished(qint64 runId, const QDateTime &ended, Outcome outcome, const QString &failedStep,
-                                    const Station::Cause &cause, const QString &revisionAfter)
+                                    const Station::Cause &cause, const QString &revisionAfter,
+                                    const std::optional<LineCounters> &line)
 {
     QSqlQuery update(db);
     update.prepare(QStringLiteral("UPDATE runs SET ended = ?, outcome = ?, failed_step = ?, reason = ?, cause_code = ?, cause = ?,"
-                                  " revision_after = ? WHERE id = ? AND outcome = ?"));
+                                  " revision_after = ?, %1 = ? WHERE id = ? AND outcome = ?")
+                       .arg(lineColumns().join(QStringLiteral(" = ?, "))));
     update.addBindValue(timeValue(ended));
     update.addBindValue(Station::outcomeName(outcome));
     update.addBindValue(failedStep);
@@ -325,6 +327,8 @@ bool SqlRecordStore::updateFinished(qint64 runId, const QDateTime &ended, Outcom
     update.addBindValue(causeCode(cause));
     update.addBindValue(causeText(cause));
     update.addBindValue(revisionAfter);
+    for (const QVariant &value : lineValues(line))
+        update.addBindValue(value);
     update.addBindValue(runId);
     update.addBindValue(Station::outcomeName(Outcome::Running));
     if (!run(update, QStringLiteral("finishing the run")))
@@ -475,8 +479,8 @@ bool SqlRecordStore::readRuns(const QString &where, const QVariantList &values, 
     query.setForwardOnly(true);
     query.prepare(QStringLiteral(
                       "SELECT id, serial, station, operator_name, port, recipe_name, recipe_hash, program_version,"
-                      " revision_before, revision_after, started, ended, outcome, failed_step, reason, run_uuid, cause"
-                      " FROM runs WHERE 1 = 1")
+                      " revision_before, revision_after, started, ended, outcome, failed_step, reason, run_uuid, cause, ")
+                  + lineColumns().join(QStringLiteral(", ")) + QStringLiteral(" FROM runs WHERE 1 = 1")
                   + where + tail);
     for (const QVariant &value : values)
         query.addBindValue(value);
@@ -502,6 +506,7 @@ bool SqlRecordStore::readRuns(const QString &where, const QVariantList &values, 
         }
         record.failedStep = query.value(13).toString();
         record.cause = causeFrom(query.value(16), query.value(14));
+        record.line = lineFrom(query, 17);
         if (uuids)
             uuids->append(query.value(15).toString());
         found.append(record);

@@ -27,7 +27,7 @@ public:
     bool recordParameters(qint64 runId, bool after, const QMap<QString, double> &values) override;
     bool recordStep(qint64 runId, const Station::StepRecord &step) override;
     bool finishRun(qint64 runId, Station::Outcome outcome, const QString &failedStep, const Station::Cause &cause,
-                   const QString &revisionAfter) override;
+                   const QString &revisionAfter, const std::optional<LineCounters> &line = std::nullopt) override;
     bool forEachRun(const Station::RecordFilter &filter, RunParts parts, const RunVisitor &visit) override;
     qint64 countRuns(const Station::RecordFilter &filter) override;
     qint64 lastRunId() override;
@@ -73,7 +73,8 @@ private:
                     const QString &doing, const QString &returning = QString(),
                     const std::function<void(const QSqlQuery &)> &took = {});
     bool updateFinished(qint64 runId, const QDateTime &ended, Station::Outcome outcome, const QString &failedStep,
-                        const Station::Cause &cause, const QString &revisionAfter);
+                        const Station::Cause &cause, const QString &revisionAfter,
+                        const std::optional<LineCounters> &line);
     // The runs a condition selects, in one query, and with Whole their
     // details in three more.
     QVector<Station::RunRecord> readRuns(const QString &where, const QVariantList &values, const QString &tail,

@@ -4,13 +4,18 @@
 // SqlRecordStore that writes them: one step at a time as a run goes, or a
 // batch of whole runs sent to the server. Private to station/.
 #include "cause.h"
+#include "linecounters.h"
 
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QSqlQuery>
+#include <QStringList>
 #include <QVariant>
+
+#include <optional>
 
 namespace RecordColumns {
 
@@ -64,6 +69,47 @@ inline bool isPlainEntry(const QJsonValue &entry)
 inline QString detailText(const QJsonValue &entry)
 {
     return QString::fromUtf8(QJsonDocument(QJsonArray{entry}).toJson(QJsonDocument::Compact));
+}
+
+// A run's line counters in the runs table, in this order; every column NULL
+// for a run recorded before they were kept.
+inline const QStringList &lineColumns()
+{
+    static const QStringList columns{
+        QStringLiteral("line_requests"),   QStringLiteral("line_answers"),     QStringLiteral("line_time_outs"),
+        QStringLiteral("line_bad_crc"),    QStringLiteral("line_refused"),     QStringLiteral("line_stray"),
+        QStringLiteral("line_late"),       QStringLiteral("line_port_errors"), QStringLiteral("line_round_trips"),
+        QStringLiteral("line_round_trip_sum_ms"), QStringLiteral("line_round_trip_max_ms")};
+    return columns;
+}
+
+inline QVariantList lineValues(const std::optional<LineCounters> &line)
+{
+    if (!line)
+    {
+        QVariantList nulls;
+        for (int i = 0; i < lineColumns().size(); ++i)
+            nulls << QVariant();
+        return nulls;
+    }
+    const LineCounters &c = *line;
+    return {c.requests, c.answers, c.timeOuts, c.badCrc, c.refusals, c.stray,
+            c.late,     c.portErrors, c.roundTrips, c.roundTripSumMs, c.roundTripMaxMs};
+}
+
+// The counters from a row whose columns start at first, in lineColumns()'s order.
+inline std::optional<LineCounters> lineFrom(const QSqlQuery &row, int first)
+{
+    if (row.value(first).isNull())
+        return std::nullopt;
+    LineCounters c;
+    int *const counts[] = {&c.requests, &c.answers, &c.timeOuts, &c.badCrc, &c.refusals,
+                           &c.stray,    &c.late,    &c.portErrors, &c.roundTrips};
+    for (int i = 0; i < 9; ++i)
+        *counts[i] = row.value(first + i).toInt();
+    c.roundTripSumMs = row.value(first + 9).toDouble();
+    c.roundTripMaxMs = row.value(first + 10).toDouble();
+    return c;
 }
 
 } // namespace RecordColumns

@@ -180,18 +180,20 @@ bool SqlRecordStore::insertEndedRuns(const QVector<Station::RunRecord> &records,
                                 textOrEmpty(header.programVersion), textOrEmpty(header.revisionBefore),
                                 record.revisionAfter, timeValue(header.started), timeValue(record.ended),
                                 Station::outcomeName(record.outcome), record.failedStep, causeReason(record.cause),
-                                causeCode(record.cause), causeText(record.cause), uuids.at(i)};
+                                causeCode(record.cause), causeText(record.cause), uuids.at(i)}
+                   + lineValues(record.line);
     }
     if (toInsert.isEmpty())
         return transaction.commit();
 
     QHash<QString, qint64> idOf;
-    const QStringList runColumns{QStringLiteral("serial"), QStringLiteral("station"), QStringLiteral("operator_name"),
+    const QStringList runColumns = QStringList{QStringLiteral("serial"), QStringLiteral("station"), QStringLiteral("operator_name"),
                                  QStringLiteral("port"), QStringLiteral("recipe_name"), QStringLiteral("recipe_hash"),
                                  QStringLiteral("program_version"), QStringLiteral("revision_before"),
                                  QStringLiteral("revision_after"), QStringLiteral("started"), QStringLiteral("ended"),
                                  QStringLiteral("outcome"), QStringLiteral("failed_step"), QStringLiteral("reason"),
-                                 QStringLiteral("cause_code"), QStringLiteral("cause"), QStringLiteral("run_uuid")};
+                                 QStringLiteral("cause_code"), QStringLiteral("cause"), QStringLiteral("run_uuid")}
+                                + lineColumns();
     if (!insertRows(QStringLiteral("runs"), runColumns, runRows,
                     QStringLiteral("copying %1 runs").arg(runRows.size()), QStringLiteral(" RETURNING id, run_uuid"),
                     [&idOf](const QSqlQuery &row) { idOf.insert(row.value(1).toString(), row.value(0).toLongLong()); }))

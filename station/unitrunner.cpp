@@ -8,6 +8,7 @@
 #include "parametertransfer.h"
 #include "serialtop.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -104,6 +105,10 @@ UnitRunner::UnitRunner(const Recipe &recipe, const QString &port, const QString 
         portOpenFailed = true;
         openFailure = failure;
     });
+    // The latest counters come queued to a receiver of their own, so the
+    // run's end can take the last of them without anything else queued.
+    lineWatch = new QObject(this);
+    connect(top, &SerialTop::lineCounters, lineWatch, [this](const LineCounters &latest) { run.line = latest; });
     thread.start();
 }
 
@@ -115,6 +120,8 @@ UnitRunner::~UnitRunner()
 void UnitRunner::start()
 {
     run.header.started = QDateTime::currentDateTimeUtc();
+    // A unit whose port never opened sent nothing: zero counts, not none.
+    run.line = LineCounters();
     connectToUnit();
 }
 
@@ -525,8 +532,11 @@ void UnitRunner::endRun(Outcome outcome, const QString &failedStep, const Cause 
     if (thread.isRunning()) {
         SerialTop *device = top;
         QMetaObject::invokeMethod(top, [device] { device->flushLineMonitor(); }, Qt::BlockingQueuedConnection);
+        // The counters just handed out are the run's.
+        QCoreApplication::sendPostedEvents(lineWatch, QEvent::MetaCall);
     }
     disconnect(top, nullptr, this, nullptr);
+    disconnect(top, nullptr, lineWatch, nullptr);
     thread.stop();
     top = nullptr;
     QMetaObject::invokeMethod(this, &UnitRunner::finished, Qt::QueuedConnection);

@@ -83,6 +83,7 @@ private:
     DeviceThread thread;
     SerialTop *top;
     RunRecord run;
+    QObject *lineWatch = nullptr;   // receives the line's counters into run.line
     QObject *stepContext = nullptr;
     StepRecord current;
     int stepIndex = -1;

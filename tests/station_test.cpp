@@ -84,6 +84,7 @@ private:
     QString recipe(const QString &name, const QByteArray &text);
     QTemporaryDir dir;
     QString threeUnitsHash;   // of the three-unit run, whose records are read back
+    QMap<QString, QJsonObject> threeUnitsLines;   // each unit's line counters as the station printed them
 };
 
 void StationTest::initTestCase()
@@ -166,6 +167,8 @@ void StationTest::eachUnitEndsAlone()
     // as long as the slowest alone.
     QVERIFY2(clock.elapsed() < 60000, qPrintable(QString::number(clock.elapsed())));
     threeUnitsHash = result.value("recipe_hash").toString();
+    for (const QJsonValue &unit : result.value("units").toArray())
+        threeUnitsLines.insert(unit.toObject().value("serial").toString(), unit.toObject().value("line").toObject());
 }
 
 void StationTest::threeUnitsReadBackFromTheRecords()
@@ -190,6 +193,21 @@ void StationTest::threeUnitsReadBackFromTheRecords()
     QCOMPARE(bySerial.value("0418").failedStep, QStringLiteral("selftest"));
     QCOMPARE(bySerial.value("0419").outcome, Station::Outcome::Error);
     QCOMPARE(bySerial.value("0419").failedStep, QStringLiteral("flash"));
+
+    // Each run keeps its line's counters as they stood at its end: the same
+    // the station printed, whatever way the unit ended, in the listing's JSON too.
+    const CliRun listed = runCli({"--json", "records", "--records", dir.filePath("three.sqlite")});
+    QVERIFY2(listed.exitCode == 0, qPrintable(listed.describe()));
+    const QJsonArray listedRuns = listed.json().value("runs").toArray();
+    QCOMPARE(listedRuns.size(), 3);
+    for (const QJsonValue &value : listedRuns) {
+        const QJsonObject run = value.toObject();
+        const QJsonObject printed = threeUnitsLines.value(run.value("serial").toString());
+        QVERIFY2(printed.value("requests").toInt() > 0, qPrintable(run.value("serial").toString()));
+        QCOMPARE(run.value("line").toObject(), printed);
+    }
+    // The vanished adapter's time-outs are among them.
+    QVERIFY(bySerial.value("0419").line && bySerial.value("0419").line->timeOuts + bySerial.value("0419").line->portErrors > 0);
 }
 
 void StationTest::limitMissedFailsWithTheMeasuredValue()
