@@ -65,6 +65,7 @@ uint16_t pairHalf(uint32_t value, int adr, int base)
 DeviceModel::DeviceModel(const ModelConfig &config, Clock clock)
     : config(config),
       clock(clock ? std::move(clock) : Clock(steadyMs)),
+      spreadRandom(config.seed),
       flashMemory(config.eraseMs, config.failFlashCheck, config.failErase)
 {
     startMs = this->clock();
@@ -105,10 +106,24 @@ DeviceModel::DeviceModel(const ModelConfig &config, Clock clock)
 
 float DeviceModel::distance() const
 {
+    if (drawnDistance)
+        return *drawnDistance;
     if (config.fixedDistance)
         return config.distance;
     const double phase = 2.0 * kPi * static_cast<double>(nowMs - startMs) / kDistanceSwingPeriodMs;
     return config.distance + kDistanceSwing * static_cast<float>(std::sin(phase));
+}
+
+// Box and Muller's normal draw from the generator's own bits: the standard
+// library's distributions differ between libraries, so a seed would not
+// replay the same distances everywhere.
+float DeviceModel::drawDistance()
+{
+    if (config.spread <= 0)
+        return distance();
+    const auto uniform = [this] { return (double(spreadRandom() >> 11) + 0.5) * (1.0 / 9007199254740992.0); };
+    const double normal = std::sqrt(-2.0 * std::log(uniform())) * std::cos(2.0 * kPi * uniform());
+    return float(double(distance()) + config.spread * normal);
 }
 
 QVector<DeviceModel::Register> DeviceModel::holdingRegisters() const
@@ -173,6 +188,13 @@ std::optional<QByteArray> DeviceModel::readRegisters(const QByteArray &request, 
         if (!(input ? inputReadable(adr) : holdingReadable(adr)))
             return exceptionAnswer(function, IllegalDataAddress);
 
+    // One distance for both halves of the value, drawn once per read.
+    if (input && start <= Input::Distance && Input::Distance < start + quantity) {
+        drawnDistance.reset();
+        drawnDistance = drawDistance();
+        if (distanceGiven)
+            distanceGiven(*drawnDistance);
+    }
     QByteArray answer = answerHeader(function);
     answer.append(static_cast<char>(2 * quantity));
     for (int adr = start; adr < start + quantity; ++adr)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <random>
 
 // The altimeter as its Modbus slave presents it: coils, holding and input
 // registers, the drifting distance, the self-test, the raw data buffer and
@@ -36,6 +37,8 @@ public:
     std::optional<QByteArray> handle(const QByteArray &request);
 
     float distance() const;
+    // Told each distance a read was answered with, as it is drawn.
+    void setDistanceObserver(std::function<void(float)> observer) { distanceGiven = std::move(observer); }
     const FlashMemory &flash() const { return flashMemory; }
 
     struct Register
@@ -65,8 +68,13 @@ private:
     void prepareRawBuffer();
     void finishSelfTest();
 
+    float drawDistance();
+
     ModelConfig config;
     Clock clock;
+    std::mt19937_64 spreadRandom;
+    std::optional<float> drawnDistance;     // the read under way's, with the spread
+    std::function<void(float)> distanceGiven;
     int64_t startMs;
     int64_t nowMs = 0;          // time of the request being handled
 

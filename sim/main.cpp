@@ -109,6 +109,19 @@ int main(int argc, char *argv[])
     QObject::connect(&terminated, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 
     DeviceModel model(options.model);
+    QFile distanceLog(options.distanceLog);
+    if (!options.distanceLog.isEmpty()) {
+        if (!distanceLog.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+            std::fprintf(stderr, "zetra-sim: cannot write %s\n", qPrintable(options.distanceLog));
+            return 1;
+        }
+        // Every digit a float holds, flushed as it goes: a test reads it
+        // while the simulator still runs.
+        model.setDistanceObserver([&distanceLog](float metres) {
+            distanceLog.write(QByteArray::number(double(metres), 'g', 9) + '\n');
+            distanceLog.flush();
+        });
+    }
     SimServer server(pty.masterFd(), model, options.line);
 
     QObject::connect(&server, &SimServer::lineVanished, &app, [&pty, &app] {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVector>
 
+#include <cstdint>
+
 // What the simulated altimeter is like and which of its steps misbehave.
 // Filled from the command line; tests fill it directly.
 struct ModelConfig
@@ -13,6 +15,10 @@ struct ModelConfig
     // A fixed distance in metres; when unset the distance drifts slowly.
     bool fixedDistance = false;
     float distance = SimDefaults::kDistance;
+    // Each distance read drawn around the distance from a normal spread of
+    // this standard deviation (0: none), by a generator of this seed.
+    float spread = 0;
+    uint64_t seed = 0;
 
     float period = SimDefaults::kPeriod;    // measurement period in seconds
     QString revision = QString::fromLatin1(SimDefaults::kRevision);

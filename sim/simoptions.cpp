@@ -143,6 +143,9 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
     parser.addOptions({
         {"link", "Also make PATH a symbolic link to the port; removed at exit.", "PATH"},
         {"distance", "Fixed distance in metres (default: 10 m +- 2 m over 20 s).", "M"},
+        {"spread", "Each distance read is drawn around the distance from a normal spread of S metres "
+                   "(standard deviation), by the --seed generator (default: 0, none).", "S"},
+        {"distance-log", "Each distance answered, one a line in metres, appended to PATH as it is read.", "PATH"},
         {"revision", "Firmware revision text, at most 18 characters (default: ZSIM v1.0).", "TEXT"},
         {"selftest-fail", "The self-test reports a fault (verdict 1)."},
         {"ignore-write", "Acknowledge writes to holding register ADDR but keep its value; may be repeated.",
@@ -225,6 +228,15 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
             return ParseResult::Error;
         }
     }
+    if (parser.isSet("spread")) {
+        bool ok = false;
+        model.spread = parser.value("spread").toFloat(&ok);
+        if (!ok || model.spread < 0) {
+            message = QStringLiteral("--spread wants a number of metres, 0 or more");
+            return ParseResult::Error;
+        }
+    }
+    options.distanceLog = parser.value("distance-log");
     model.selfTestFails = parser.isSet("selftest-fail");
     for (const QString &text : parser.values("ignore-write")) {
         bool ok = false;
@@ -263,6 +275,8 @@ ParseResult parseOptions(const QStringList &arguments, SimOptions &options, QStr
         && readInt(parser, "vanish-after", 1, kMaxEvery, line.faults.vanishAfter, message)
         && readRange(parser, "late-ms", 0, kMaxMs, line.faults.lateMs, message)
         && readSeed(parser, line.faults.seed, message);
+    // One seed replays the line's faults and the distances alike.
+    model.seed = line.faults.seed;
     for (const QString &text : parser.values("missing-register")) {
         bool ok = false;
         const int adr = text.toInt(&ok);

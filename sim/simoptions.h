@@ -13,6 +13,7 @@ struct SimOptions
     QString link;           // symbolic link to the slave side, if any
     QString flashDump;      // where the written flash goes at exit, if anywhere
     QString stateDump;      // where the holding registers go at exit, if anywhere
+    QString distanceLog;    // where each distance answered goes, one a line, if anywhere
 };
 
 // Outcome of reading the command line.
