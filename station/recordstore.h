@@ -1,5 +1,6 @@
 #pragma once
 
+#include "qualityreport.h"
 #include "runrecord.h"
 
 #include <QString>
@@ -89,6 +90,12 @@ public:
     // The newest run's id (0: none yet; -1 with error() set): a filter's
     // upToId, to hold a search steady while stations add runs.
     virtual qint64 lastRunId() = 0;
+
+    // The numbers of a quality report over the runs the filter selects
+    // (its offset and limit aside; runs still running left out), each from
+    // an aggregate the store computes, whatever the runs' count. False with
+    // error() set.
+    virtual bool qualityReport(const Station::RecordFilter &filter, Station::QualityReport &report) = 0;
 
     // Newest first, each whole; for what is known to be few (a unit's
     // history, a page), since it holds them all. Empty with error() set on failure.

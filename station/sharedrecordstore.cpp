@@ -117,6 +117,11 @@ qint64 SharedRecordStore::countRuns(const Station::RecordFilter &filter)
     return read<qint64>([&filter](SqlRecordStore &store) { return store.countRuns(filter); }, -1);
 }
 
+bool SharedRecordStore::qualityReport(const Station::RecordFilter &filter, Station::QualityReport &report)
+{
+    return read<bool>([&](SqlRecordStore &store) { return store.qualityReport(filter, report); }, false);
+}
+
 qint64 SharedRecordStore::lastRunId()
 {
     return read<qint64>([](SqlRecordStore &store) { return store.lastRunId(); }, -1);

@@ -26,6 +26,7 @@ public:
     bool forEachRun(const Station::RecordFilter &filter, RunParts parts, const RunVisitor &visit) override;
     qint64 countRuns(const Station::RecordFilter &filter) override;
     qint64 lastRunId() override;
+    bool qualityReport(const Station::RecordFilter &filter, Station::QualityReport &report) override;
     QString error() const override { return lastError; }
 
     QString notice() const override;

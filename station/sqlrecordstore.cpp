@@ -340,10 +340,7 @@ bool SqlRecordStore::updateFinished(qint64 runId, const QDateTime &ended, Outcom
     return true;
 }
 
-namespace {
-
-// The filter as SQL: a condition to follow "WHERE 1 = 1" and its values.
-void whereFor(const Station::RecordFilter &filter, QString &where, QVariantList &values)
+void RecordColumns::whereFor(const Station::RecordFilter &filter, QString &where, QVariantList &values)
 {
     if (!filter.serial.isEmpty()) {
         where += QStringLiteral(" AND serial = ?");
@@ -379,6 +376,8 @@ void whereFor(const Station::RecordFilter &filter, QString &where, QVariantList 
         values << filter.upToId;
     }
 }
+
+namespace {
 
 // Runs read in one query: enough that the queries' own cost is small beside
 // the rows', few enough that a page of whole runs stays a few megabytes.

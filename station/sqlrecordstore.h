@@ -7,6 +7,7 @@
 #include "recordstore.h"
 #include "serveraddress.h"
 
+#include <QHash>
 #include <QLockFile>
 #include <QSet>
 #include <QSqlDatabase>
@@ -31,6 +32,7 @@ public:
     bool forEachRun(const Station::RecordFilter &filter, RunParts parts, const RunVisitor &visit) override;
     qint64 countRuns(const Station::RecordFilter &filter) override;
     qint64 lastRunId() override;
+    bool qualityReport(const Station::RecordFilter &filter, Station::QualityReport &report) override;
     QString error() const override { return lastError; }
     bool prune(const QDateTime &before, PruneResult &result) override;
 
@@ -82,6 +84,14 @@ private:
     bool readRuns(const QString &where, const QVariantList &values, const QString &tail, RunParts parts,
                   QVector<Station::RunRecord> &found, QStringList *uuids);
     bool readDetails(QVector<Station::RunRecord> &records);
+    // A quality report's parts: sqlrecordstore_quality.cpp. selected is the
+    // filter's runs, SELECT %1 FROM runs WHERE ..., with values bound to it.
+    bool reportYield(const QString &selected, const QVariantList &values, Station::QualityReport &report);
+    bool reportPareto(const QString &selected, const QVariantList &values, Station::QualityReport &report);
+    bool reportCapability(const QString &selected, const QVariantList &values, Station::QualityReport &report);
+    bool reportTrends(const QString &selected, const QVariantList &values, const QHash<QString, int> &indexOf,
+                      Station::QualityReport &report);
+    bool reportLine(const QString &selected, const QVariantList &values, Station::QualityReport &report);
     // Bringing an older store up to date: sqlrecordstore_migration.cpp.
     int storedVersion(bool &ok);
     bool migrate(QString &error);

@@ -5,6 +5,7 @@
 // batch of whole runs sent to the server. Private to station/.
 #include "cause.h"
 #include "linecounters.h"
+#include "runrecord.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -18,6 +19,10 @@
 #include <optional>
 
 namespace RecordColumns {
+
+// The filter as SQL on the runs table's own columns: a condition to follow
+// "WHERE 1 = 1" and its values. Offset and limit are the caller's.
+void whereFor(const Station::RecordFilter &filter, QString &where, QVariantList &values);
 
 // A cause as its columns keep it: the code, to count and filter by, and the
 // whole as JSON; a sentence from before causes also stays in reason.
