@@ -61,6 +61,15 @@ std::unique_ptr<Command> makeFlash();
 // (beside --csv and --json), and the command, run without a port.
 QList<QCommandLineOption> recordsOptions();
 int runRecords(const QCommandLineParser &parser, bool json);
+// report reads the records too: a line's quality over the runs its filter
+// selects. Its parts apart, so that other outputs can be added beside them.
+int runReport(const QCommandLineParser &parser, bool json);
+namespace Station { struct QualityReport; struct RecordFilter; }
+class RecordStore;
+bool computeQualityReport(RecordStore &store, const Station::RecordFilter &filter, Station::QualityReport &report,
+                          QString &error);
+void setQualityJson(const Station::QualityReport &quality, Report &report);
+void printQualityText(const Station::QualityReport &quality, Report &report);
 // station runs many ports at once and has no single device session.
 struct StationInvocation
 {

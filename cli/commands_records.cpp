@@ -6,6 +6,7 @@
 #include "runcsv.h"
 #include "recordstore.h"
 #include "report.h"
+#include "recordsfilter.h"
 #include "runjson.h"
 #include "wording.h"
 
@@ -206,18 +207,6 @@ QStringList history(const QVector<Station::RunRecord> &runs)
     return lines;
 }
 
-// A day (from its local midnight) or a moment in ISO 8601.
-bool parseSince(const QString &text, QDateTime &since)
-{
-    const QDate day = QDate::fromString(text, Qt::ISODate);
-    if (day.isValid() && text.size() == 10) {
-        since = QDateTime(day, QTime(0, 0));
-        return true;
-    }
-    since = QDateTime::fromString(text, Qt::ISODateWithMs);
-    return since.isValid();
-}
-
 } // namespace
 
 namespace {
@@ -362,7 +351,7 @@ int listNothing(Report &report, const QString &csvPath)
 
 QList<QCommandLineOption> recordsOptions()
 {
-    return {QCommandLineOption(QStringLiteral("records"),
+    return QList<QCommandLineOption>{QCommandLineOption(QStringLiteral("records"),
                                // Not the path itself: the manual page is made from this text.
                                QStringLiteral("The station's record file (default: ZETRA/records.sqlite in the "
                                               "user's data folder, ~/.local/share on Linux), or a server shared "
@@ -370,16 +359,6 @@ QList<QCommandLineOption> recordsOptions()
                                QStringLiteral("DB")),
             QCommandLineOption(QStringLiteral("serial"), QStringLiteral("records: one unit's whole history."),
                                QStringLiteral("S")),
-            QCommandLineOption(QStringLiteral("since"),
-                               QStringLiteral("records: runs started from this day or moment (ISO 8601)."),
-                               QStringLiteral("DATE")),
-            QCommandLineOption(QStringLiteral("outcome"),
-                               QStringLiteral("records: runs that ended so: pass, fail, error, interrupted or running."),
-                               QStringLiteral("O")),
-            QCommandLineOption(QStringLiteral("cause"),
-                               QStringLiteral("records: runs that did not pass for this cause (its code, as in "
-                                              "--json: limit, no_answer, refused, port_lost, ...)."),
-                               QStringLiteral("CODE")),
             QCommandLineOption(QStringLiteral("sync"),
                                QStringLiteral("records: send the server given by --records the runs kept in this "
                                               "station's file while it was away, in batches of 200 runs "
@@ -394,7 +373,8 @@ QList<QCommandLineOption> recordsOptions()
             QCommandLineOption(QStringLiteral("before"),
                                QStringLiteral("records --prune: runs started before this day or moment (ISO "
                                               "8601, as --since)."),
-                               QStringLiteral("DATE"))};
+                               QStringLiteral("DATE"))}
+           + RecordsFilter::options();
 }
 
 namespace {
@@ -454,33 +434,17 @@ int runRecords(const QCommandLineParser &parser, bool json)
             return bad(QStringLiteral("reads the record file, not the line: no --%1").arg(QLatin1String(line)));
 
     Station::RecordFilter filter;
-    filter.serial = parser.value(QStringLiteral("serial"));
-    if (parser.isSet(QStringLiteral("serial")) && filter.serial.isEmpty())
-        return bad(QStringLiteral("--serial takes a serial number"));
-    if (parser.isSet(QStringLiteral("since")) && !parseSince(parser.value(QStringLiteral("since")), filter.since))
-        return bad(QStringLiteral("--since '%1' is not a date (2024-03-05) or moment (2024-03-05T14:30:00)")
-                       .arg(parser.value(QStringLiteral("since"))));
-    if (parser.isSet(QStringLiteral("outcome"))) {
-        filter.byOutcome = true;
-        if (!Station::outcomeFromName(parser.value(QStringLiteral("outcome")), filter.outcome))
-            return bad(QStringLiteral("--outcome '%1' is none of pass, fail, error, interrupted, running")
-                           .arg(parser.value(QStringLiteral("outcome"))));
-    }
-    if (parser.isSet(QStringLiteral("cause"))) {
-        filter.causeCode = parser.value(QStringLiteral("cause"));
-        Station::Cause::Code code;
-        if (!Station::Cause::codeFromName(filter.causeCode, code))
-            return bad(QStringLiteral("--cause '%1' is none of %2")
-                           .arg(filter.causeCode, Station::Cause::codeNames().join(QStringLiteral(", "))));
-    }
-    const QString csv = parser.value(QStringLiteral("csv"));
     QString error;
+    if (!RecordsFilter::fromCommandLine(parser, filter, error))
+        return bad(error);
+    const QString csv = parser.value(QStringLiteral("csv"));
     if (!csv.isEmpty() && !checkOutputFile(csv, error))
         return bad(QStringLiteral("--csv: %1").arg(error));
 
-    const bool chosen = parser.isSet(QStringLiteral("records"));
-    const QString path = chosen ? parser.value(QStringLiteral("records")) : RecordStore::defaultLocation();
-    const bool server = RecordStore::isServer(path);
+    const RecordsFilter::Location location = RecordsFilter::locationFrom(parser);
+    const QString &path = location.path;
+    const bool chosen = location.chosen;
+    const bool server = location.server;
     const bool syncing = parser.isSet(QStringLiteral("sync"));
     const bool pruning = parser.isSet(QStringLiteral("prune"));
     if (syncing && pruning)
@@ -497,15 +461,16 @@ int runRecords(const QCommandLineParser &parser, bool json)
         return bad(QStringLiteral("--prune needs --before DATE: the runs started before it may go"));
     if (parser.isSet(QStringLiteral("before")) && !pruning)
         return bad(QStringLiteral("--before goes with --prune"));
-    if (pruning && !parseSince(parser.value(QStringLiteral("before")), before))
+    if (pruning && !RecordsFilter::parseDate(parser.value(QStringLiteral("before")), before))
         return bad(QStringLiteral("--before '%1' is not a date (2024-03-05) or moment (2024-03-05T14:30:00)")
                        .arg(parser.value(QStringLiteral("before"))));
     if (syncing || pruning)
-        for (const char *filtering : {"serial", "since", "outcome", "cause", "csv"})
+        for (const char *filtering : {"serial", "since", "until", "outcome", "cause", "station", "recipe",
+                                      "recipe-hash", "operator", "csv"})
             if (parser.isSet(QLatin1String(filtering)))
                 return bad(QStringLiteral("--%1 reads no runs: no --%2")
                                .arg(QLatin1String(syncing ? "sync" : "prune"), QLatin1String(filtering)));
-    report.set(QStringLiteral("records"), server ? QUrl(path).toDisplayString(QUrl::RemovePassword) : path);
+    report.set(QStringLiteral("records"), location.shown);
     std::unique_ptr<RecordStore> store;
     if (server || QFileInfo::exists(path)) {
         // With a server the station's own file is opened too: what waits in

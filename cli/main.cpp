@@ -115,8 +115,9 @@ const QVector<CommandInfo> &commands()
                   "                        whole percentages one a line otherwise",
          {}, makeFlash},
         // Run by runRecords() before any port is opened.
-        {"records", "records [--records DB] [--serial S] [--since DATE] [--outcome O] [--cause CODE]\n"
-                    "        [--csv FILE]\n"
+        {"records", "records [--records DB] [--serial S] [--since DATE] [--until DATE] [--outcome O]\n"
+                    "        [--cause CODE] [--station NAME] [--recipe NAME] [--recipe-hash HASH]\n"
+                    "        [--operator NAME] [--csv FILE]\n"
                     "                        the station's runs, newest first; for one serial its whole\n"
                     "                        history: steps, measured values and limits, parameters\n"
                     "records --records postgresql://user@host/database --sync\n"
@@ -126,9 +127,21 @@ const QVector<CommandInfo> &commands()
                     "                        remove from this station's file the runs started before\n"
                     "                        DATE that the server holds (asked by their UUIDs); the\n"
                     "                        others stay, nothing on the server is touched",
-         {QStringLiteral("records"), QStringLiteral("serial"), QStringLiteral("since"), QStringLiteral("outcome"),
-          QStringLiteral("cause"), QStringLiteral("csv"), QStringLiteral("sync"), QStringLiteral("prune"),
-          QStringLiteral("before")},
+         {QStringLiteral("records"), QStringLiteral("serial"), QStringLiteral("since"), QStringLiteral("until"),
+          QStringLiteral("outcome"), QStringLiteral("cause"), QStringLiteral("station"), QStringLiteral("recipe"),
+          QStringLiteral("recipe-hash"), QStringLiteral("operator"), QStringLiteral("csv"), QStringLiteral("sync"),
+          QStringLiteral("prune"), QStringLiteral("before")},
+         nullptr},
+        // Run by runReport(), as records.
+        {"report", "report [--records DB] [--since DATE] [--until DATE] [--station NAME] [--recipe NAME]\n"
+                   "       [--recipe-hash HASH] [--operator NAME] [--outcome O] [--cause CODE]\n"
+                   "                        the line's quality over those runs: first pass and final\n"
+                   "                        yield by day and station, the runs that did not pass by\n"
+                   "                        step and cause, Cp and Cpk of each limited measurement,\n"
+                   "                        each port's line",
+         {QStringLiteral("records"), QStringLiteral("since"), QStringLiteral("until"), QStringLiteral("outcome"),
+          QStringLiteral("cause"), QStringLiteral("station"), QStringLiteral("recipe"), QStringLiteral("recipe-hash"),
+          QStringLiteral("operator")},
          nullptr},
     };
     return table;
@@ -160,10 +173,13 @@ int main(int argc, char *argv[])
                                          QStringLiteral("Every frame on the line to stderr, and a summary."));
     const QCommandLineOption traceFile(QStringLiteral("trace-file"),
                                        QStringLiteral("The same trace to a file."), QStringLiteral("PATH"));
-    const QCommandLineOption stationName(QStringLiteral("station"), QStringLiteral("station: this station's name, for the records."),
+    const QCommandLineOption stationName(QStringLiteral("station"),
+                                         QStringLiteral("station: this station's name, for the records; records, "
+                                                        "report: runs of that station."),
                                          QStringLiteral("NAME"));
     const QCommandLineOption operatorName(QStringLiteral("operator"),
-                                          QStringLiteral("station: the operator's name, for the records."),
+                                          QStringLiteral("station: the operator's name, for the records; records, "
+                                                         "report: runs of that operator."),
                                           QStringLiteral("NAME"));
     parser.addOptions({port, json, seconds, csv, type, partial, traceOption, traceFile, stationName, operatorName});
     // --records and --serial serve both station and records.
@@ -197,13 +213,14 @@ int main(int argc, char *argv[])
     if (!info && !isStation)
         return usageError(name, jsonMode, QStringLiteral("unknown command '%1'").arg(name));
     for (const QCommandLineOption &option : {stationName, operatorName})
-        if (parser.isSet(option) && !isStation)
+        if (parser.isSet(option) && !isStation && !info->options.contains(option.names().first()))
             return usageError(name, jsonMode, QStringLiteral("%1 takes no --%2").arg(name, option.names().first()));
     if (isStation) {
         for (const QString &option : {QStringLiteral("seconds"), QStringLiteral("csv"), QStringLiteral("type"),
                                       QStringLiteral("partial"), QStringLiteral("since"), QStringLiteral("outcome"),
                                       QStringLiteral("cause"), QStringLiteral("sync"), QStringLiteral("prune"),
-                                      QStringLiteral("before")})
+                                      QStringLiteral("before"), QStringLiteral("until"), QStringLiteral("recipe"),
+                                      QStringLiteral("recipe-hash")})
             if (parser.isSet(option))
                 return usageError(name, jsonMode, QStringLiteral("station takes no --%1").arg(option));
         StationInvocation invocation;
@@ -222,8 +239,8 @@ int main(int argc, char *argv[])
         if (parser.isSet(option) && !info->options.contains(option.names().first()))
             return usageError(name, jsonMode,
                               QStringLiteral("%1 takes no --%2").arg(name, option.names().first()));
-    if (!info->make)   // records: a file to read, no port to open
-        return runRecords(parser, jsonMode);
+    if (!info->make)   // records, report: a file to read, no port to open
+        return name == QLatin1String("report") ? runReport(parser, jsonMode) : runRecords(parser, jsonMode);
     if (parser.value(port).isEmpty())
         return usageError(name, jsonMode, QStringLiteral("--port PORT is required"));
 
