@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 
 namespace {
@@ -79,6 +81,8 @@ private slots:
     void killedRunIsRecordedInterrupted();
     void everyUnitIsRecordedStepByStep();
     void aLiveRunIsNeverTakenForAbandoned();
+    void measuredValuesAreTheSimulatorsOwn();
+    void qualityReportAgreesWithTheNumbersByHand();
 
 private:
     QString recipe(const QString &name, const QByteArray &text);
@@ -436,5 +440,178 @@ void StationTest::everyUnitIsRecordedStepByStep()
     QVERIFY(unreachable.cause.text("port").contains("no-such-port"));
 }
 
+
+namespace {
+
+// The distances a simulator logged, as the station reads them: floats.
+QVector<double> loggedDistances(const QString &path)
+{
+    QFile file(path);
+    QVector<double> values;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return values;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (!line.trimmed().isEmpty())
+            values.append(double(float(line.toDouble())));
+    return values;
+}
+
+double meanOf(const QVector<double> &values)
+{
+    double sum = 0;
+    for (double value : values)
+        sum += value;
+    return sum / values.size();
+}
+
+// Sample standard deviation, two passes.
+double stddevOf(const QVector<double> &values)
+{
+    const double mean = meanOf(values);
+    double squares = 0;
+    for (double value : values)
+        squares += (value - mean) * (value - mean);
+    return std::sqrt(squares / (values.size() - 1));
+}
+
+bool near(double a, double b, double tolerance = 1e-9)
+{
+    return std::abs(a - b) <= tolerance * std::max(1.0, std::abs(b));
+}
+
+} // namespace
+
+void StationTest::measuredValuesAreTheSimulatorsOwn()
+{
+    const QString path = recipe("spread.json", R"({"name": "spread", "steps": [
+        {"step": "measure", "seconds": 1.0, "mean": [4.5, 5.5], "stddev": [0, 1], "missed": [0, 2]}]})");
+    const QString log = dir.filePath("distances.log");
+    SimProcess sim({"--distance", "5", "--spread", "0.05", "--distance-log", log});
+    QVERIFY(sim.isRunning());
+    const QString records = dir.filePath("spread.sqlite");
+    const CliRun run = runCli({"station", path, "--records", records, "--port", sim.portName(), "--serial", "SP1"});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.describe()));
+    const QVector<double> given = loggedDistances(log);
+    QVERIFY2(given.size() >= 5, qPrintable(QString::number(given.size())));
+
+    // What the record holds, read back through the listing.
+    const CliRun listed = runCli({"--json", "records", "--records", records, "--serial", "SP1"});
+    QVERIFY2(listed.exitCode == 0, qPrintable(listed.describe()));
+    const QJsonObject measured =
+        stepOf(listed.json().value("runs").toArray().at(0).toObject(), "measure").value("measured").toObject();
+    const auto value = [&measured](const char *name) { return measured.value(name).toObject().value("value").toDouble(-1); };
+    QCOMPARE(int(value("count")), given.size());
+    QCOMPARE(int(value("missed")), 0);
+    const double mean = meanOf(given);
+    const double stddev = stddevOf(given);
+    // A spread drawn at all, so that a deviation recorded as the mean or as
+    // zero cannot pass.
+    QVERIFY(stddev > 0.005);
+    QVERIFY2(near(value("mean"), mean), qPrintable(QStringLiteral("%1 vs %2").arg(value("mean")).arg(mean)));
+    QVERIFY2(near(value("stddev"), stddev), qPrintable(QStringLiteral("%1 vs %2").arg(value("stddev")).arg(stddev)));
+    QCOMPARE(value("min"), *std::min_element(given.begin(), given.end()));
+    QCOMPARE(value("max"), *std::max_element(given.begin(), given.end()));
+}
+
+void StationTest::qualityReportAgreesWithTheNumbersByHand()
+{
+    const double low = 4.9, high = 5.1;
+    const QString path = recipe("quality.json", R"({"name": "quality", "steps": [
+        {"step": "selftest"},
+        {"step": "measure", "seconds": 0.3, "mean": [4.9, 5.1], "stddev": [0, 0.5]}]})");
+    const QString records = dir.filePath("quality.sqlite");
+    // Three pass, one misses the mean's limit, one's self-test is faulty,
+    // one misses it and passes when retested at another station.
+    const QStringList serials{"Q1", "Q2", "Q3", "QM", "QS", "QR"};
+    const QVector<double> distances{5.0, 5.02, 4.97, 5.3, 5.0, 5.4};
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    QStringList arguments{"station", path, "--json", "--records", records, "--station", "bench-1"};
+    for (int i = 0; i < serials.size(); ++i) {
+        QStringList options{"--distance", QString::number(distances.at(i))};
+        if (serials.at(i) == "QS")
+            options << "--selftest-fail";
+        sims.push_back(std::make_unique<SimProcess>(options));
+        QVERIFY(sims.back()->isRunning());
+        arguments << "--port" << sims.back()->portName() << "--serial" << serials.at(i);
+    }
+    const CliRun first = runCli(arguments);
+    QVERIFY2(first.exitCode == 3, qPrintable(first.describe()));
+    SimProcess retest({"--distance", "5.05"});
+    const CliRun second = runCli({"station", path, "--records", records, "--station", "bench-2", "--port",
+                                  retest.portName(), "--serial", "QR"});
+    QVERIFY2(second.exitCode == 0, qPrintable(second.describe()));
+
+    const CliRun reported = runCli({"--json", "report", "--records", records});
+    QVERIFY2(reported.exitCode == 0, qPrintable(reported.describe()));
+    const QJsonObject report = reported.json();
+    QCOMPARE(report.value("runs").toInt(), 7);
+    QCOMPARE(report.value("units").toInt(), 6);
+    const QJsonObject yield = report.value("yield").toObject();
+    QVERIFY(near(yield.value("first_pass").toDouble(), 3.0 / 6));
+    QVERIFY(near(yield.value("final").toDouble(), 4.0 / 6));
+    // Each unit counted at its first run's station.
+    const QJsonArray byStation = yield.value("by_station").toArray();
+    QCOMPARE(byStation.size(), 1);
+    QCOMPARE(byStation.at(0).toObject().value("station").toString(), QStringLiteral("bench-1"));
+    QCOMPARE(byStation.at(0).toObject().value("units").toInt(), 6);
+    QCOMPARE(yield.value("by_day").toArray().size(), 1);
+    QCOMPARE(yield.value("by_day").toArray().at(0).toObject().value("day").toString(),
+             QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate));
+
+    const QJsonArray pareto = report.value("pareto").toArray();
+    QCOMPARE(pareto.size(), 2);
+    QCOMPARE(pareto.at(0).toObject().value("step").toString(), QStringLiteral("measure"));
+    QCOMPARE(pareto.at(0).toObject().value("cause").toString(), QStringLiteral("limit"));
+    QCOMPARE(pareto.at(0).toObject().value("count").toInt(), 2);
+    QVERIFY(near(pareto.at(0).toObject().value("share").toDouble(), 2.0 / 3));
+    QCOMPARE(pareto.at(1).toObject().value("step").toString(), QStringLiteral("selftest"));
+    QCOMPARE(pareto.at(1).toObject().value("cause").toString(), QStringLiteral("device_fault"));
+    QCOMPARE(pareto.at(1).toObject().value("count").toInt(), 1);
+
+    // The mean of every run that measured: the five units at their
+    // distances and the retest, as floats; σ, Cp and Cpk by hand.
+    QVector<double> means;
+    for (int i = 0; i < serials.size(); ++i)
+        if (serials.at(i) != "QS")
+            means << double(float(distances.at(i)));
+    means << double(float(5.05));
+    const double mean = meanOf(means);
+    const double sigma = stddevOf(means);
+    QJsonObject meanRow;
+    QJsonObject stddevRow;
+    for (const QJsonValue &row : report.value("measurements").toArray()) {
+        if (row.toObject().value("step") == "measure" && row.toObject().value("name") == "mean")
+            meanRow = row.toObject();
+        if (row.toObject().value("step") == "measure" && row.toObject().value("name") == "stddev")
+            stddevRow = row.toObject();
+    }
+    QCOMPARE(meanRow.value("n").toInt(), 6);
+    QVERIFY2(near(meanRow.value("mean").toDouble(), mean), qPrintable(QJsonDocument(meanRow).toJson()));
+    QVERIFY2(near(meanRow.value("stddev").toDouble(), sigma), qPrintable(QJsonDocument(meanRow).toJson()));
+    QVERIFY(near(meanRow.value("cp").toDouble(), (high - low) / (6 * sigma)));
+    QVERIFY(near(meanRow.value("cpk").toDouble(), std::min(high - mean, mean - low) / (3 * sigma)));
+    QVERIFY(near(meanRow.value("outside").toDouble(), 2.0 / 6));
+    // Every run's deviation is 0 at a fixed distance: no σ, no Cp.
+    QCOMPARE(stddevRow.value("n").toInt(), 6);
+    QVERIFY(stddevRow.value("cp").isNull() && stddevRow.value("cpk").isNull());
+
+    // Each port's line summed from the runs; the retest's station alone
+    // with a filter, where that unit's first run is its pass.
+    const CliRun listed = runCli({"--json", "records", "--records", records});
+    qint64 requests = 0;
+    for (const QJsonValue &run : listed.json().value("runs").toArray())
+        requests += run.toObject().value("line").toObject().value("requests").toInt();
+    qint64 reportedRequests = 0;
+    for (const QJsonValue &line : report.value("line").toArray())
+        reportedRequests += line.toObject().value("requests").toInt();
+    QCOMPARE(report.value("line").toArray().size(), 7);
+    QVERIFY(requests > 0);
+    QCOMPARE(reportedRequests, requests);
+    const CliRun atSecond = runCli({"--json", "report", "--records", records, "--station", "bench-2"});
+    QVERIFY2(atSecond.exitCode == 0, qPrintable(atSecond.describe()));
+    QCOMPARE(atSecond.json().value("units").toInt(), 1);
+    QVERIFY(near(atSecond.json().value("yield").toObject().value("first_pass").toDouble(), 1.0));
+    QCOMPARE(atSecond.json().value("pareto").toArray().size(), 0);
+}
 QTEST_GUILESS_MAIN(StationTest)
 #include "station_test.moc"
