@@ -691,6 +691,124 @@ private slots:
         QVERIFY2(result.out.contains(QLatin1String("3 runs started before")), qPrintable(result.describe()));
     }
 
+    // The same runs give the same report from the server as from the station's
+    // file they were sent from: yield, Pareto, each quantity's σ, Cp, Cpk,
+    // histogram and trend, and each port's line, carried with each run.
+    void theServersReportEqualsTheStationFilesAfterTheRunsAreSent()
+    {
+        const QString url = server.url(freshDatabase());
+        RecordStore::Options options;
+        options.localFile = local(QStringLiteral("report"));
+        QString error;
+        auto store = RecordStore::open(url, options, error);
+        QVERIFY2(store, qPrintable(error));
+        const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-2);
+        // Six units, two days; R6 fails then passes; one fails its self-test.
+        const struct { const char *serial; int minutes; double mean; const char *failed; } runs[] = {
+            {"R1", 0, 5.01, ""}, {"R2", 5, 4.98, ""}, {"R3", 10, 5.07, "measure"}, {"R4", 1500, 5.0, ""},
+            {"R5", 1505, 0, "selftest"}, {"R6", 1510, 5.09, "measure"}, {"R6", 1520, 5.02, ""}};
+        int index = 0;
+        for (const auto &planned : runs) {
+            Station::RunHeader run = header(QString::fromLatin1(planned.serial));
+            run.started = start.addSecs(60 * planned.minutes);
+            run.station = index < 3 ? QStringLiteral("bench-1") : QStringLiteral("bench-2");
+            run.port = QStringLiteral("/dev/ttyUSB%1").arg(index % 2);
+            qint64 id = 0;
+            QVERIFY2(store->beginRun(run, id), qPrintable(store->error()));
+            const QString failed = QString::fromLatin1(planned.failed);
+            Station::StepRecord step;
+            step.kind = failed == QLatin1String("selftest") ? QStringLiteral("selftest") : QStringLiteral("measure");
+            step.started = run.started;
+            step.ended = run.started.addSecs(1);
+            if (step.kind == QLatin1String("measure"))
+                step.measured = {{QStringLiteral("mean"), QJsonObject{{QStringLiteral("value"), planned.mean},
+                                                                     {QStringLiteral("low"), 4.95},
+                                                                     {QStringLiteral("high"), 5.05}}},
+                                 {QStringLiteral("missed"), QJsonObject{{QStringLiteral("value"), index % 3},
+                                                                       {QStringLiteral("high"), 2}}}};
+            Station::Cause cause;
+            if (!failed.isEmpty())
+                cause = step.kind == QLatin1String("selftest") ? Station::Cause::deviceFault(QStringLiteral("selftest"))
+                                                                : Station::Cause::text(QStringLiteral("limit missed"));
+            step.outcome = failed.isEmpty() ? Outcome::Pass : Outcome::Fail;
+            step.cause = cause;
+            QVERIFY2(store->recordStep(id, step), qPrintable(store->error()));
+            LineCounters line;
+            line.requests = 100 + index;
+            line.answers = 97 + index;
+            line.timeOuts = index % 3;
+            line.badCrc = index % 2;
+            line.late = 1;
+            QVERIFY2(store->finishRun(id, failed.isEmpty() ? Outcome::Pass : Outcome::Fail, failed, cause,
+                                      QStringLiteral("ZETRA 2.4"), line),
+                     qPrintable(store->error()));
+            ++index;
+        }
+        QCOMPARE(store->runsWaiting(), 0);
+
+        Station::QualityReport fromServer;
+        QVERIFY2(store->qualityReport(Station::RecordFilter(), fromServer), qPrintable(store->error()));
+        auto file = RecordStore::open(options.localFile, error);
+        QVERIFY2(file, qPrintable(error));
+        Station::QualityReport fromFile;
+        QVERIFY2(file->qualityReport(Station::RecordFilter(), fromFile), qPrintable(file->error()));
+        QCOMPARE(fromServer.runs, 7);
+        QCOMPARE(fromServer.yield.total.units, 6);
+        QCOMPARE(fromServer.yield.total.firstPass, 3);
+        QCOMPARE(fromServer.yield.total.finalPass, 4);
+        QCOMPARE(fromServer.yield.byDay.size(), 2);
+        QCOMPARE(fromServer.pareto.size(), 2);
+        QCOMPARE(fromServer.measurements.size(), 2);
+        QCOMPARE(fromServer.line.size(), 4);
+        const Station::Capability &mean = fromServer.measurements.at(0);
+        QCOMPARE(mean.name, QStringLiteral("mean"));
+        QCOMPARE(mean.n, 6);
+        QCOMPARE(mean.trend.size(), 6);
+        QCOMPARE(mean.trend.constLast().value, 5.02);
+        double binned = 0;
+        for (double count : mean.histogram)
+            binned += count;
+        QCOMPARE(binned, 6.0);
+
+        const auto sameCounts = [](const Station::YieldCount &a, const Station::YieldCount &b) {
+            return a.key == b.key && a.units == b.units && a.firstPass == b.firstPass && a.finalPass == b.finalPass;
+        };
+        QCOMPARE(fromFile.runs, fromServer.runs);
+        QVERIFY(sameCounts(fromFile.yield.total, fromServer.yield.total));
+        QCOMPARE(fromFile.yield.byDay.size(), fromServer.yield.byDay.size());
+        for (int i = 0; i < fromFile.yield.byDay.size(); ++i)
+            QVERIFY(sameCounts(fromFile.yield.byDay.at(i), fromServer.yield.byDay.at(i)));
+        QCOMPARE(fromFile.yield.byStation.size(), fromServer.yield.byStation.size());
+        for (int i = 0; i < fromFile.yield.byStation.size(); ++i)
+            QVERIFY(sameCounts(fromFile.yield.byStation.at(i), fromServer.yield.byStation.at(i)));
+        QCOMPARE(fromFile.pareto.size(), fromServer.pareto.size());
+        for (int i = 0; i < fromFile.pareto.size(); ++i) {
+            QCOMPARE(fromFile.pareto.at(i).step, fromServer.pareto.at(i).step);
+            QCOMPARE(fromFile.pareto.at(i).cause, fromServer.pareto.at(i).cause);
+            QCOMPARE(fromFile.pareto.at(i).count, fromServer.pareto.at(i).count);
+        }
+        QCOMPARE(fromFile.measurements.size(), fromServer.measurements.size());
+        for (int i = 0; i < fromFile.measurements.size(); ++i) {
+            const Station::Capability &a = fromFile.measurements.at(i);
+            const Station::Capability &b = fromServer.measurements.at(i);
+            QCOMPARE(a.name, b.name);
+            QCOMPARE(a.n, b.n);
+            QVERIFY(qAbs(a.mean - b.mean) < 1e-12 && qAbs(a.stddev - b.stddev) < 1e-12);
+            QCOMPARE(a.cp.has_value(), b.cp.has_value());
+            QCOMPARE(a.cpk.has_value(), b.cpk.has_value());
+            QCOMPARE(a.outside, b.outside);
+            QCOMPARE(a.histogram, b.histogram);
+            QCOMPARE(a.trend.size(), b.trend.size());
+        }
+        QCOMPARE(fromFile.line.size(), fromServer.line.size());
+        for (int i = 0; i < fromFile.line.size(); ++i) {
+            QCOMPARE(fromFile.line.at(i).requests, fromServer.line.at(i).requests);
+            QCOMPARE(fromFile.line.at(i).timeOuts, fromServer.line.at(i).timeOuts);
+            QCOMPARE(fromFile.line.at(i).badCrc, fromServer.line.at(i).badCrc);
+            QCOMPARE(fromFile.line.at(i).late, fromServer.line.at(i).late);
+        }
+    }
+
     void cleanupTestCase() { server.stop(); }
 };
 
