@@ -704,6 +704,9 @@ void reportFigure(const char *name, double value, const char *unit)
 }
 void stationParallelRatio();
 void guiStallStation();
+void recordsSerial();
+void recordsExport();
+void syncRuns();
 
 int main(int argc, char **argv)
 {
@@ -739,5 +742,10 @@ int main(int argc, char **argv)
     run("gui_stall_station", guiStallStation);
     run("read_overhead", readOverheadVsLibmodbus);
     run("refusal_overhead", refusalOverheadVsLibmodbus);
+    // The records at a plant's size (records_bench.cpp); the first fills
+    // the stores, minutes at a million runs, kept for the next bench.
+    run("records_serial", recordsSerial);
+    run("records_export", recordsExport);
+    run("sync", syncRuns);
     return 0;
 }

@@ -102,7 +102,31 @@ bool PostgresServer::init(QString &error)
         }
     }
     dataDir = dir.filePath(QStringLiteral("data"));
-    return runAsServerUser(bin + QStringLiteral("/initdb"),
+    return initCluster(error);
+}
+
+bool PostgresServer::initKept(const QString &folder, QString &error)
+{
+    dataDir = QFileInfo(folder).absoluteFilePath();
+    if (QFileInfo::exists(dataDir + QStringLiteral("/PG_VERSION")))
+        return true;
+    if (binaries().isEmpty() || !QDir().mkpath(dataDir)) {
+        error = QStringLiteral("no PostgreSQL binaries, or cannot create %1").arg(dataDir);
+        return false;
+    }
+    if (::geteuid() == 0) {
+        const passwd *user = ::getpwnam("postgres");
+        if (!user || ::chown(QFile::encodeName(dataDir).constData(), user->pw_uid, user->pw_gid) != 0) {
+            error = QStringLiteral("running as root, and no user postgres to own the cluster");
+            return false;
+        }
+    }
+    return initCluster(error);
+}
+
+bool PostgresServer::initCluster(QString &error)
+{
+    return runAsServerUser(binaries() + QStringLiteral("/initdb"),
                            {QStringLiteral("-D"), dataDir, QStringLiteral("-U"), QStringLiteral("zetra"),
                             QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
                             QStringLiteral("--locale=C"), QStringLiteral("--no-sync")},
@@ -117,12 +141,13 @@ bool PostgresServer::start(QString &error)
     process.setProcessChannelMode(QProcess::MergedChannels);
     // TCP on the loopback only, no socket file; durability is not what is
     // tested, so no fsync.
-    process.start(QStringLiteral("setpriv"),
-                  asServerUser(binaries() + QStringLiteral("/postgres"),
-                               {QStringLiteral("-D"), dataDir, QStringLiteral("-p"), QString::number(listenPort),
-                                QStringLiteral("-c"), QStringLiteral("listen_addresses=127.0.0.1"),
-                                QStringLiteral("-c"), QStringLiteral("unix_socket_directories="),
-                                QStringLiteral("-c"), QStringLiteral("fsync=off")}));
+    QStringList arguments{QStringLiteral("-D"), dataDir, QStringLiteral("-p"), QString::number(listenPort),
+                          QStringLiteral("-c"), QStringLiteral("listen_addresses=127.0.0.1"),
+                          QStringLiteral("-c"), QStringLiteral("unix_socket_directories="),
+                          QStringLiteral("-c"), QStringLiteral("fsync=off")};
+    for (const QString &setting : extraSettings)
+        arguments << QStringLiteral("-c") << setting;
+    process.start(QStringLiteral("setpriv"), asServerUser(binaries() + QStringLiteral("/postgres"), arguments));
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < kStartMs) {

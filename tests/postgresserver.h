@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A PostgreSQL server of the test's own, as the simulator is: a new cluster
@@ -19,6 +20,11 @@ public:
     static QString binaries();
 
     bool init(QString &error);
+    // A cluster kept in folder from one run to the next (a benchmark's
+    // filled data): made there by initdb the first time, used as it is after.
+    bool initKept(const QString &folder, QString &error);
+    // Server settings (name=value) given to start() beside the usual ones.
+    void setSettings(const QStringList &settings) { extraSettings = settings; }
     bool start(QString &error);
     // A fast shutdown: sessions are cut off as a server going away would.
     bool stop();
@@ -29,6 +35,7 @@ public:
     int port() const { return listenPort; }
 
 private:
+    bool initCluster(QString &error);
     bool runAsServerUser(const QString &program, const QStringList &arguments, QString &error);
     QStringList asServerUser(const QString &program, const QStringList &arguments) const;
 
@@ -36,5 +43,6 @@ private:
     QString dataDir;
     QProcess process;
     QByteArray log;
+    QStringList extraSettings;
     int listenPort = 0;
 };
