@@ -501,7 +501,10 @@ void recordsExport()
             if (!child.ok) {
                 std::fprintf(stderr, "records export (%s, %s) failed after %.0f s, peak %.0f MB: %s\n", form.name,
                              qPrintable(store.engine), child.seconds, child.peakMb, child.errorOutput.constData());
+                // Unfinished: no rate, and the memory it had taken by then
+                // is a floor of its peak.
                 worstRate = 0;
+                worstPeak = qMax(worstPeak, child.peakMb);
                 continue;
             }
             const double rate = store.runs / child.seconds;
