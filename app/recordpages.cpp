@@ -281,8 +281,21 @@ void RunPageModel::takeCount(int search, qint64 count, const QString &error)
         return;
     }
     total = count;
-    setRows(int(std::min<qint64>(count, std::numeric_limits<int>::max())));
+    // The rows shown so far stand; more come as the view scrolls.
+    if (count < rows)
+        setRows(int(count));
     emit counted(count);
+}
+
+bool RunPageModel::canFetchMore(const QModelIndex &parent) const
+{
+    return !parent.isValid() && shownFirst && rows < total;
+}
+
+void RunPageModel::fetchMore(const QModelIndex &parent)
+{
+    if (canFetchMore(parent))
+        setRows(int(std::min<qint64>({total, qint64(rows) + kPageSize, std::numeric_limits<int>::max()})));
 }
 
 void RunPageModel::setRows(int count)

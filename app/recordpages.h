@@ -95,6 +95,11 @@ public:
     bool firstPageShown() const { return shownFirst; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    // Rows come a page at a time as the view scrolls to the last one: a
+    // table told of a million rows at once holds the window for tens of
+    // milliseconds laying out its header.
+    bool canFetchMore(const QModelIndex &parent) const override;
+    void fetchMore(const QModelIndex &parent) override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;

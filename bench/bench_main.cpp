@@ -706,6 +706,7 @@ void stationParallelRatio();
 void guiStallStation();
 void recordsSerial();
 void recordsExport();
+void browserFirstPage();
 void syncRuns();
 
 int main(int argc, char **argv)
@@ -746,6 +747,7 @@ int main(int argc, char **argv)
     // the stores, minutes at a million runs, kept for the next bench.
     run("records_serial", recordsSerial);
     run("records_export", recordsExport);
+    run("browser_first_page", browserFirstPage);
     run("sync", syncRuns);
     return 0;
 }

@@ -123,6 +123,8 @@ Dialect sqlite()
     dialect.beginWrite = QStringLiteral("BEGIN IMMEDIATE");
     // Write-ahead log: readers and several writing stations share the
     // file, and a commit is whole or absent after a crash.
+    dialect.versionTableExists =
+        QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'");
     dialect.setup = QStringList{QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA foreign_keys=ON"), QStringLiteral("PRAGMA cache_size=-16384")};
     return dialect;
 }
@@ -139,6 +141,8 @@ Dialect postgresql()
     dialect.returningId = QStringLiteral(" RETURNING id");
     // Notices (an index that exists, and so on) are not the operator's concern.
     dialect.setup = QStringList{QStringLiteral("SET client_min_messages TO WARNING")};
+    // In the schema the connection searches, as the tables are made.
+    dialect.versionTableExists = QStringLiteral("SELECT 1 WHERE to_regclass('schema_version') IS NOT NULL");
     return dialect;
 }
 

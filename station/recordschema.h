@@ -28,6 +28,10 @@ struct Dialect
     // lastInsertId tells it.
     QString returningId;
     QStringList setup;         // run once on each new connection
+    // One row when the schema's version table is there, none when not:
+    // cheaper than listing every table, and the open of a store is in every
+    // look-up of a unit's history.
+    QString versionTableExists;
 };
 
 Dialect sqlite();

@@ -143,6 +143,12 @@ std::unique_ptr<SqlRecordStore> SqlRecordStore::openServer(const ServerAddress &
     store->db.setPassword(address.password);
     store->db.setDatabaseName(address.database);
     QStringList options{QStringLiteral("connect_timeout=%1").arg(connectTimeoutSeconds)};
+    // libpq first tries to wrap the connection in GSSAPI, reading the
+    // Kerberos set-up at every connect: a tenth of a unit's look-up. The
+    // address may still ask for it (gssencmode=prefer); authenticating by
+    // Kerberos is untouched.
+    if (!address.options.contains(QLatin1String("gssencmode")))
+        options << QStringLiteral("gssencmode=disable");
     if (!address.options.isEmpty())
         options << address.options;
     store->db.setConnectOptions(options.join(QLatin1Char(';')));

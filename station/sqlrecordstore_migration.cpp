@@ -9,9 +9,11 @@
 
 int SqlRecordStore::storedVersion(bool &ok)
 {
-    ok = true;
-    if (!db.tables().contains(QStringLiteral("schema_version")))
+    QSqlQuery exists(db);
+    ok = run(exists, QStringLiteral("looking for the schema version"), dialect.versionTableExists);
+    if (!ok || !exists.next())
         return 0;
+    exists.finish();
     QSqlQuery query(db);
     ok = run(query, QStringLiteral("reading the schema version"),
              QStringLiteral("SELECT version FROM schema_version"))
