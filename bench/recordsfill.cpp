@@ -11,6 +11,7 @@
 #include "recordstore.h"
 #include "runrecord.h"
 #include "serveraddress.h"
+#include "sqlrecordstore_columns.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -193,6 +194,7 @@ public:
             run.cause = Cause::fromRequest(probe);
             run.ended = run.header.started.addMSecs(1000 + draw.below(50));
             run.header.revisionBefore.clear();
+            run.line = lineFor(run, fault);
             remember(run);
             return run;
         }
@@ -228,11 +230,34 @@ public:
             now = now.addMSecs(350 + draw.below(100));
         }
         run.ended = now;
+        run.line = lineFor(run, fault);
         remember(run);
         return run;
     }
 
 private:
+    // What a unit's line did: about forty requests a step and ten a second
+    // of measuring, a time-out now and then (many more where the unit went
+    // silent), and one port of the eight with a worn cable that spoils CRCs.
+    LineCounters lineFor(const Station::RunRecord &run, Fault fault)
+    {
+        LineCounters line;
+        line.requests = 4 + 40 * run.steps.size() + draw.below(20);
+        line.timeOuts = draw.chance(0.05) ? 1 + draw.below(2) : 0;
+        if (fault == Fault::NoAnswer || fault == Fault::PortLost)
+            line.timeOuts += 3 + draw.below(3);
+        line.badCrc = run.header.port.endsWith(QLatin1Char('5')) && draw.chance(0.3) ? 1 + draw.below(3) : 0;
+        line.late = draw.chance(0.01) ? 1 : 0;
+        line.refusals = fault == Fault::Refused ? 1 : 0;
+        line.stray = draw.chance(0.005) ? 1 : 0;
+        line.portErrors = fault == Fault::PortLost ? 1 : 0;
+        line.answers = std::max(0, line.requests - line.failures() - 1);   // the broadcast goes unanswered
+        line.roundTrips = line.answers + line.refusals;
+        line.roundTripSumMs = line.roundTrips * (6.0 + draw.uniform());
+        line.roundTripMaxMs = line.roundTrips > 0 ? 9.0 + 5.0 * draw.uniform() : 0;
+        return line;
+    }
+
     const FillRecipe &pickRecipe()
     {
         double x = draw.uniform();
@@ -523,8 +548,10 @@ public:
         return (runs.prepare(QStringLiteral(
                     "INSERT INTO runs (id, serial, station, operator_name, port, recipe_name, recipe_hash,"
                     " program_version, revision_before, revision_after, started, ended, outcome, failed_step, reason,"
-                    " owner, run_uuid, sync_target, synced, cause_code, cause)"
-                    " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, NULL, NULL, ?, ?, 0, ?, ?)"))
+                    " owner, run_uuid, sync_target, synced, cause_code, cause, ")
+                    + RecordColumns::lineColumns().join(QStringLiteral(", "))
+                    + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, NULL, NULL, ?, ?, 0, ?, ?")
+                    + QStringLiteral(", ?").repeated(RecordColumns::lineColumns().size()) + QStringLiteral(")"))
                 || fail(runs, "preparing runs"))
                && (steps.prepare(QStringLiteral("INSERT INTO steps (run_id, step_index, kind, outcome, started, ended,"
                                                 " reason, cause_code, cause) VALUES (?, ?, ?, ?, ?, ?, NULL, ?, ?)"))
@@ -562,6 +589,8 @@ public:
               textOrNull(run.revisionAfter), timeValue(h.started), timeValue(run.ended),
               QVariant(Station::outcomeName(run.outcome)), textOrNull(run.failedStep), QVariant(uuid),
               syncTargetValue, causeCode(run.cause), causeText(run.cause)})
+            bind(runs, value);
+        for (const QVariant &value : RecordColumns::lineValues(run.line))
             bind(runs, value);
         if (!runs.exec())
             return fail(runs, "inserting a run");
@@ -638,6 +667,8 @@ public:
               QVariant(Station::outcomeName(run.outcome)), textOrNull(run.failedStep), QVariant(uuid), syncTargetValue,
               causeCode(run.cause), causeText(run.cause)})
             row += QLatin1Char(',') + literal(value);
+        for (const QVariant &value : RecordColumns::lineValues(run.line))
+            row += QLatin1Char(',') + (value.isNull() ? QStringLiteral("NULL") : value.toString());
         runRows << row + QLatin1Char(')');
         const QString runId = QString::number(id);
         for (const Station::StepRecord &step : run.steps) {
@@ -691,7 +722,8 @@ private:
     {
         return insert(QStringLiteral("runs (id, serial, station, operator_name, port, recipe_name, recipe_hash,"
                                      " program_version, revision_before, revision_after, started, ended, outcome,"
-                                     " failed_step, run_uuid, sync_target, cause_code, cause)"),
+                                     " failed_step, run_uuid, sync_target, cause_code, cause, ")
+                          + RecordColumns::lineColumns().join(QStringLiteral(", ")) + QStringLiteral(")"),
                       runRows)
                && insert(QStringLiteral("steps (run_id, step_index, kind, outcome, started, ended, cause_code, cause)"),
                          stepRows)
