@@ -141,8 +141,12 @@ Dialect postgresql()
     dialect.returningId = QStringLiteral(" RETURNING id");
     // Notices (an index that exists, and so on) are not the operator's concern.
     dialect.setup = QStringList{QStringLiteral("SET client_min_messages TO WARNING")};
-    // In the schema the connection searches, as the tables are made.
-    dialect.versionTableExists = QStringLiteral("SELECT 1 WHERE to_regclass('schema_version') IS NOT NULL");
+    // In the schema the connection searches, as the tables are made. Read
+    // from the catalog as a table, with the statement's own snapshot: a name
+    // looked up as to_regclass does may still miss a table another station
+    // committed while this one waited for the schema lock.
+    dialect.versionTableExists = QStringLiteral("SELECT 1 FROM pg_catalog.pg_tables WHERE tablename = 'schema_version'"
+                                                " AND schemaname = ANY (current_schemas(false))");
     return dialect;
 }
 
