@@ -202,11 +202,6 @@ int runReport(const QCommandLineParser &parser, bool json)
     const auto bad = [&report](const QString &error) {
         return report.finish(Exit::BadInput, QStringLiteral("report: %1").arg(error));
     };
-    if (parser.positionalArguments().size() > 1)
-        return bad(QStringLiteral("takes no arguments"));
-    for (const char *line : {"port", "trace", "trace-file"})
-        if (parser.isSet(QLatin1String(line)))
-            return bad(QStringLiteral("reads the records, not the line: no --%1").arg(QLatin1String(line)));
     Station::RecordFilter filter;
     QString error;
     if (!RecordsFilter::fromCommandLine(parser, filter, error))

@@ -40,6 +40,15 @@ bool parseDate(const QString &text, QDateTime &moment)
 
 bool fromCommandLine(const QCommandLineParser &parser, Station::RecordFilter &filter, QString &error)
 {
+    if (parser.positionalArguments().size() > 1) {
+        error = QStringLiteral("takes no arguments");
+        return false;
+    }
+    for (const char *line : {"port", "trace", "trace-file"})
+        if (parser.isSet(QLatin1String(line))) {
+            error = QStringLiteral("reads the records, not the line: no --%1").arg(QLatin1String(line));
+            return false;
+        }
     if (parser.isSet(QStringLiteral("serial"))) {
         filter.serial = parser.value(QStringLiteral("serial"));
         if (filter.serial.isEmpty()) {

@@ -21,7 +21,8 @@ namespace RecordsFilter {
 QList<QCommandLineOption> options();
 
 // The filter the command line asks for; false with a sentence when an
-// option's value cannot be used.
+// option's value cannot be used, or the command is given an argument or an
+// option of the line's (these commands never touch it).
 bool fromCommandLine(const QCommandLineParser &parser, Station::RecordFilter &filter, QString &error);
 
 // A day (from its local midnight) or a moment in ISO 8601.
