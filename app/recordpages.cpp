@@ -4,6 +4,8 @@
 #include "stationwording.h"
 
 #include <QLocale>
+#include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
 
 #include <algorithm>
@@ -17,6 +19,22 @@ QString localTime(const QDateTime &time)
 }
 
 enum Column { Started, Serial, Outcome, Why, StationName, Port, Recipe, RevisionBefore, RevisionAfter, Columns };
+
+// Reader threads of closed browsers that may still be reading; a thread
+// that has ended and gone reads as null.
+QList<QPointer<QThread>> &unfinishedReaders()
+{
+    static QList<QPointer<QThread>> threads;
+    return threads;
+}
+
+void waitForReaders()
+{
+    for (const QPointer<QThread> &thread : qAsConst(unfinishedReaders()))
+        if (thread)
+            thread->wait();
+    unfinishedReaders().clear();
+}
 
 } // namespace
 
@@ -109,6 +127,14 @@ RunPageModel::~RunPageModel()
     // and reader go once it is done.
     newest->store(-1);
     thread->quit();
+    // The program may end before the read does: it then waits for the
+    // thread, which would otherwise go on reading into a program torn down.
+    static const bool waitedForAtExit = [] {
+        qAddPostRoutine(waitForReaders);
+        return true;
+    }();
+    Q_UNUSED(waitedForAtExit)
+    unfinishedReaders().append(thread);
 }
 
 void RunPageModel::search(const QString &location, const Station::RecordFilter &filter)
