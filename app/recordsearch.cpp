@@ -59,10 +59,16 @@ QVector<QStringList> recordsCsvRows(const Station::RunRecord &run)
     return rows;
 }
 
+QThreadPool *recordsExportPool()
+{
+    static QThreadPool pool;
+    return &pool;
+}
+
 QFuture<RecordsExported> exportRecords(const QString &location, const Station::RecordFilter &filter,
                                        const QString &path, std::shared_ptr<RecordsExportProgress> progress)
 {
-    return QtConcurrent::run([location, filter, path, progress] {
+    return QtConcurrent::run(recordsExportPool(), [location, filter, path, progress] {
         RecordsExported done;
         Station::CsvFile file(path, recordsCsvColumns());
         if (!file.open(done.error))

@@ -3,6 +3,7 @@
 #include "runrecord.h"
 
 #include <QFuture>
+#include <QThreadPool>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -56,5 +57,9 @@ QVector<QStringList> recordsCsvRows(const Station::RunRecord &run);
 // a time) to the file at path, away from the window thread; with a filter
 // without upToId, the runs there as it begins. The file appears whole when
 // done, and is left as it was on a failure or on cancel.
+// The threads exports run on: their own, so that an export never waits
+// behind the window's other work on the shared pool (which Qt 6 also paints
+// with), nor holds it up.
+QThreadPool *recordsExportPool();
 QFuture<RecordsExported> exportRecords(const QString &location, const Station::RecordFilter &filter,
                                        const QString &path, std::shared_ptr<RecordsExportProgress> progress);

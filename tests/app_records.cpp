@@ -6,6 +6,7 @@
 
 #include "recordpages.h"
 #include "recordsbrowser.h"
+#include "recordsearch.h"
 #include "recordstore.h"
 #include "runcsv.h"
 #include "stationwording.h"
@@ -317,9 +318,9 @@ void AppRecords::aCancelledExportLeavesTheFileAsItWas()
     browser.search();
     QTRY_VERIFY(!browser.isSearching());
     QSignalSpy finished(&browser, &RecordsBrowser::exportFinished);
-    // The export waits for a thread of the pool until the cancel is in, so
+    // The export waits for a thread of its pool until the cancel is in, so
     // it cannot have finished before, however fast the machine.
-    QThreadPool *pool = QThreadPool::globalInstance();
+    QThreadPool *pool = recordsExportPool();
     QSemaphore running;
     QSemaphore release;
     for (int i = 0; i < pool->maxThreadCount(); ++i)
